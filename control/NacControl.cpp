@@ -1,0 +1,111 @@
+#include "control/NacControl.h"
+
+#include <memory>
+#include <system_error>
+
+#include "control/RegisteredMessages.h"
+#include "registry/KeepAliveData.h"
+#include "registry/NacNode.h"
+#include "support/Syslog.h"
+
+namespace {
+
+constexpr MessageThreadTexts kTexts{
+    "I failed in making of an event handler for start confirmation to use in CNacControl.",
+    "I failed in making of a message thread to use in CNacControl.",
+    "CNacControl::~CNacControl: An error occurred in PostThreadMessage."};
+
+constexpr uint32_t kKeepAliveWaitMs = 100;
+
+}  // namespace
+
+// The thread is the last member: its destructor stops it before the lists and workers go.
+CNacControl::CNacControl() : thread_(*this, kTexts) {}
+
+CNacControl::~CNacControl() = default;
+
+void CNacControl::OnCreate() {
+  StartKeepAliveWorker(start_, "KeepAliveStartProc", &CNacControl::KeepAliveStartProc);
+  StartKeepAliveWorker(stop_, "KeepAliveStopProc", &CNacControl::KeepAliveStopProc);
+  SyslogSend(7, "Start processing was finished.");
+}
+
+void CNacControl::OnMessage(const platform::ThreadMessage& message) {
+  // Messages of the children that the controller does not act on are consumed here.
+  (void)message;
+}
+
+void CNacControl::OnClose() {
+  SyslogSend(7, "CNacControl::MsgProc: I received a service stop demand.");
+
+  SyslogSend(7, "I generated an end event of an KeepAlive.");
+  SyslogSend(7, "An KeepAlive was finished normally.");
+
+  StopKeepAliveWorker(start_, "KeepAliveStart");
+  StopKeepAliveWorker(stop_, "KeepAliveStop");
+
+  SyslogSend(7, "I generated an end event of an HTTP client.");
+  SyslogSend(7, "An HTTP client was finished normally.");
+
+  SyslogSend(7, "I generated an end event of an command server.");
+  SyslogSend(7, "An command server was finished normally.");
+}
+
+void CNacControl::StartKeepAliveWorker(KeepAliveWorker& worker, const char* name,
+                                       void (CNacControl::*body)()) {
+  worker.requestEvent = platform::Event::Create(platform::EventReset::kAuto, false);
+  worker.endEvent = platform::Event::Create(platform::EventReset::kAuto, false);
+  if (!worker.requestEvent || !worker.endEvent) {
+    SyslogSend(2, "I failed in making of an event handler for start confirmation to use in %s.", name);
+  }
+  try {
+    worker.thread = platform::Thread([this, body] { (this->*body)(); });
+  } catch (const std::system_error&) {
+    SyslogSend(2, "I failed in start of %s.", name);
+    return;
+  }
+  if (!platform::SetThreadPriority(worker.thread.Id(), -1)) {
+    SyslogSend(4, "%s: I failed in setting of thread priority.", name);
+  }
+}
+
+void CNacControl::StopKeepAliveWorker(KeepAliveWorker& worker, const char* name) {
+  SyslogSend(7, "I generated an end event of an %s.", name);
+  if (worker.thread.Joinable()) {
+    if (worker.endEvent) worker.endEvent->Set();
+    worker.thread.Join();
+  }
+  SyslogSend(7, "An %s was finished normally.", name);
+}
+
+void CNacControl::KeepAliveStartProc() { KeepAliveLoop(start_, &CNacControl::KeepAliveStartProcess); }
+
+void CNacControl::KeepAliveStopProc() { KeepAliveLoop(stop_, &CNacControl::KeepAliveStopProcess); }
+
+void CNacControl::KeepAliveLoop(KeepAliveWorker& worker, void (CNacControl::*process)()) {
+  // Without its events the thread cannot be told to end: it ends at once instead.
+  if (!worker.requestEvent || !worker.endEvent) return;
+  while (!EndFlag()) {
+    const int signalled = platform::WaitForAny({&*worker.requestEvent, &*worker.endEvent}, kKeepAliveWaitMs);
+    if (signalled == platform::kWaitTimeout || signalled == 0) {
+      (this->*process)();
+    } else {
+      return;
+    }
+  }
+}
+
+void CNacControl::KeepAliveStartProcess() {
+  // Requests are taken oldest first; re-sending a gateway's state comes with the ACL engine.
+  while (!EndFlag()) {
+    std::unique_ptr<CNacNode> request = start_.requests.UnlinkHead(false);
+    if (!request) return;
+  }
+}
+
+void CNacControl::KeepAliveStopProcess() {
+  while (!EndFlag()) {
+    std::unique_ptr<CNacNode> request = stop_.requests.UnlinkHead(false);
+    if (!request) return;
+  }
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+#include "control/MessageThread.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
+#include "registry/NacList.h"
+
+// The controller: loads the registries, starts the command server, the delivery
+// dispatcher, the keep-alive scheduler and its own two keep-alive worker threads, routes
+// the messages of the whole service, and stops everything in a fixed order when its
+// thread receives the quit message.
+//
+// Threads: its message thread (start and stop work, routing, ACL processing of commands),
+// the keep-alive start thread and the keep-alive stop thread. The fields below are written
+// by the message thread only; the service stop only sets the end flag and posts the quit
+// message. The request lists are shared with the keep-alive threads under their own locks.
+class CNacControl final : private MessageThread::Handler {
+ public:
+  // Returns when the start work is done. Throws ThrownText when its event or thread cannot
+  // be made.
+  CNacControl();
+  ~CNacControl();
+  CNacControl(const CNacControl&) = delete;
+  CNacControl& operator=(const CNacControl&) = delete;
+
+  uint32_t ThreadId() const { return thread_.Id(); }
+  // Waits without time-out for the controller's thread to end.
+  void WaitForEnd() { thread_.Join(); }
+
+  // Set once by the service stop; every long walk ends early once it is set.
+  void SetEndFlag() { endFlag_.store(1, std::memory_order_relaxed); }
+  bool EndFlag() const { return endFlag_.load(std::memory_order_relaxed) != 0; }
+
+ private:
+  // One of the two keep-alive worker threads with its request list and events.
+  struct KeepAliveWorker {
+    platform::Thread thread;
+    CNacList requests;
+    std::optional<platform::Event> requestEvent;
+    std::optional<platform::Event> endEvent;
+  };
+
+  void OnCreate() override;
+  void OnMessage(const platform::ThreadMessage& message) override;
+  void OnClose() override;
+
+  void StartKeepAliveWorker(KeepAliveWorker& worker, const char* name, void (CNacControl::*body)());
+  void StopKeepAliveWorker(KeepAliveWorker& worker, const char* name);
+  void KeepAliveStartProc();
+  void KeepAliveStopProc();
+  // The wait loop both keep-alive threads share; process runs on every wake and time-out.
+  void KeepAliveLoop(KeepAliveWorker& worker, void (CNacControl::*process)());
+  void KeepAliveStartProcess();
+  void KeepAliveStopProcess();
+
+  std::atomic<int> endFlag_{0};
+  KeepAliveWorker start_;
+  KeepAliveWorker stop_;
+  MessageThread thread_;  // last: stopped before anything above is destroyed
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// The millisecond clock and the sleeper behind every periodic wait of the service. Tests
+// install their own to run 100 ms ticks and multi-second intervals without waiting.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds on a monotonic clock, cut to 32 bits: it wraps like the Windows tick
+  // count, so intervals are computed by unsigned subtraction.
+  virtual uint32_t NowMs() = 0;
+  virtual void SleepMs(uint32_t ms) = 0;
+};
+
+// The clock in force: the real monotonic clock unless a test installed another.
+Clock& CurrentClock();
+
+// Installs a clock for the whole process (nullptr restores the real one). The caller keeps
+// it alive while installed. Meant for tests; not synchronised with threads that use it.
+void InstallClock(Clock* clock);
+
+// The real clock, always, for code that measures real time whatever is installed.
+Clock& RealClock();
+
+inline uint32_t TickCount() { return CurrentClock().NowMs(); }
+inline void Sleep(uint32_t ms) { CurrentClock().SleepMs(ms); }
+
+}  // namespace platform

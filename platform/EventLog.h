@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The operating system's event log: syslog(3) under an ident, facility daemon, priority
+// info; journald files it. Failures are silent, as reporting an event never fails a caller.
+class EventLog {
+ public:
+  explicit EventLog(std::string source);
+  ~EventLog();
+  EventLog(const EventLog&) = delete;
+  EventLog& operator=(const EventLog&) = delete;
+
+  void Report(const char* text);
+
+ private:
+  std::string source_;  // openlog keeps a pointer to it
+};
+
+}  // namespace platform

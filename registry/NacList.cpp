@@ -1,0 +1,188 @@
+#include "registry/NacList.h"
+
+#include <pthread.h>
+
+#include <new>
+
+#include "support/Syslog.h"
+#include "support/ThrownText.h"
+
+namespace {
+
+// Made before the lock is taken: allocation needs no lock, and a failure then leaves the
+// lock as it was.
+CNacNode* MakeNode() {
+  try {
+    return new CNacNode;
+  } catch (const std::bad_alloc&) {
+    throw ThrownText("I failed in making of CNacNode.");
+  }
+}
+
+}  // namespace
+
+CNacList::CNacList() {
+  sentinel_.next_ = &sentinel_;
+  sentinel_.previous_ = &sentinel_;
+}
+
+CNacList::~CNacList() { RemoveAll(false); }
+
+void CNacList::Lock() { mutex_.lock(); }
+
+void CNacList::Unlock() {
+  // The mutex is a recursive pthread mutex, which refuses a release by a thread that does
+  // not hold it instead of corrupting its state; that refusal is worth a line.
+  if (pthread_mutex_unlock(mutex_.native_handle()) != 0) {
+    SyslogSend(4, "I failed in releasing of Mutex.");
+  }
+}
+
+bool CNacList::IsEmpty(bool locked) {
+  Guard guard(*this, locked);
+  return sentinel_.next_ == &sentinel_;
+}
+
+CNacNode* CNacList::Search(const void* key, CNacPredicate predicate, bool locked) {
+  Guard guard(*this, locked);
+  return SearchFrom(FirstOrNone(), key, predicate, true);
+}
+
+CNacNode* CNacList::SearchFrom(CNacNode* start, const void* key, CNacPredicate predicate, bool locked) {
+  Guard guard(*this, locked);
+  if (start == nullptr) return nullptr;
+  for (CNacNode* node = start; node != &sentinel_; node = node->next_) {
+    if (predicate(node->record_, key) != 0) return node;
+  }
+  return nullptr;
+}
+
+void CNacList::InsertAfter(CNacNode* node, CNacListItem* record, bool locked) {
+  CNacNode* fresh = MakeNode();
+  Guard guard(*this, locked);
+  Link(node, fresh, record);
+}
+
+void CNacList::AddHead(CNacListItem* record, bool locked) {
+  CNacNode* fresh = MakeNode();
+  Guard guard(*this, locked);
+  Link(&sentinel_, fresh, record);
+}
+
+void CNacList::AddTail(CNacListItem* record, bool locked) {
+  CNacNode* fresh = MakeNode();
+  Guard guard(*this, locked);
+  Link(sentinel_.previous_, fresh, record);
+}
+
+// In the removals the node is declared before the guard, so that it and its record are
+// destroyed after the lock has been given back.
+void CNacList::Remove(CNacNode* node, bool locked) {
+  std::unique_ptr<CNacNode> removed;
+  Guard guard(*this, locked);
+  removed = Detach(node);
+}
+
+void CNacList::RemoveHead(bool locked) {
+  std::unique_ptr<CNacNode> removed;
+  Guard guard(*this, locked);
+  removed = Detach(FirstOrNone());
+}
+
+void CNacList::RemoveTail(bool locked) {
+  std::unique_ptr<CNacNode> removed;
+  Guard guard(*this, locked);
+  removed = Detach(LastOrNone());
+}
+
+void CNacList::RemoveData(const CNacListItem* record, bool locked) {
+  std::unique_ptr<CNacNode> removed;
+  Guard guard(*this, locked);
+  removed = Detach(FindRecord(record));
+}
+
+void CNacList::RemoveAll(bool locked) {
+  CNacNode* chain = nullptr;
+  {
+    Guard guard(*this, locked);
+    if (sentinel_.next_ == &sentinel_) return;
+    chain = sentinel_.next_;
+    sentinel_.previous_->next_ = nullptr;
+    sentinel_.next_ = &sentinel_;
+    sentinel_.previous_ = &sentinel_;
+    for (const CNacNode* node = chain; node != nullptr; node = node->next_) CountDown();
+  }
+  while (chain != nullptr) {
+    CNacNode* next = chain->next_;
+    delete chain;
+    chain = next;
+  }
+}
+
+std::unique_ptr<CNacNode> CNacList::Unlink(CNacNode* node, bool locked) {
+  Guard guard(*this, locked);
+  return Detach(node);
+}
+
+std::unique_ptr<CNacNode> CNacList::UnlinkHead(bool locked) {
+  Guard guard(*this, locked);
+  return Detach(FirstOrNone());
+}
+
+std::unique_ptr<CNacNode> CNacList::UnlinkTail(bool locked) {
+  Guard guard(*this, locked);
+  return Detach(LastOrNone());
+}
+
+std::unique_ptr<CNacNode> CNacList::UnlinkData(const CNacListItem* record, bool locked) {
+  Guard guard(*this, locked);
+  return Detach(FindRecord(record));
+}
+
+CNacNode* CNacList::GetHead(bool locked) {
+  Guard guard(*this, locked);
+  return FirstOrNone();
+}
+
+CNacNode* CNacList::GetNext(const CNacNode* node, bool locked) {
+  Guard guard(*this, locked);
+  if (node == nullptr || node->next_ == &sentinel_) return nullptr;
+  return node->next_;
+}
+
+std::int32_t CNacList::GetCount(bool locked) {
+  Guard guard(*this, locked);
+  return count_;
+}
+
+CNacNode* CNacList::FindRecord(const CNacListItem* record) {
+  for (CNacNode* node = sentinel_.next_; node != &sentinel_; node = node->next_) {
+    if (node->record_ == record) return node;
+  }
+  return nullptr;
+}
+
+void CNacList::Link(CNacNode* after, CNacNode* node, CNacListItem* record) {
+  node->record_ = record;
+  node->previous_ = after;
+  node->next_ = after->next_;
+  after->next_->previous_ = node;
+  after->next_ = node;
+  ++count_;
+}
+
+std::unique_ptr<CNacNode> CNacList::Detach(CNacNode* node) {
+  if (node == nullptr || node == &sentinel_) return nullptr;
+  node->previous_->next_ = node->next_;
+  node->next_->previous_ = node->previous_;
+  node->previous_ = nullptr;
+  node->next_ = nullptr;
+  CountDown();
+  return std::unique_ptr<CNacNode>(node);
+}
+
+void CNacList::CountDown() {
+  if (--count_ < 0) {
+    SyslogSend(4, "Number of the registration abnormality occurred at the time of deletion.");
+  }
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "registry/NacListItem.h"
+#include "registry/NacNode.h"
+
+// Non-zero when the record matches the key. The key is whatever the caller compares
+// against, usually a record of the same class; the predicate casts both to what it knows.
+using CNacPredicate = int (*)(const CNacListItem* record, const void* key);
+
+// A circular doubly linked list behind a sentinel, with one re-entrant lock. It serves as
+// every registry and as the first-in, first-out queue of the other subsystems, and owns
+// what its nodes carry.
+//
+// Every operation takes `locked` last: false makes it take the lock itself and give it
+// back before it returns; true means the caller holds the lock and it is left alone.
+// Nodes and records found are only valid while the lock is held.
+class CNacList {
+ public:
+  // Holds the list's lock for a scope unless the caller already has it.
+  class Guard {
+   public:
+    Guard(CNacList& list, bool locked) : list_(locked ? nullptr : &list) {
+      if (list_ != nullptr) list_->Lock();
+    }
+    ~Guard() {
+      if (list_ != nullptr) list_->Unlock();
+    }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    CNacList* list_;
+  };
+
+  CNacList();
+  CNacList(const CNacList&) = delete;
+  CNacList& operator=(const CNacList&) = delete;
+
+  // Waits without time limit; the holding thread may take it again, once per Unlock.
+  void Lock();
+  void Unlock();
+
+  // The registries derive from the list and override only the destructor; the slot order
+  // of these operations is fixed.
+  virtual ~CNacList();
+  virtual bool IsEmpty(bool locked);
+  // The first node from the head, or from start itself, whose record matches the key.
+  virtual CNacNode* Search(const void* key, CNacPredicate predicate, bool locked);
+  virtual CNacNode* SearchFrom(CNacNode* start, const void* key, CNacPredicate predicate, bool locked);
+  // The list takes the record (not null) unless this throws ThrownText because the node
+  // could not be made; the caller keeps it then.
+  virtual void InsertAfter(CNacNode* node, CNacListItem* record, bool locked);
+  virtual void AddHead(CNacListItem* record, bool locked);
+  virtual void AddTail(CNacListItem* record, bool locked);
+  // Destroys the node with its record. Nothing happens for no node or an empty list.
+  virtual void Remove(CNacNode* node, bool locked);
+  virtual void RemoveHead(bool locked);
+  virtual void RemoveTail(bool locked);
+  // Matches by pointer, never by content.
+  virtual void RemoveData(const CNacListItem* record, bool locked);
+  virtual void RemoveAll(bool locked);
+  // Takes the node out and hands it, with its record, to the caller; none when there is
+  // no such node.
+  virtual std::unique_ptr<CNacNode> Unlink(CNacNode* node, bool locked);
+  virtual std::unique_ptr<CNacNode> UnlinkHead(bool locked);
+  virtual std::unique_ptr<CNacNode> UnlinkTail(bool locked);
+  virtual std::unique_ptr<CNacNode> UnlinkData(const CNacListItem* record, bool locked);
+  virtual CNacNode* GetHead(bool locked);
+  // None after the last node.
+  virtual CNacNode* GetNext(const CNacNode* node, bool locked);
+  virtual std::int32_t GetCount(bool locked);
+
+ private:
+  CNacNode* FirstOrNone() { return sentinel_.next_ == &sentinel_ ? nullptr : sentinel_.next_; }
+  CNacNode* LastOrNone() { return sentinel_.previous_ == &sentinel_ ? nullptr : sentinel_.previous_; }
+  CNacNode* FindRecord(const CNacListItem* record);
+  void Link(CNacNode* after, CNacNode* node, CNacListItem* record);
+  std::unique_ptr<CNacNode> Detach(CNacNode* node);
+  void CountDown();
+
+  std::recursive_mutex mutex_;
+  CNacNode sentinel_;  // carries no record; its next is the head and its previous the tail
+  std::int32_t count_ = 0;
+};

@@ -1,0 +1,3 @@
+#include "registry/NacNode.h"
+
+CNacNode::~CNacNode() { delete record_; }

@@ -1,0 +1,234 @@
+#include "service/ServiceHost.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "control/NacControl.h"
+#include "platform/Profile.h"
+#include "platform/ServiceNotify.h"
+#include "platform/StopSignals.h"
+#include "platform/Thread.h"
+#include "platform/ThreadMessages.h"
+#include "service/CommandLine.h"
+#include "support/Syslog.h"
+#include "support/ThrownText.h"
+
+namespace {
+
+constexpr char kServiceName[] = "Velnor";
+constexpr char kAppId[] = "{4C1E7A92-3B5D-4F08-9A6E-2D7C81F0B543}";
+constexpr char kExeName[] = "Velnor.EXE";
+constexpr char kRegistrationFile[] = "Velnor.reg";
+
+constexpr int kWinsockMajor = 2;
+constexpr int kWinsockMinor = 2;
+constexpr int kLogOption = 32;
+constexpr int kLogFacilityDaemon = 24;
+
+struct Severity {
+  const char* name;
+  int level;
+};
+constexpr Severity kSeverities[] = {{"emerg", 0},   {"alert", 1},  {"crit", 2}, {"err", 3},
+                                    {"warning", 4}, {"notice", 5}, {"info", 6}, {"debug", 7}};
+
+// The log threshold named by syslog.ini; a name not in the table sends everything.
+int ThresholdFromSyslogIni() {
+  const std::string mask = platform::GetPrivateProfileString("SYSLOG", "PRIORITYMASK", "info", 256, "syslog.ini");
+  for (const Severity& severity : kSeverities) {
+    if (mask == severity.name) return severity.level;
+  }
+  return 7;
+}
+
+}  // namespace
+
+CServiceHost::CServiceHost()
+    : serviceName_(kServiceName),
+      eventLog_(kServiceName),
+      registration_(kRegistrationFile, kAppId, kExeName) {}
+
+void CServiceHost::LogEvent(const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (!serviceMode_) {
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+  }
+  eventLog_.Report(text);
+}
+
+void CServiceHost::MessageBox(const char* text) const {
+  std::fprintf(stderr, "%s: %s\n", serviceName_.c_str(), text);
+}
+
+void CServiceHost::SetServiceStatus(int state) {
+  state_ = state;
+  if (!serviceMode_) return;
+  if (state == kRunning) {
+    platform::NotifyServiceManager("READY=1");
+  } else if (state == kStopPending) {
+    platform::NotifyServiceManager("STOPPING=1");
+  }
+}
+
+int CServiceHost::Main(int argc, char** argv) {
+  LogEvent("WinMain of a module was called.");
+  switch (FindServiceSwitch(JoinArguments(argc, argv))) {
+    case ServiceSwitch::kUnregServer:
+      if (!Uninstall()) return 1;
+      return registration_.Remove() ? 0 : 1;
+    case ServiceSwitch::kRegServer:
+      return Register(false);
+    case ServiceSwitch::kService:
+      return Register(true);
+    case ServiceSwitch::kNone:
+      break;
+  }
+  return Start();
+}
+
+int CServiceHost::Register(bool asService) {
+  if (!Uninstall()) return 1;
+  const std::optional<std::string> localService =
+      asService ? std::optional<std::string>(serviceName_) : std::nullopt;
+  if (!registration_.Write(serviceName_, localService)) {
+    std::fprintf(stderr, "%s: The registration cannot be written to %s.\n", serviceName_.c_str(),
+                 kRegistrationFile);
+    return 1;
+  }
+  if (asService && !Install()) return 1;
+  return 0;
+}
+
+int CServiceHost::Start() {
+  const std::optional<std::string> localService = registration_.ReadLocalService();
+  if (!localService) {
+    std::error_code ignored;
+    std::fprintf(stderr,
+                 "%s: The registration key cannot be opened: %s in %s holds no registration. "
+                 "Register first with -RegServer (console) or -Service (systemd service).\n",
+                 serviceName_.c_str(), kRegistrationFile, std::filesystem::current_path(ignored).c_str());
+    return 1;
+  }
+  serviceMode_ = !localService->empty();
+  if (serviceMode_ && !platform::ServiceManagerPresent()) {
+    std::fprintf(stderr,
+                 "%s: The service process could not connect to the service controller: service mode "
+                 "runs only under systemd (NOTIFY_SOCKET is not set). Start it with systemctl start "
+                 "velnor, or register with -RegServer to run in the foreground.\n",
+                 serviceName_.c_str());
+    return 1;
+  }
+  return ServiceMain();
+}
+
+int CServiceHost::ServiceMain() {
+  SetServiceStatus(kStartPending);
+  // The stop control: the signals are blocked here, before any other thread starts.
+  platform::StopSignals stopControl([this] { OnStop(); });
+  if (!stopControl.Installed()) {
+    LogEvent("Handler not installed");
+    return 1;
+  }
+  const int result = RunOnThread();
+  SetServiceStatus(kStopped);
+  if (serviceMode_) LogEvent("Service stopped");
+  return result;
+}
+
+int CServiceHost::RunOnThread() {
+  int result = 0;
+  platform::Thread body([this, &result] { result = Run(); });
+  body.Join();
+  return result;
+}
+
+int CServiceHost::Run() {
+  LogEvent("Service started");
+  SetServiceStatus(kRunning);
+  // Sockets need no start-up here; the library is version 2.2 by definition.
+  SetLogThreshold(ThresholdFromSyslogIni());
+  OpenSyslog(serviceName_.c_str(), kLogOption, kLogFacilityDaemon);
+  SyslogSend(6, "service started.");
+  SyslogSend(7, "winsock version %d.%d", kWinsockMajor, kWinsockMinor);
+
+  try {
+    auto controller = std::make_unique<CNacControl>();
+    {
+      std::lock_guard lock(controllerMutex_);
+      controller_ = controller.get();
+      // A stop that came while the controller was being built is acted on now.
+      if (stopDemanded_) {
+        controller_->SetEndFlag();
+        platform::PostThreadMessage(controller_->ThreadId(), platform::WM_QUIT, 0, 0);
+      }
+    }
+    controller->WaitForEnd();
+    {
+      std::lock_guard lock(controllerMutex_);
+      controller_ = nullptr;
+    }
+    controller.reset();
+  } catch (const ThrownText& thrown) {
+    SyslogSend(2, "%s", thrown.Text());
+  } catch (...) {
+    SyslogSend(2, "CNacControl class did a throw.");
+  }
+  {
+    std::lock_guard lock(controllerMutex_);
+    controller_ = nullptr;
+  }
+
+  SyslogSend(6, "service stopped.");
+  CloseSyslog();
+  LogEvent("Service stopped");
+  return 0;
+}
+
+void CServiceHost::OnStop() {
+  SetServiceStatus(kStopPending);
+  std::lock_guard lock(controllerMutex_);
+  stopDemanded_ = true;
+  if (controller_ == nullptr) return;
+  controller_->SetEndFlag();
+  platform::PostThreadMessage(controller_->ThreadId(), platform::WM_QUIT, 0, 0);
+}
+
+bool CServiceHost::Install() {
+  if (manager_.Exists(serviceName_)) return true;
+  const std::string path = platform::ExecutablePath();
+  if (path.empty()) return false;
+  if (!manager_.Accessible()) {
+    MessageBox("Could not open Service Manager");
+    return false;
+  }
+  std::error_code error;
+  const std::string workingDirectory = std::filesystem::current_path(error).string();
+  if (error || !manager_.Create(serviceName_, "\"" + path + "\"", workingDirectory)) {
+    MessageBox("Could not start service");
+    return false;
+  }
+  return true;
+}
+
+bool CServiceHost::Uninstall() {
+  if (!manager_.Exists(serviceName_)) return true;
+  if (!manager_.Accessible()) {
+    MessageBox("Could not open Service Manager");
+    return false;
+  }
+  if (manager_.Stop(serviceName_) == platform::ServiceManager::StopResult::kFailed) {
+    MessageBox("Could not stop service");
+  }
+  if (!manager_.Delete(serviceName_)) {
+    MessageBox("Could not delete service");
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdarg>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/EventLog.h"
+#include "platform/Registration.h"
+#include "platform/ServiceManager.h"
+
+class CNacControl;
+
+// The process: installer of its service and the service itself. One instance.
+//
+// Threads: the main thread runs Main and waits; Run runs on a thread of its own; the stop
+// control (OnStop) comes on the signal thread. OnStop only sets the controller's end flag
+// and posts one message; Run owns the controller.
+class CServiceHost {
+ public:
+  CServiceHost();
+
+  // The process entry: a registration switch, or the start of the service. Returns the
+  // process's exit status.
+  int Main(int argc, char** argv);
+
+  // The service body; returns 0 in every case.
+  int Run();
+  // Reaction to the stop control.
+  void OnStop();
+
+  bool Install();
+  bool Uninstall();
+
+  void LogEvent(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // Service states as the service control manager numbers them.
+  enum State : int { kStopped = 1, kStartPending = 2, kStopPending = 3, kRunning = 4 };
+  int CurrentState() const { return state_; }
+
+ private:
+  int Register(bool asService);
+  int Start();
+  int ServiceMain();
+  int RunOnThread();
+  void SetServiceStatus(int state);
+  void MessageBox(const char* text) const;
+
+  const std::string serviceName_;
+  platform::EventLog eventLog_;
+  platform::Registration registration_;
+  platform::ServiceManager manager_;
+  bool serviceMode_ = true;
+  int state_ = kStopped;
+
+  std::mutex controllerMutex_;
+  CNacControl* controller_ = nullptr;  // guarded by controllerMutex_; owned by Run
+  bool stopDemanded_ = false;          // guarded by controllerMutex_
+};

@@ -1,0 +1,76 @@
+#include "tests/common/UdpCollector.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace testing_support {
+
+UdpCollector::UdpCollector(int host) {
+  if (host <= 0) host = 2 + static_cast<int>(getpid() % 250);
+  address_ = "127.0.0." + std::to_string(host);
+  socket_.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(514);
+  inet_pton(AF_INET, address_.c_str(), &addr.sin_addr);
+  if (!socket_ || ::bind(socket_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    throw std::runtime_error("cannot bind the log collector on " + address_ + ":514");
+  }
+}
+
+std::string UdpCollector::SyslogIni(const std::string& mask) const {
+  return "[SYSLOG]\r\nDESTINATION=" + address_ + "\r\nPRIORITYMASK=" + mask + "\r\n";
+}
+
+std::optional<std::string> UdpCollector::Next(std::chrono::milliseconds timeout) {
+  pollfd p{socket_.Get(), POLLIN, 0};
+  if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
+  char buffer[65536];
+  const ssize_t n = ::recv(socket_.Get(), buffer, sizeof buffer, 0);
+  if (n < 0) return std::nullopt;
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::optional<std::vector<std::string>> UdpCollector::Until(const std::string& text,
+                                                            std::chrono::milliseconds timeout) {
+  std::vector<std::string> seen;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    auto datagram = Next(left);
+    if (!datagram) return std::nullopt;
+    seen.push_back(*datagram);
+    if (datagram->find(text) != std::string::npos) return seen;
+  }
+}
+
+std::vector<std::string> UdpCollector::Drain(std::chrono::milliseconds quiet) {
+  std::vector<std::string> seen;
+  while (auto datagram = Next(quiet)) seen.push_back(*datagram);
+  return seen;
+}
+
+std::string LogText(const std::string& datagram, const std::string& tag) {
+  // Header: "<pri>Mon dd hh:mm:ss host "; the host holds no blanks.
+  std::size_t pos = 0;
+  for (int blanks = 0; blanks < 4; ++blanks) {
+    pos = datagram.find(' ', pos);
+    if (pos == std::string::npos) return datagram;
+    ++pos;
+  }
+  if (!tag.empty()) {
+    const std::string prefix = tag + ": ";
+    if (datagram.compare(pos, prefix.size(), prefix) != 0) return datagram;
+    pos += prefix.size();
+  }
+  return datagram.substr(pos);
+}
+
+}  // namespace testing_support

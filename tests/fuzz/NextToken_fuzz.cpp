@@ -1,0 +1,57 @@
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/TextScan.h"
+
+namespace {
+
+bool InSet(char c, const char* set) {
+  return c != '\0' && set != nullptr && std::strchr(set, c) != nullptr;
+}
+
+// Splits a copy of line until none, checking every token lies inside the buffer, holds no
+// delimiter and carries no skip character at either end, and that the cursor advances.
+void Split(const std::string& line, const char* skip, const char* delimiters) {
+  std::vector<char> buffer(line.begin(), line.end());
+  buffer.push_back('\0');
+  char* const begin = buffer.data();
+  char* const end = begin + buffer.size();
+  char* cursor = begin;
+  char* token = nullptr;
+  while (true) {
+    char* next = NextToken(cursor, skip, delimiters, &token);
+    if (next == nullptr) break;
+    if (next <= cursor || next >= end) __builtin_trap();
+    if (token < cursor || token >= next) __builtin_trap();
+    const std::size_t length = std::strlen(token);
+    if (token + length >= end) __builtin_trap();
+    for (std::size_t i = 0; i < length; ++i) {
+      if (InSet(token[i], delimiters)) __builtin_trap();
+    }
+    if (length > 0 && (InSet(token[0], skip) || InSet(token[length - 1], skip))) {
+      __builtin_trap();
+    }
+    cursor = next;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  Split(input, kCsvSkipSet, kCsvDelimiterSet);
+
+  // The first two bytes cut the rest into a skip set, a delimiter set and the line; an
+  // empty skip part also tries the form without a skip set.
+  if (size < 2) return 0;
+  const std::string rest = input.substr(2);
+  const std::size_t skipLength = data[0] % (rest.size() + 1);
+  const std::size_t delimiterLength = data[1] % (rest.size() - skipLength + 1);
+  const std::string skip = rest.substr(0, skipLength);
+  const std::string delimiters = rest.substr(skipLength, delimiterLength);
+  const std::string line = rest.substr(skipLength + delimiterLength);
+  Split(line, skip.empty() ? nullptr : skip.c_str(), delimiters.c_str());
+  return 0;
+}

@@ -1,0 +1,112 @@
+#include "support/TextScan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Splits a copy of line until NextToken gives none, checking each token lies in the buffer.
+std::vector<std::string> Tokens(const std::string& line, const char* skip,
+                                const char* delimiters = kCsvDelimiterSet) {
+  std::vector<char> buffer(line.begin(), line.end());
+  buffer.push_back('\0');
+  std::vector<std::string> tokens;
+  char* token = nullptr;
+  for (char* cursor = buffer.data();
+       (cursor = NextToken(cursor, skip, delimiters, &token)) != nullptr;) {
+    EXPECT_GE(token, buffer.data());
+    EXPECT_LT(token, buffer.data() + buffer.size());
+    tokens.emplace_back(token);
+    if (tokens.size() > buffer.size()) {
+      ADD_FAILURE() << "NextToken does not advance";
+      break;
+    }
+  }
+  return tokens;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(TextScanTest, CaseFolding) {
+  char text[] = "MiXeD-\xC9\x80 9Z";
+  EXPECT_EQ(StrToLower(text), text);
+  EXPECT_STREQ(text, "mixed-\xC9\x80 9z");
+  EXPECT_EQ(StrToLower(nullptr), nullptr);
+
+  EXPECT_EQ(StrNCaseCmp("Content-LENGTH", "content-length", 14), 0);
+  EXPECT_EQ(StrNCaseCmp("abcX", "ABCy", 3), 0);
+  EXPECT_LT(StrNCaseCmp("abc", "ABD", 3), 0);
+  EXPECT_GT(StrNCaseCmp("abcd", "ABC", 10), 0);
+  EXPECT_GT(StrNCaseCmp("\xE9", "z", 1), 0);  // bytes compare unsigned
+  EXPECT_EQ(StrNCaseCmp(nullptr, "a", 1), -1);
+  EXPECT_EQ(StrNCaseCmp("a", nullptr, 1), -1);
+
+  const char* header = "Transfer-Encoding: CHUNKED\r\n";
+  EXPECT_EQ(StrCaseStr(header, "chunked"), header + 19);
+  EXPECT_EQ(StrCaseStr("", "chunked"), nullptr);
+  EXPECT_EQ(StrCaseStr("Transfer-Encoding: chunke", "chunked"), nullptr);
+  EXPECT_EQ(StrCaseStr(nullptr, "x"), nullptr);
+}
+
+TEST(TextScanTest, ScanningPrimitives) {
+  const char* text = "  \tword";
+  EXPECT_EQ(SpanChars(text, " \t"), text + 3);
+  EXPECT_EQ(SpanChars("   ", " "), nullptr);
+  EXPECT_EQ(SpanChars("", " "), nullptr);
+  EXPECT_EQ(FindFirstOf(text, "rd"), text + 5);
+  EXPECT_EQ(FindFirstOf(text, ","), nullptr);
+
+  char line[] = "key=value=more";
+  char* rest = CutAtDelimiter(line, "=");
+  EXPECT_STREQ(line, "key");
+  EXPECT_STREQ(rest, "value=more");
+  EXPECT_EQ(CutAtDelimiter(rest, ","), nullptr);
+  EXPECT_STREQ(rest, "value=more");
+
+  char padded[] = "\" a b \"\r\n";
+  EXPECT_EQ(TrimRight(padded, kCsvSkipSet), padded);
+  EXPECT_STREQ(padded, "\" a b");
+  char blanks[] = " \t\" ";
+  EXPECT_STREQ(TrimRight(blanks, kCsvSkipSet), "");
+  EXPECT_EQ(TrimRight(nullptr, " "), nullptr);
+  EXPECT_EQ(TrimRight(padded, nullptr), nullptr);
+}
+
+TEST(TextScanTest, NextTokenRegistryColumns) {
+  EXPECT_EQ(Tokens("\"a\",\"\",,\"b\"\r\n", kCsvSkipSet), (Strings{"a", "", "", "b"}));
+  EXPECT_EQ(Tokens("", kCsvSkipSet), Strings{});
+  EXPECT_EQ(Tokens("  ,x", kCsvSkipSet), (Strings{"", "x"}));
+  EXPECT_EQ(Tokens("a,b,", kCsvSkipSet), (Strings{"a", "b"}));
+  EXPECT_EQ(Tokens("a,\"\"", kCsvSkipSet), Strings{"a"});
+  EXPECT_EQ(Tokens("\"x,y\",z", kCsvSkipSet), (Strings{"x", "y", "z"}));
+  EXPECT_EQ(Tokens(" in ner ", kCsvSkipSet), Strings{"in ner"});
+}
+
+TEST(TextScanTest, NextTokenWithoutSkipSetAndMissingArguments) {
+  EXPECT_EQ(Tokens("a,,b", nullptr), (Strings{"a", "", "b"}));
+  EXPECT_EQ(Tokens(" a ,b,", nullptr), (Strings{" a ", "b"}));
+  EXPECT_EQ(Tokens("", nullptr), Strings{});
+
+  char line[] = "a,b";
+  char* token = nullptr;
+  EXPECT_EQ(NextToken(nullptr, kCsvSkipSet, kCsvDelimiterSet, &token), nullptr);
+  EXPECT_EQ(NextToken(line, kCsvSkipSet, nullptr, &token), nullptr);
+  EXPECT_EQ(NextToken(line, kCsvSkipSet, kCsvDelimiterSet, nullptr), nullptr);
+  EXPECT_EQ(token, nullptr);
+  EXPECT_STREQ(line, "a,b");
+}
+
+TEST(TextScanTest, BadInputIsSafe) {
+  std::string huge(100 * 1024, 'Q');
+  EXPECT_EQ(Tokens(huge, kCsvSkipSet), Strings{huge});
+  EXPECT_EQ(StrCaseStr(huge.c_str(), "qqqx"), nullptr);
+  EXPECT_EQ(Tokens("\xFF\x80,\xC3\xA9", kCsvSkipSet), (Strings{"\xFF\x80", "\xC3\xA9"}));
+  const char* missing = nullptr;
+  EXPECT_EQ(SpanChars(missing, " "), nullptr);
+  EXPECT_EQ(FindFirstOf(missing, " "), nullptr);
+  EXPECT_EQ(CutAtDelimiter(nullptr, ","), nullptr);
+}
+
+}  // namespace
