@@ -5,8 +5,10 @@
 // message-thread rate as a share of the plain-queue rate for each shape.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -65,10 +68,12 @@ class Completion {
   uint64_t counted_ = 0;  // counting thread only
 };
 
-// Retries a post that failed on a full queue; the receiver exists for the whole run.
+// Retries a post that failed on a full queue; the receiver exists for the whole run. The
+// sender sleeps rather than spins: a full queue takes milliseconds to drain, and a spinning
+// sender would take the CPU its receivers need.
 template <typename Post>
 void PostUntilTaken(Post post) {
-  while (!post()) std::this_thread::yield();
+  while (!post()) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
 // ---- message threads ----
@@ -222,11 +227,14 @@ void BM_PlainQueue_TwoHop(benchmark::State& state) {
   });
 }
 
+// Enough repetitions for a median that holds on a machine that is busy with other work.
+constexpr int kRepetitions = 9;
+
 // Real time: the work happens on the other threads, the benchmark thread mostly waits.
-BENCHMARK(BM_MessageThread_OneHop)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(5);
-BENCHMARK(BM_PlainQueue_OneHop)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(5);
-BENCHMARK(BM_MessageThread_TwoHop)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(5);
-BENCHMARK(BM_PlainQueue_TwoHop)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(5);
+BENCHMARK(BM_MessageThread_OneHop)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
+BENCHMARK(BM_PlainQueue_OneHop)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
+BENCHMARK(BM_MessageThread_TwoHop)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
+BENCHMARK(BM_PlainQueue_TwoHop)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
 
 // ---- ratio report ----
 
@@ -234,6 +242,8 @@ BENCHMARK(BM_PlainQueue_TwoHop)->UseRealTime()->Unit(benchmark::kMillisecond)->R
 // aggregate when repetitions produced one, else the median of the single runs.
 class RateCollector : public benchmark::ConsoleReporter {
  public:
+  RateCollector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& reports) override {
     ConsoleReporter::ReportRuns(reports);
     for (const Run& run : reports) {
@@ -279,8 +289,21 @@ void PrintRatio(const RateCollector& collector, const char* shape) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // Repetitions of the cases interleave unless told otherwise, so that load from elsewhere
+  // on the machine spreads over both sides of a ratio instead of landing on one.
+  std::vector<char*> args(argv, argv + argc);
+  bool interleavingGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]).starts_with("--benchmark_enable_random_interleaving")) {
+      interleavingGiven = true;
+    }
+  }
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  if (!interleavingGiven) args.insert(args.begin() + 1, interleave);
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   RateCollector collector;
   benchmark::RunSpecifiedBenchmarks(&collector);
   std::printf("\n");

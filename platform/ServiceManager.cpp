@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,13 @@ int Systemctl(const char* verb, const char* unit) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Unit names are lower case, as systemd's are: the service "Velnor" is velnor.service.
+std::string UnitName(const std::string& name) {
+  std::string unit = name;
+  for (char& c : unit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return unit + ".service";
+}
+
 }  // namespace
 
 ServiceManager::ServiceManager() {
@@ -40,7 +48,7 @@ ServiceManager::ServiceManager() {
 }
 
 std::string ServiceManager::UnitPath(const std::string& name) const {
-  return directory_ + "/" + name + ".service";
+  return directory_ + "/" + UnitName(name);
 }
 
 bool ServiceManager::Accessible() const { return access(directory_.c_str(), W_OK | X_OK) == 0; }
@@ -88,7 +96,7 @@ bool ServiceManager::Create(const std::string& name, const std::string& quotedCo
 
 ServiceManager::StopResult ServiceManager::Stop(const std::string& name) const {
   if (!SystemdRunning()) return StopResult::kNotActive;
-  const std::string unit = name + ".service";
+  const std::string unit = UnitName(name);
   if (Systemctl("is-active", unit.c_str()) != 0) return StopResult::kNotActive;
   return Systemctl("stop", unit.c_str()) == 0 ? StopResult::kStopped : StopResult::kFailed;
 }

@@ -4,10 +4,10 @@
 
 namespace platform {
 
-// Service entries are systemd unit files "<name>.service" in the unit directory:
-// /etc/systemd/system, or $VELNOR_UNIT_DIR when set. A unit that exists is an installed
-// service. systemctl runs only when systemd is the running init; otherwise the unit file
-// alone is the registration.
+// Service entries are systemd unit files "<name>.service", the name in lower case, in the
+// unit directory: /etc/systemd/system, or $VELNOR_UNIT_DIR when set. A unit that exists is
+// an installed service. systemctl runs only when systemd is the running init; otherwise the
+// unit file alone is the registration.
 class ServiceManager {
  public:
   ServiceManager();

@@ -23,7 +23,7 @@ enum class Phase {
   kConnecting,  // a connect is under way
   kConnected,   // connected stream, or a datagram socket
   kListening,
-  kDead,        // the connect failed
+  kDead,  // the connect failed
 };
 
 // Lock order: the registry lock and a state's lock are never held together.
@@ -44,7 +44,7 @@ struct SocketEventState {
   bool oobArmed = false;
   bool acceptArmed = false;
   bool closeRecorded = false;
-  bool eof = false;  // the peer's end was seen with nothing left to read
+  bool eof = false;    // the peer's end was seen with nothing left to read
   int resetErrno = 0;  // a reset the application's own calls saw (they clear SO_ERROR)
 
   // Bumped by every change of the above; a wait round prepared under another generation
@@ -164,7 +164,7 @@ Phase DetectPhase(int fd, int type) {
       case TCP_CLOSE:
         // Never connected, or already reset: only the latter has its ends shut.
         return (PollNow(fd, POLLRDHUP) & (POLLRDHUP | POLLERR)) != 0 ? Phase::kConnected
-                                                                      : Phase::kIdle;
+                                                                     : Phase::kIdle;
       default:
         return Phase::kConnected;
     }

@@ -47,6 +47,9 @@ struct SocketEventState;
 //
 // Construction cannot fail. Movable; not to be moved or destroyed while a thread waits on
 // it. Select is called by one thread at a time; the rest may run on any thread.
+//
+// Locks: each object's state has one mutex, and a process-wide registry lock maps sockets to
+// states for the calls of Socket.h; the two are never held together.
 class SocketEvent final : public Waitable {
  public:
   SocketEvent();

@@ -24,8 +24,8 @@ class WaitRunner;
 
 // What one object of a wait set put into the poll set for one round of the wait.
 struct WaitSlot {
-  std::size_t first = 0;  // index of its first pollfd
-  std::size_t count = 0;  // how many pollfds it added
+  std::size_t first = 0;    // index of its first pollfd
+  std::size_t count = 0;    // how many pollfds it added
   uint64_t generation = 0;  // the object's state when the round was prepared
   unsigned interest = 0;    // what the object watches for in this round
   bool registered = false;  // the waiting thread is known to the object

@@ -7,20 +7,20 @@
 #include <cerrno>
 #include <cstddef>
 
+#include "platform/Socket.h"
 #include "platform/SocketError.h"
 #include "support/SocketErrorName.h"
 #include "support/Syslog.h"
 
 namespace {
 
-// MSG_NOSIGNAL: a peer that has gone must give an error, not SIGPIPE to the process. A
+// The platform's calls re-arm the socket's event recording and never raise SIGPIPE. A
 // signal that interrupts the call is a Linux matter, not a socket error: the call is made
 // again.
 ssize_t SendOnce(int socket, const char* bytes, std::size_t length) {
   ssize_t n;
   do {
-    // re-arms event recording once the platform wrappers exist
-    n = ::send(socket, bytes, length, MSG_NOSIGNAL);
+    n = platform::SockSend(socket, bytes, length, 0);
   } while (n < 0 && errno == EINTR);
   return n;
 }
@@ -28,8 +28,7 @@ ssize_t SendOnce(int socket, const char* bytes, std::size_t length) {
 ssize_t RecvOnce(int socket, void* buffer, std::size_t size) {
   ssize_t n;
   do {
-    // re-arms event recording once the platform wrappers exist
-    n = ::recv(socket, buffer, size, 0);
+    n = platform::SockRecv(socket, buffer, size, 0);
   } while (n < 0 && errno == EINTR);
   return n;
 }

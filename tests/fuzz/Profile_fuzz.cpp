@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -16,11 +17,18 @@
 
 namespace {
 
+std::string g_dir;
+
+void RemoveDir() { std::filesystem::remove_all(g_dir); }
+
+// One directory for the whole run, removed when the fuzzer exits.
 const std::string& FuzzFile() {
   static const std::string path = [] {
     char pattern[] = "/tmp/velnor-profile-fuzz-XXXXXX";
     if (mkdtemp(pattern) == nullptr) abort();
-    return std::string(pattern) + "/f.ini";
+    g_dir = pattern;
+    atexit(RemoveDir);
+    return g_dir + "/f.ini";
   }();
   return path;
 }

@@ -120,8 +120,7 @@ std::optional<NetworkEvents> Next(SocketEvent& event, uint32_t timeoutMs = kLong
 }
 
 void SendAll(int fd, const std::string& bytes) {
-  ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-            static_cast<ssize_t>(bytes.size()));
+  ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
 double ThreadCpuMs() {
@@ -316,7 +315,8 @@ TEST(SocketEventTest, WriteComesOnceAndAgainOnlyAfterASendWouldBlock) {
 TEST(SocketEventTest, IdleWritableSocketDoesNotSpin) {
   Pair pair = Connected();
   SocketEvent event;
-  std::optional<platform::Event> end = platform::Event::Create(platform::EventReset::kManual, false);
+  std::optional<platform::Event> end =
+      platform::Event::Create(platform::EventReset::kManual, false);
   ASSERT_TRUE(end);
   ASSERT_TRUE(event.Select(pair.server.get(), FD_READ | FD_WRITE | FD_CLOSE));
   std::optional<NetworkEvents> got = Next(event);
@@ -352,8 +352,8 @@ TEST(SocketEventTest, ConnectReportsSuccessAndWrite) {
   EXPECT_FALSE(Next(event, kQuietWait)) << "an unconnected socket has nothing to report";
 
   const sockaddr_in addr = Loopback(PortOf(listener.get()));
-  const int rc = platform::SockConnect(client.get(), reinterpret_cast<const sockaddr*>(&addr),
-                                       sizeof addr);
+  const int rc =
+      platform::SockConnect(client.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   if (rc != 0) {
     ASSERT_EQ(errno, EINPROGRESS);
   }
@@ -374,9 +374,9 @@ TEST(SocketEventTest, ConnectToAClosedPortReportsConnRefused) {
   SocketEvent event;
   ASSERT_TRUE(event.Select(client.get(), FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE));
   const sockaddr_in addr = Loopback(port);
-  ASSERT_LT(platform::SockConnect(client.get(), reinterpret_cast<const sockaddr*>(&addr),
-                                  sizeof addr),
-            0);
+  ASSERT_LT(
+      platform::SockConnect(client.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr),
+      0);
   ASSERT_EQ(errno, EINPROGRESS);
   std::optional<NetworkEvents> got = Next(event);
   ASSERT_TRUE(got);

@@ -22,6 +22,17 @@
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define VELNOR_TEST_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELNOR_TEST_UNDER_TSAN 1
+#endif
+#endif
+#ifndef VELNOR_TEST_UNDER_TSAN
+#define VELNOR_TEST_UNDER_TSAN 0
+#endif
+
 // One-shot allocation failure for the thread that asks for it: the next operator new on
 // that thread throws std::bad_alloc.
 namespace {
@@ -482,7 +493,7 @@ TEST_F(NacListLogTest, CountBelowZeroIsLoggedAndTheRemovalGoesOn) {
 }
 
 TEST_F(NacListLogTest, ReleaseWithoutHoldIsLogged) {
-#if defined(__SANITIZE_THREAD__)
+#if VELNOR_TEST_UNDER_TSAN
   GTEST_SKIP() << "the thread sanitizer stops on the deliberate bad release";
 #else
   CNacList list;

@@ -169,6 +169,7 @@ TEST_F(SocketIoTest, PartialSendsStillSendEverything) {
     }
   });
   const int sent = SocketSendAll(client.Get(), payload.data(), static_cast<int>(kSize));
+  ::shutdown(client.Get(), SHUT_WR);  // a short send must not leave the reader waiting
   reader.join();
 
   EXPECT_EQ(sent, static_cast<int>(kSize));
