@@ -9,6 +9,10 @@
 
 namespace {
 
+// Spacing of the order numbers, so that an insertion between two nodes rarely has to
+// renumber the list.
+constexpr std::int64_t kOrderGap = std::int64_t{1} << 20;
+
 // Made before the lock is taken: allocation needs no lock, and a failure then leaves the
 // lock as it was.
 CNacNode* MakeNode() {
@@ -111,6 +115,7 @@ void CNacList::RemoveAll(bool locked) {
     sentinel_.next_ = &sentinel_;
     sentinel_.previous_ = &sentinel_;
     for (const CNacNode* node = chain; node != nullptr; node = node->next_) CountDown();
+    if (observer_ != nullptr) observer_->AllUnlinked();
   }
   while (chain != nullptr) {
     CNacNode* next = chain->next_;
@@ -169,10 +174,32 @@ void CNacList::Link(CNacNode* after, CNacNode* node, CNacListItem* record) {
   after->next_->previous_ = node;
   after->next_ = node;
   ++count_;
+  const bool atHead = after == &sentinel_;
+  const bool atTail = node->next_ == &sentinel_;
+  if (atHead && atTail) {
+    node->order_ = 0;
+  } else if (atTail) {
+    node->order_ = after->order_ + kOrderGap;
+  } else if (atHead) {
+    node->order_ = node->next_->order_ - kOrderGap;
+  } else {
+    node->order_ = after->order_ + (node->next_->order_ - after->order_) / 2;
+    if (node->order_ == after->order_) Renumber();
+  }
+  if (observer_ != nullptr) observer_->NodeLinked(*node);
+}
+
+void CNacList::Renumber() {
+  std::int64_t order = 0;
+  for (CNacNode* node = sentinel_.next_; node != &sentinel_; node = node->next_) {
+    node->order_ = order;
+    order += kOrderGap;
+  }
 }
 
 std::unique_ptr<CNacNode> CNacList::Detach(CNacNode* node) {
   if (node == nullptr || node == &sentinel_) return nullptr;
+  if (observer_ != nullptr) observer_->NodeUnlinked(*node);
   node->previous_->next_ = node->next_;
   node->next_->previous_ = node->previous_;
   node->previous_ = nullptr;

@@ -7,6 +7,19 @@
 #include "registry/NacListItem.h"
 #include "registry/NacNode.h"
 
+// Told of every node that enters or leaves a list, under the list's lock: the registries
+// keep their indexes in step with the list this way, whichever operation changed it.
+class CNacListObserver {
+ public:
+  virtual void NodeLinked(CNacNode& node) = 0;
+  virtual void NodeUnlinked(CNacNode& node) = 0;
+  // Every node left at once (RemoveAll).
+  virtual void AllUnlinked() = 0;
+
+ protected:
+  ~CNacListObserver() = default;
+};
+
 // Non-zero when the record matches the key. The key is whatever the caller compares
 // against, usually a record of the same class; the predicate casts both to what it knows.
 using CNacPredicate = int (*)(const CNacListItem* record, const void* key);
@@ -74,6 +87,10 @@ class CNacList {
   virtual CNacNode* GetNext(const CNacNode* node, bool locked);
   virtual std::int32_t GetCount(bool locked);
 
+ protected:
+  // Set by a registry before its first record; the observer outlives the list's records.
+  void SetObserver(CNacListObserver* observer) { observer_ = observer; }
+
  private:
   CNacNode* FirstOrNone() { return sentinel_.next_ == &sentinel_ ? nullptr : sentinel_.next_; }
   CNacNode* LastOrNone() { return sentinel_.previous_ == &sentinel_ ? nullptr : sentinel_.previous_; }
@@ -81,8 +98,10 @@ class CNacList {
   void Link(CNacNode* after, CNacNode* node, CNacListItem* record);
   std::unique_ptr<CNacNode> Detach(CNacNode* node);
   void CountDown();
+  void Renumber();
 
   std::recursive_mutex mutex_;
   CNacNode sentinel_;  // carries no record; its next is the head and its previous the tail
   std::int32_t count_ = 0;
+  CNacListObserver* observer_ = nullptr;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "registry/NacListItem.h"
 
 class CNacList;
@@ -14,6 +16,8 @@ class CNacNode {
   virtual ~CNacNode();
 
   CNacListItem* Record() const { return record_; }
+  // Position in its list: a node nearer the head has a smaller order. Kept by the list.
+  std::int64_t Order() const { return order_; }
 
   // The record as the class the caller put in; the list does not check it.
   template <class T>
@@ -34,4 +38,5 @@ class CNacNode {
   CNacListItem* record_ = nullptr;
   CNacNode* previous_ = nullptr;
   CNacNode* next_ = nullptr;
+  std::int64_t order_ = 0;
 };

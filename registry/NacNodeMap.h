@@ -1,0 +1,34 @@
+#pragma once
+
+#include <unordered_map>
+#include <vector>
+
+#include "registry/NacNode.h"
+
+// Nodes by a key taken from their records: the building block of the registry indexes.
+// Not locked itself; it lives under its list's lock.
+template <class Key, class Hash = std::hash<Key>>
+class CNacNodeMap {
+ public:
+  void Add(const Key& key, CNacNode* node) { map_.emplace(key, node); }
+
+  void Remove(const Key& key, const CNacNode* node) {
+    auto [first, last] = map_.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+      if (it->second == node) {
+        map_.erase(it);
+        return;
+      }
+    }
+  }
+
+  void Clear() { map_.clear(); }
+
+  void AppendTo(const Key& key, std::vector<CNacNode*>& out) const {
+    auto [first, last] = map_.equal_range(key);
+    for (auto it = first; it != last; ++it) out.push_back(it->second);
+  }
+
+ private:
+  std::unordered_multimap<Key, CNacNode*, Hash> map_;
+};

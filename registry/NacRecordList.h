@@ -1,0 +1,223 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "registry/CsvFile.h"
+#include "registry/NacList.h"
+#include "registry/NacRecord.h"
+#include "support/Syslog.h"
+#include "support/ThrownText.h"
+
+// Narrows the candidates of a registry search. It sees every node enter and leave the
+// list (under the list's lock) and, for a key, names the nodes that could satisfy a rule;
+// the rule itself still decides, so an index may name too many but never too few.
+template <class Record>
+class CNacRecordIndex : public CNacListObserver {
+ public:
+  enum class Rule { kMatch, kIdentity };
+  virtual ~CNacRecordIndex() = default;
+  // Appends the candidate nodes for key to out (in any order, repeats allowed). False when
+  // the key does not narrow the search; the list is walked then.
+  virtual bool Candidates(Rule rule, const Record& key, std::vector<CNacNode*>& out) = 0;
+};
+
+// What the registries share: the searches by flag and rule, deletion marking, the snapshot
+// copy and the frame of the registry files. Derived is the registry class (it provides
+// AddUnique); Record its record class.
+//
+// The searches give what a walk from the head would give: the first record in list order
+// that passes; the index only spares the walk.
+template <class Derived, class Record>
+class CNacRecordList : public CNacList {
+ public:
+  using Rule = bool (*)(const Record& record, const Record& key);
+
+  Record* FindLive(const Record& key, bool locked) { return Find(key, Flag::kLive, locked); }
+  Record* FindAdded(const Record& key, bool locked) { return Find(key, Flag::kAdded, locked); }
+  Record* FindDeleted(const Record& key, bool locked) { return Find(key, Flag::kDeleted, locked); }
+
+  // Marks every live record that matches key.
+  void MarkDeleted(const Record& key) {
+    Guard guard(*this, false);
+    ForEachMatch(CNacRecordIndex<Record>::Rule::kMatch, key, [](Record& record) {
+      if (record.IsLive()) record.deleted = 1;
+      return false;
+    });
+  }
+
+  void MarkAllDeleted(std::int32_t value) {
+    Guard guard(*this, false);
+    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+      node->RecordAs<Record>()->deleted = value;
+    }
+  }
+
+  // Replaces target's records with copies of every record here, live or not; gives the
+  // target's count, or -1 without a target.
+  int CopyAll(Derived* target) {
+    if (target == nullptr) return -1;
+    Guard guard(*this, false);
+    target->RemoveAll(false);
+    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+      const Record& source = *node->RecordAs<Record>();
+      Record* copy = nullptr;
+      try {
+        copy = new Record(source);
+        static_cast<Derived*>(this)->CopyDetails(source, *copy);
+      } catch (...) {
+        delete copy;
+        if (Derived::kCopyFailureText != nullptr) SyslogSend(2, "%s", Derived::kCopyFailureText);
+        continue;
+      }
+      if (target->AddUnique(copy) != 0) {
+        SyslogSend(4, "I was not able to add %s data to a queue.", Derived::kRecordName);
+        delete copy;
+      }
+    }
+    return target->GetCount(false);
+  }
+
+ protected:
+  enum class Flag { kAny, kLive, kAdded, kDeleted };
+
+  CNacRecordList(Rule match, Rule identity, std::unique_ptr<CNacRecordIndex<Record>> index)
+      : match_(match), identity_(identity), index_(std::move(index)) {
+    SetObserver(index_.get());
+  }
+  // The records go before the index that watches them.
+  ~CNacRecordList() override { RemoveAll(false); }
+
+  // A copy's extras beyond its record's copy (a gateway's routes); nothing by default.
+  void CopyDetails(const Record& /*source*/, Record& /*copy*/) {}
+
+  // Whether a live record has the identity of candidate. The caller holds the lock.
+  bool LiveIdentityExists(const Record& candidate) {
+    return ForEachMatch(CNacRecordIndex<Record>::Rule::kIdentity, candidate,
+                        [](Record& record) { return record.IsLive(); });
+  }
+
+  // AddTail under the caller's lock; -1 when the node cannot be made (the caller keeps
+  // the record then).
+  int Append(Record* record) {
+    try {
+      AddTail(record, true);
+    } catch (const ThrownText&) {
+      return -1;
+    }
+    return 0;
+  }
+
+  // The identity check and the append under one hold of the lock.
+  int AddUniqueRecord(Record* record) {
+    Guard guard(*this, false);
+    if (LiveIdentityExists(*record)) return -1;
+    return Append(record);
+  }
+
+  // Writes one line (built by line, CR LF included) per live record.
+  int SaveLines(const char* path, mode_t mode, void (*line)(const Record& record, std::string& out)) {
+    CsvFileWriter file(path, mode);
+    if (!file.IsOpen()) return -1;
+    std::string text;
+    {
+      Guard guard(*this, false);
+      for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+        const Record& record = *node->RecordAs<Record>();
+        if (!record.IsLive()) continue;
+        text.clear();
+        line(record, text);
+        if (!file.Write(text)) return -1;
+      }
+    }
+    return file.Commit() ? 0 : -1;
+  }
+
+  // Reads one record per line with parse, which fills a new record from the line's
+  // columns and says whether the line is good. Every good record is stored with its added
+  // flag through the registry's AddUnique; the first bad line ends the load with -1.
+  int LoadLines(const char* path, const char* makeFailureText, bool (*parse)(char* line, Record& record)) {
+    CsvLineReader file(path);
+    if (!file.IsOpen()) return -1;
+    if (!IsEmpty(false)) MarkAllDeleted(1);
+    while (char* line = file.Next()) {
+      std::unique_ptr<Record> record;
+      try {
+        record = std::make_unique<Record>();
+      } catch (const std::bad_alloc&) {
+        SyslogSend(2, "%s", makeFailureText);
+        return -1;
+      }
+      if (!parse(line, *record)) return -1;
+      record->added = 1;
+      if (static_cast<Derived*>(this)->AddUnique(record.get()) != 0) return -1;
+      record.release();
+    }
+    return file.Failed() ? -1 : 0;
+  }
+
+  // Calls visit for every record that satisfies rule for key, in no particular order,
+  // until visit gives true; gives whether it did. The caller holds the lock.
+  template <class Visit>
+  bool ForEachMatch(typename CNacRecordIndex<Record>::Rule rule, const Record& key, Visit visit) {
+    const Rule test = rule == CNacRecordIndex<Record>::Rule::kMatch ? match_ : identity_;
+    scratch_.clear();
+    if (index_ && index_->Candidates(rule, key, scratch_)) {
+      for (CNacNode* node : scratch_) {
+        Record& record = *node->RecordAs<Record>();
+        if (test(record, key) && visit(record)) return true;
+      }
+      return false;
+    }
+    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+      Record& record = *node->RecordAs<Record>();
+      if (test(record, key) && visit(record)) return true;
+    }
+    return false;
+  }
+
+ private:
+  static bool Passes(const Record& record, Flag flag) {
+    switch (flag) {
+      case Flag::kLive:
+        return record.deleted == 0;
+      case Flag::kAdded:
+        return record.added != 0;
+      case Flag::kDeleted:
+        return record.deleted != 0;
+      case Flag::kAny:
+        break;
+    }
+    return true;
+  }
+
+  Record* Find(const Record& key, Flag flag, bool locked) {
+    Guard guard(*this, locked);
+    scratch_.clear();
+    if (index_ && index_->Candidates(CNacRecordIndex<Record>::Rule::kMatch, key, scratch_)) {
+      CNacNode* first = nullptr;
+      for (CNacNode* node : scratch_) {
+        const Record& record = *node->RecordAs<Record>();
+        if ((first == nullptr || node->Order() < first->Order()) && Passes(record, flag) && match_(record, key)) {
+          first = node;
+        }
+      }
+      return first == nullptr ? nullptr : first->RecordAs<Record>();
+    }
+    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+      Record& record = *node->RecordAs<Record>();
+      if (Passes(record, flag) && match_(record, key)) return &record;
+    }
+    return nullptr;
+  }
+
+  const Rule match_;
+  const Rule identity_;
+  std::unique_ptr<CNacRecordIndex<Record>> index_;
+  std::vector<CNacNode*> scratch_;  // guarded by the list's lock; reused by every search
+};
