@@ -24,15 +24,18 @@ class MessageQueueState {
     bool wake = false;
     {
       std::lock_guard lock(mutex_);
-      // The owner's batch still counts towards the limit until each message is handed out.
-      if (incoming_.size() + batchLeft_.load(std::memory_order_relaxed) >= kMessageQueueLimit) {
+      // The owner's batch counts towards the limit until each message is handed out. Its
+      // size at the last refill bounds it; the exact count is read only near the limit,
+      // since it sits on the owner's cache line.
+      if (incoming_.size() + batchAtRefill_ >= kMessageQueueLimit &&
+          incoming_.size() + batchLeft_.load(std::memory_order_relaxed) >= kMessageQueueLimit) {
         return false;
       }
       incoming_.push_back(message);
-      wake = waiting_;
+      // A receiver that is busy will find the message on its own; a sleeping one needs one
+      // wake-up, from the first poster that finds it asleep.
+      wake = std::exchange(waiting_, false);
     }
-    // A receiver that is busy will find the message on its own; only a sleeping one needs
-    // the wake-up.
     if (wake) ready_.notify_one();
     return true;
   }
@@ -41,6 +44,7 @@ class MessageQueueState {
   ThreadMessage Take() {
     if (batch_.empty()) {
       std::unique_lock lock(mutex_);
+      batchAtRefill_ = 0;
       while (incoming_.empty()) {
         waiting_ = true;
         ready_.wait(lock);
@@ -55,6 +59,7 @@ class MessageQueueState {
   bool TryTake(ThreadMessage& message) {
     if (batch_.empty()) {
       std::lock_guard lock(mutex_);
+      batchAtRefill_ = 0;
       if (incoming_.empty()) return false;
       RefillLocked();
     }
@@ -65,6 +70,7 @@ class MessageQueueState {
  private:
   void RefillLocked() {
     batch_.swap(incoming_);
+    batchAtRefill_ = batch_.size();
     batchLeft_.store(batch_.size(), std::memory_order_relaxed);
   }
 
@@ -80,8 +86,12 @@ class MessageQueueState {
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<ThreadMessage> incoming_;  // guarded by mutex_
-  bool waiting_ = false;                // guarded by mutex_; only the owner thread waits
-  std::deque<ThreadMessage> batch_;     // owner thread only; older than all of incoming_
+  bool waiting_ = false;                // guarded by mutex_; the owner waits, not yet woken
+  std::size_t batchAtRefill_ = 0;       // guarded by mutex_; never below batchLeft_
+
+  // The owner's side, on a cache line of its own so that handing out a message does not
+  // disturb posters.
+  alignas(64) std::deque<ThreadMessage> batch_;  // owner thread only; older than incoming_
   // Messages in batch_; written by the owner thread, read by posters under mutex_.
   std::atomic<std::size_t> batchLeft_{0};
 };
