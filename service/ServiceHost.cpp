@@ -68,7 +68,10 @@ void CServiceHost::MessageBox(const char* text) const {
 }
 
 void CServiceHost::SetServiceStatus(int state) {
-  state_ = state;
+  std::lock_guard lock(statusMutex_);
+  // A stop that came first wins: systemd is not told "running" after "stopping".
+  if (state == kRunning && state_.load() == kStopPending) return;
+  state_.store(state);
   if (!serviceMode_) return;
   if (state == kRunning) {
     platform::NotifyServiceManager("READY=1");

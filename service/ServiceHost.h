@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <memory>
 #include <mutex>
@@ -36,7 +37,7 @@ class CServiceHost {
 
   // Service states as the service control manager numbers them.
   enum State : int { kStopped = 1, kStartPending = 2, kStopPending = 3, kRunning = 4 };
-  int CurrentState() const { return state_; }
+  int CurrentState() const { return state_.load(); }
 
  private:
   int Register(bool asService);
@@ -51,7 +52,11 @@ class CServiceHost {
   platform::Registration registration_;
   platform::ServiceManager manager_;
   bool serviceMode_ = true;
-  int state_ = kStopped;
+
+  // The stop control reports stop pending on the signal thread while Run may be reporting
+  // running: one report at a time, each state with its own notification.
+  std::mutex statusMutex_;
+  std::atomic<int> state_{kStopped};
 
   std::mutex controllerMutex_;
   CNacControl* controller_ = nullptr;  // guarded by controllerMutex_; owned by Run

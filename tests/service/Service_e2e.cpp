@@ -43,6 +43,9 @@ using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr char kStartFinished[] = "Start processing was finished.";
+// The controller's constructor returns this long after its start line; only then does the
+// service body hold the controller, which nothing outside the process can see.
+constexpr auto kControllerSettle = 300ms;
 
 // The controller's stop lines, then the service body's last line.
 const std::vector<std::string> kStopSequence = {
@@ -515,6 +518,7 @@ TEST_F(ServiceTest, ConsoleModeLogsItsStartAndStopsInOrderOnInterrupt) {
   EXPECT_EQ(LogText((*start)[0]), "service started.");
   EXPECT_TRUE(StartsWith((*start)[1], "<31>")) << (*start)[1];
   EXPECT_EQ(LogText((*start)[1]), "winsock version 2.2");
+  std::this_thread::sleep_for(kControllerSettle);
 
   const auto interrupted = SteadyClock::now();
   child.Signal(SIGINT);
@@ -539,6 +543,7 @@ TEST_F(ServiceTest, HangupLeavesTheConsoleServiceRunning) {
   Child child({}, Env());
   ASSERT_TRUE(child.WaitForOutput("Service started\n", 5s)) << child.Err();
   ASSERT_TRUE(collector_->Until(kStartFinished, 5s).has_value());
+  std::this_thread::sleep_for(kControllerSettle);
 
   child.Signal(SIGHUP);
   const std::vector<std::string> afterHangup = LoggedTexts();
