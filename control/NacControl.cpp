@@ -4,8 +4,13 @@
 #include <system_error>
 
 #include "control/RegisteredMessages.h"
+#include "registry/GwData.h"
+#include "registry/GwDataList.h"
+#include "registry/GwrouteFile.h"
 #include "registry/KeepAliveData.h"
 #include "registry/NacNode.h"
+#include "registry/PcDataList.h"
+#include "registry/QuarantineDataList.h"
 #include "support/Syslog.h"
 
 namespace {
@@ -25,9 +30,33 @@ CNacControl::CNacControl() : thread_(*this, kTexts) {}
 CNacControl::~CNacControl() = default;
 
 void CNacControl::OnCreate() {
+  LoadRegistries();
   StartKeepAliveWorker(start_, "KeepAliveStartProc", &CNacControl::KeepAliveStartProc);
   StartKeepAliveWorker(stop_, "KeepAliveStopProc", &CNacControl::KeepAliveStopProc);
   SyslogSend(7, "Start processing was finished.");
+}
+
+void CNacControl::LoadRegistries() {
+  CGwDataList& gateways = GetGwDataList();
+  if (gateways.Load("gw.csv") == 0) SyslogSend(7, "I succeeded in reading of GW data.");
+  if (LoadGwroutes(gateways, "gwroute.csv") == GwrouteLoadResult::kLoaded) {
+    SyslogSend(7, "I succeeded in reading of GWROUTE data.");
+  }
+  if (GetPcDataList().Load("pc.csv") == 0) SyslogSend(7, "I succeeded in reading of PC data.");
+  if (GetQuarantineDataList().Load("quarantine.csv") == 0) {
+    SyslogSend(7, "I succeeded in reading of QUARANTINE data.");
+  }
+
+  // What the files hold is not new: a gateway gets it through the reset when it comes ON.
+  gateways.SetAllAdded(0);
+  {
+    CNacList::Guard guard(gateways, false);
+    for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+      node->RecordAs<CGwData>()->Routes().SetAllAdded(0);
+    }
+  }
+  GetQuarantineDataList().SetAllAdded(0);
+  GetPcDataList().SetAllAdded(0);
 }
 
 void CNacControl::OnMessage(const platform::ThreadMessage& message) {

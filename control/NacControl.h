@@ -48,6 +48,9 @@ class CNacControl final : private MessageThread::Handler {
   void OnMessage(const platform::ThreadMessage& message) override;
   void OnClose() override;
 
+  // Reads the registry files and clears the added flag of what they held.
+  void LoadRegistries();
+
   void StartKeepAliveWorker(KeepAliveWorker& worker, const char* name, void (CNacControl::*body)());
   void StopKeepAliveWorker(KeepAliveWorker& worker, const char* name);
   void KeepAliveStartProc();

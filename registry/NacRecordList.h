@@ -51,12 +51,11 @@ class CNacRecordList : public CNacList {
     });
   }
 
-  void MarkAllDeleted(std::int32_t value) {
-    Guard guard(*this, false);
-    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
-      node->RecordAs<Record>()->deleted = value;
-    }
-  }
+  void MarkAllDeleted(std::int32_t value) { SetFlagOfAll(&CNacRecord::deleted, value); }
+
+  // Sets the added flag of every record, live or not; the start-up clears it so that
+  // records read from the files never count as new.
+  void SetAllAdded(std::int32_t value) { SetFlagOfAll(&CNacRecord::added, value); }
 
   // Replaces target's records with copies of every record here, live or not; gives the
   // target's count, or -1 without a target.
@@ -182,6 +181,13 @@ class CNacRecordList : public CNacList {
   }
 
  private:
+  void SetFlagOfAll(std::int32_t CNacRecord::*flag, std::int32_t value) {
+    Guard guard(*this, false);
+    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+      node->RecordAs<Record>()->*flag = value;
+    }
+  }
+
   static bool Passes(const Record& record, Flag flag) {
     switch (flag) {
       case Flag::kLive:

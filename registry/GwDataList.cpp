@@ -1,0 +1,165 @@
+#include "registry/GwDataList.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "registry/NacNodeMap.h"
+#include "support/AddressParse.h"
+#include "support/Syslog.h"
+#include "support/TextScan.h"
+
+namespace {
+
+// Deleted gateways stay indexed: FindDeleted needs them, and so does a gateway that is
+// re-added while its deleted twin waits to be erased.
+class CGwAddressIndex final : public CNacRecordIndex<CGwData> {
+ public:
+  void NodeLinked(CNacNode& node) override { map_.Add(node.RecordAs<CGwData>()->address, &node); }
+  void NodeUnlinked(CNacNode& node) override { map_.Remove(node.RecordAs<CGwData>()->address, &node); }
+  void AllUnlinked() override { map_.Clear(); }
+
+  // Both rules require equal addresses.
+  bool Candidates(Rule /*rule*/, const CGwData& key, std::vector<CNacNode*>& out) override {
+    map_.AppendTo(key.address, out);
+    return true;
+  }
+
+ private:
+  CNacNodeMap<std::uint32_t> map_;
+};
+
+void SaveLine(const CGwData& gateway, std::string& out) {
+  out += '"';
+  out += gateway.addressText;
+  out += "\",";
+  out += gateway.portText;
+  out += ',';
+  if (!gateway.user.empty()) {
+    out += '"';
+    out += gateway.user;
+    out += '"';
+  }
+  out += ',';
+  if (!gateway.password.empty()) {
+    out += '"';
+    out += gateway.password;
+    out += '"';
+  }
+  out += "\r\n";
+}
+
+// Address, then optional port, user and password; an absent column keeps the default.
+bool ParseLine(char* line, CGwData& gateway) {
+  char* column = nullptr;
+  char* cursor = NextToken(line, kCsvSkipSet, kCsvDelimiterSet, &column);
+  if (cursor == nullptr) return false;
+  gateway.addressText = column;
+  if (!ParseIPv4Value(column, gateway.address)) return false;
+
+  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  if (cursor == nullptr) return true;
+  gateway.portText = column;
+  gateway.port = ParseNumberInRange(column, 1, 65535);
+  if (gateway.port == 0) return false;
+
+  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  if (cursor == nullptr) return true;
+  gateway.user = column;
+
+  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  if (cursor != nullptr) gateway.password = column;
+  return true;
+}
+
+std::uint32_t AddressValue(const std::uint8_t address[4]) {
+  std::uint32_t value = 0;
+  std::memcpy(&value, address, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+CGwDataList::CGwDataList() : CNacRecordList(&MatchRule, &IdentityRule, std::make_unique<CGwAddressIndex>()) {}
+
+CGwDataList::~CGwDataList() = default;
+
+int CGwDataList::AddUnique(CGwData* gateway) { return AddUniqueRecord(gateway); }
+
+int CGwDataList::Save(const char* path) { return SaveLines(path, 0600, &SaveLine); }
+
+int CGwDataList::Load(const char* path) {
+  return LoadLines(path, "I failed in making of CGwData.", &ParseLine);
+}
+
+int CGwDataList::KeepAliveOn(std::uint32_t address) {
+  const CGwData key = AddressKey(address);
+  Guard guard(*this, false);
+  CGwData* gateway = FindLive(key, true);
+  if (gateway == nullptr) {
+    SyslogSend(3, "I failed in a search of GW.");
+    return 0;
+  }
+  gateway->probeOutstanding = 0;
+  int changed = 0;
+  if (gateway->on == 0) {
+    gateway->resetPending = 1;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&gateway->address);
+    SyslogSend(6, "GW(%d.%d.%d.%d) was diagnosed as ON by a keep alive function.", bytes[0], bytes[1],
+               bytes[2], bytes[3]);
+    changed = 1;
+  }
+  gateway->on = 1;
+  gateway->failureCount = 0;
+  return changed;
+}
+
+int CGwDataList::KeepAliveOn(const std::uint8_t address[4]) { return KeepAliveOn(AddressValue(address)); }
+
+int CGwDataList::KeepAliveOff(std::uint32_t address) {
+  const CGwData key = AddressKey(address);
+  Guard guard(*this, false);
+  CGwData* gateway = FindLive(key, true);
+  if (gateway == nullptr) {
+    SyslogSend(3, "I failed in a search of GW.");
+    return 0;
+  }
+  gateway->probeOutstanding = 0;
+  // While OFF the count stays where it was: it only measures a run of failures while ON.
+  if (gateway->on == 0) return 0;
+  const std::uint32_t failures = gateway->failureCount++;
+  if (failures < gateway->failureLimit) return 0;
+  gateway->on = 0;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&gateway->address);
+  SyslogSend(4, "GW(%d.%d.%d.%d) was diagnosed as OFF by a keep alive function.", bytes[0], bytes[1],
+             bytes[2], bytes[3]);
+  return 1;
+}
+
+int CGwDataList::KeepAliveOff(const std::uint8_t address[4]) { return KeepAliveOff(AddressValue(address)); }
+
+CGwData CGwDataList::AddressKey(std::uint32_t address) {
+  CGwData key;
+  key.address = address;
+  key.portText.clear();
+  return key;
+}
+
+bool CGwDataList::IdentityRule(const CGwData& gateway, const CGwData& key) {
+  return gateway.address == key.address;
+}
+
+bool CGwDataList::MatchRule(const CGwData& gateway, const CGwData& key) {
+  if (!key.portText.empty() && key.port != gateway.port) return false;
+  return gateway.address == key.address;
+}
+
+void CGwDataList::CopyDetails(const CGwData& source, CGwData& copy) {
+  // CopyAll only reads the source's routes, under their own lock.
+  const_cast<CGwData&>(source).Routes().CopyAll(&copy.Routes());
+}
+
+CGwDataList& GetGwDataList() {
+  static CGwDataList gateways;
+  return gateways;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+
+#include "registry/GwData.h"
+#include "registry/NacRecordList.h"
+
+// The gateway registry. The command sessions, the controller, the keep-alive scheduler and
+// its probers all use it, each holding its lock for single operations and working on
+// CopyAll snapshots otherwise. Lock order: this registry's lock before the lock of any
+// gateway's route list.
+//
+// Gateways are indexed by address, which every rule compares: a registry of thousands of
+// gateways is searched, checked for duplicates and loaded without walking it.
+class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
+ public:
+  static constexpr const char* kRecordName = "CGwData";
+  static constexpr const char* kCopyFailureText = "I failed in start of CGwData.";
+
+  CGwDataList();
+  ~CGwDataList() override;
+
+  // 0, or -1 when a live gateway has the same address, whatever the ports (the caller
+  // keeps the record then).
+  int AddUnique(CGwData* gateway);
+
+  // gw.csv: one line per live gateway. The file holds passwords, so only its owner may
+  // read it. Both give 0 or -1.
+  int Save(const char* path);
+  int Load(const char* path);
+
+  // The probed gateway answered (On) or did not (Off): 1 when its ON/OFF state changed,
+  // else 0 (also when no live gateway has the address).
+  int KeepAliveOn(std::uint32_t address);
+  int KeepAliveOn(const std::uint8_t address[4]);
+  int KeepAliveOff(std::uint32_t address);
+  int KeepAliveOff(const std::uint8_t address[4]);
+
+  // A key that finds the gateway with this address whatever its port.
+  static CGwData AddressKey(std::uint32_t address);
+
+  // Identity: equal addresses. Liveness is the caller's part.
+  static bool IdentityRule(const CGwData& gateway, const CGwData& key);
+  // Match: a port text in the key makes the ports count; and equal addresses.
+  static bool MatchRule(const CGwData& gateway, const CGwData& key);
+
+ private:
+  friend class CNacRecordList<CGwDataList, CGwData>;
+
+  // A snapshot's gateway carries a snapshot of the routes too. The caller holds this
+  // registry's lock, so the route list's lock is taken second.
+  void CopyDetails(const CGwData& source, CGwData& copy);
+};
+
+// The registry of the process.
+CGwDataList& GetGwDataList();

@@ -1,0 +1,70 @@
+#include "registry/NacDataList.h"
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "registry/MacText.h"
+#include "registry/NacNodeMap.h"
+
+namespace {
+
+std::uint64_t SourceAndTarget(const CNacData& entry) {
+  return (std::uint64_t{entry.source} << 32) | static_cast<std::uint32_t>(entry.target);
+}
+
+// Both rules ask for equal source and target, so the entries that share them are every
+// candidate a key can have; hosts rarely carry more than a couple of entries each.
+class CNacDataIndex final : public CNacRecordIndex<CNacData> {
+ public:
+  void NodeLinked(CNacNode& node) override {
+    // Without the node the index could name too few candidates, so it steps aside
+    // until the list is next emptied.
+    try {
+      nodes_.Add(SourceAndTarget(*node.RecordAs<CNacData>()), &node);
+    } catch (const std::bad_alloc&) {
+      complete_ = false;
+    }
+  }
+  void NodeUnlinked(CNacNode& node) override { nodes_.Remove(SourceAndTarget(*node.RecordAs<CNacData>()), &node); }
+  void AllUnlinked() override {
+    nodes_.Clear();
+    complete_ = true;
+  }
+  bool Candidates(Rule /*rule*/, const CNacData& key, std::vector<CNacNode*>& out) override {
+    if (!complete_) return false;
+    nodes_.AppendTo(SourceAndTarget(key), out);
+    return true;
+  }
+
+ private:
+  CNacNodeMap<std::uint64_t> nodes_;
+  bool complete_ = true;
+};
+
+}  // namespace
+
+CNacDataList::CNacDataList() : CNacRecordList(Matches, Matches, std::make_unique<CNacDataIndex>()) {}
+
+CNacDataList::~CNacDataList() = default;
+
+bool CNacDataList::Matches(const CNacData& entry, const CNacData& key) {
+  if (entry.source != key.source || entry.target != key.target) return false;
+  return !key.HasMac() || entry.mac == key.mac;
+}
+
+int CNacDataList::AddUnique(CNacData* entry) {
+  if (entry == nullptr) return -1;
+  try {
+    NormalizeMacText(entry->macText, entry->mac);
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+  return AddUniqueRecord(entry);
+}
+
+CNacDataList& GetNacDataList() {
+  static CNacDataList list;
+  return list;
+}

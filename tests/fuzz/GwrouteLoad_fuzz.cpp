@@ -1,0 +1,128 @@
+// gwroute.csv reader on arbitrary file contents, against a fixed set of gateways (one on
+// another port, one on 0.0.0.0 for lines before any address, one withdrawn): no crash, no
+// sanitizer finding, routes only on live gateways, and the routes it stored save and load
+// back onto the same gateways.
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "registry/GwrouteFile.h"
+#include "support/Syslog.h"
+
+namespace {
+
+std::string g_dir;
+
+void RemoveDir() { std::filesystem::remove_all(g_dir); }
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteAll(const std::string& path, const char* data, std::size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data, static_cast<std::streamsize>(size));
+}
+
+// One directory for the whole run, holding the gateways' file, removed when the fuzzer
+// exits; in memory where there is such a file system, because every save syncs its file.
+const std::string& Dir() {
+  static const std::string dir = [] {
+    SetLogThreshold(0);  // no log line may leave the machine while fuzzing
+    char inMemory[] = "/dev/shm/velnor-gwrouteload-fuzz-XXXXXX";
+    char onDisk[] = "/tmp/velnor-gwrouteload-fuzz-XXXXXX";
+    const char* made = mkdtemp(inMemory);
+    if (made == nullptr) made = mkdtemp(onDisk);
+    if (made == nullptr) abort();
+    g_dir = made;
+    atexit(RemoveDir);
+    const std::string gateways = "\"10.0.0.1\"\r\n\"10.0.0.2\",8080,\"u\",\"p\"\r\n\"0.0.0.0\"\r\n";
+    WriteAll(g_dir + "/gw.csv", gateways.data(), gateways.size());
+    return g_dir;
+  }();
+  return dir;
+}
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "gwroute.csv invariant broken: %s\n", what);
+    abort();
+  }
+}
+
+bool LinesFitTheReader(const std::string& text) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size() - 1;
+    if (end - start + 1 > 4095) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// The gateways of gw.csv, after a withdrawn gateway that shares an address with none.
+void LoadGateways(CGwDataList& gateways) {
+  auto* withdrawn = new CGwData;
+  withdrawn->addressText = "10.0.0.3";
+  Check(ParseIPv4Value("10.0.0.3", withdrawn->address), "fixed address");
+  gateways.AddUnique(withdrawn);
+  Check(gateways.Load((Dir() + "/gw.csv").c_str()) == 0, "fixed gw.csv does not load");
+}
+
+// Live routes per gateway, in list order.
+std::vector<int> LiveRoutes(CGwDataList& gateways) {
+  std::vector<int> counts;
+  for (CNacNode* node = gateways.GetHead(false); node != nullptr; node = gateways.GetNext(node, false)) {
+    CGwData& gateway = *node->RecordAs<CGwData>();
+    CGwrouteDataList& routes = gateway.Routes();
+    int live = 0;
+    for (CNacNode* entry = routes.GetHead(false); entry != nullptr; entry = routes.GetNext(entry, false)) {
+      const CGwrouteData& route = *entry->RecordAs<CGwrouteData>();
+      Check(route.added == 1, "a loaded route without the added flag");
+      live += route.IsLive() ? 1 : 0;
+    }
+    Check(gateway.IsLive() || live == 0, "a route appended to a withdrawn gateway");
+    counts.push_back(live);
+  }
+  return counts;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input = Dir() + "/input.csv";
+  const std::string saved = Dir() + "/saved.csv";
+  const std::string again = Dir() + "/again.csv";
+  WriteAll(input, reinterpret_cast<const char*>(data), size);
+
+  CGwDataList gateways;
+  LoadGateways(gateways);
+  LoadGwroutes(gateways, input.c_str());
+  const std::vector<int> live = LiveRoutes(gateways);
+  CGwDataList copy;
+  Check(gateways.CopyAll(&copy) == gateways.GetCount(false), "snapshot lost gateways");
+
+  Check(SaveGwroutes(gateways, saved.c_str()) == 0, "save failed");
+  const std::string text = ReadAll(saved);
+  if (!LinesFitTheReader(text)) return 0;
+  CGwDataList fresh;
+  LoadGateways(fresh);
+  Check(LoadGwroutes(fresh, saved.c_str()) == GwrouteLoadResult::kLoaded, "saved file does not load");
+  Check(LiveRoutes(fresh) == live, "reload moved routes");
+  // Loading over the registry itself withdraws what it had and gives the same again.
+  Check(LoadGwroutes(gateways, saved.c_str()) == GwrouteLoadResult::kLoaded, "reload in place failed");
+  Check(LiveRoutes(gateways) == live, "reload in place moved routes");
+  Check(SaveGwroutes(fresh, again.c_str()) == 0 && ReadAll(again) == text, "reload saves differently");
+  return 0;
+}
