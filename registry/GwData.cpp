@@ -34,9 +34,7 @@ CGwData& CGwData::operator=(const CGwData& other) {
 }
 
 CGwData& CGwData::operator=(const CNacRecord& other) {
-  if (const auto* gateway = dynamic_cast<const CGwData*>(&other)) return *this = *gateway;
-  CNacRecord::operator=(other);
-  return *this;
+  return AssignRecord(*this, other);
 }
 
 CGwData::~CGwData() = default;

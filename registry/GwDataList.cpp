@@ -78,6 +78,13 @@ std::uint32_t AddressValue(const std::uint8_t address[4]) {
   return value;
 }
 
+// The log line of a gateway whose ON/OFF state a probe result changed.
+void SendDiagnosis(int priority, const CGwData& gateway, const char* state) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&gateway.address);
+  SyslogSend(priority, "GW(%d.%d.%d.%d) was diagnosed as %s by a keep alive function.", bytes[0], bytes[1],
+             bytes[2], bytes[3], state);
+}
+
 }  // namespace
 
 CGwDataList::CGwDataList() : CNacRecordList(&MatchRule, &IdentityRule, std::make_unique<CGwAddressIndex>()) {}
@@ -93,30 +100,36 @@ int CGwDataList::Load(const char* path) {
 }
 
 int CGwDataList::KeepAliveOn(std::uint32_t address) {
-  const CGwData key = AddressKey(address);
-  Guard guard(*this, false);
-  CGwData* gateway = FindLive(key, true);
-  if (gateway == nullptr) {
-    SyslogSend(3, "I failed in a search of GW.");
-    return 0;
-  }
-  gateway->probeOutstanding = 0;
-  int changed = 0;
-  if (gateway->on == 0) {
-    gateway->resetPending = 1;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&gateway->address);
-    SyslogSend(6, "GW(%d.%d.%d.%d) was diagnosed as ON by a keep alive function.", bytes[0], bytes[1],
-               bytes[2], bytes[3]);
-    changed = 1;
-  }
-  gateway->on = 1;
-  gateway->failureCount = 0;
-  return changed;
+  return KeepAlive(address, [](CGwData& gateway) {
+    int changed = 0;
+    if (gateway.on == 0) {
+      gateway.resetPending = 1;
+      SendDiagnosis(6, gateway, "ON");
+      changed = 1;
+    }
+    gateway.on = 1;
+    gateway.failureCount = 0;
+    return changed;
+  });
 }
 
 int CGwDataList::KeepAliveOn(const std::uint8_t address[4]) { return KeepAliveOn(AddressValue(address)); }
 
 int CGwDataList::KeepAliveOff(std::uint32_t address) {
+  return KeepAlive(address, [](CGwData& gateway) {
+    // While OFF the count stays where it was: it only measures a run of failures while ON.
+    if (gateway.on == 0) return 0;
+    const std::uint32_t failures = gateway.failureCount++;
+    if (failures < gateway.failureLimit) return 0;
+    gateway.on = 0;
+    SendDiagnosis(4, gateway, "OFF");
+    return 1;
+  });
+}
+
+int CGwDataList::KeepAliveOff(const std::uint8_t address[4]) { return KeepAliveOff(AddressValue(address)); }
+
+int CGwDataList::KeepAlive(std::uint32_t address, int (*change)(CGwData& gateway)) {
   const CGwData key = AddressKey(address);
   Guard guard(*this, false);
   CGwData* gateway = FindLive(key, true);
@@ -125,18 +138,8 @@ int CGwDataList::KeepAliveOff(std::uint32_t address) {
     return 0;
   }
   gateway->probeOutstanding = 0;
-  // While OFF the count stays where it was: it only measures a run of failures while ON.
-  if (gateway->on == 0) return 0;
-  const std::uint32_t failures = gateway->failureCount++;
-  if (failures < gateway->failureLimit) return 0;
-  gateway->on = 0;
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&gateway->address);
-  SyslogSend(4, "GW(%d.%d.%d.%d) was diagnosed as OFF by a keep alive function.", bytes[0], bytes[1],
-             bytes[2], bytes[3]);
-  return 1;
+  return change(*gateway);
 }
-
-int CGwDataList::KeepAliveOff(const std::uint8_t address[4]) { return KeepAliveOff(AddressValue(address)); }
 
 CGwData CGwDataList::AddressKey(std::uint32_t address) {
   CGwData key;

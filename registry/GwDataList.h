@@ -47,6 +47,10 @@ class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
  private:
   friend class CNacRecordList<CGwDataList, CGwData>;
 
+  // Under the lock: finds the live gateway with this address (a priority 3 log and 0 when
+  // there is none), clears its outstanding probe and gives what change gives for it.
+  int KeepAlive(std::uint32_t address, int (*change)(CGwData& gateway));
+
   // A snapshot's gateway carries a snapshot of the routes too. The caller holds this
   // registry's lock, so the route list's lock is taken second.
   void CopyDetails(const CGwData& source, CGwData& copy);

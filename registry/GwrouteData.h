@@ -25,7 +25,3 @@ class CGwrouteData : public CNacRecord {
   std::string netmaskText;  // empty when not given
   std::uint32_t netmask = 0;
 };
-
-// ParseIPv4 into one value in network order (the bytes in memory order); false, with the
-// value unchanged, when the text is no dotted address.
-bool ParseIPv4Value(const char* text, std::uint32_t& value);

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "registry/MacText.h"
+#include "registry/RecordText.h"
 #include "registry/NacNodeMap.h"
 
 namespace {

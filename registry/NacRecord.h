@@ -21,3 +21,12 @@ class CNacRecord : public CNacListItem {
   std::int32_t added = 0;    // 1 until the addition has been turned into ACL requests
   std::int32_t deleted = 0;  // 1 once withdrawn; the record stays until the removal is sent
 };
+
+// The body of each record class's operator=(const CNacRecord&): every field when other is
+// a Record too, else only the flags.
+template <class Record>
+Record& AssignRecord(Record& self, const CNacRecord& other) {
+  if (const auto* same = dynamic_cast<const Record*>(&other)) return self = *same;
+  self.CNacRecord::operator=(other);
+  return self;
+}

@@ -1,26 +1,15 @@
 #include "registry/QuarantineData.h"
 
-#include <cstring>
-
+#include "registry/RecordText.h"
 #include "support/AddressParse.h"
 
 CQuarantineData::~CQuarantineData() = default;
 
 CQuarantineData& CQuarantineData::operator=(const CNacRecord& other) {
-  if (const auto* server = dynamic_cast<const CQuarantineData*>(&other)) return *this = *server;
-  CNacRecord::operator=(other);
-  return *this;
+  return AssignRecord(*this, other);
 }
 
-bool CQuarantineData::SetSource(const char* text) {
-  sourceText = text;
-  source = 0;
-  if (sourceText.empty()) return true;
-  std::uint8_t bytes[4];
-  if (ParseIPv4(sourceText.c_str(), bytes) != 1) return false;
-  std::memcpy(&source, bytes, sizeof source);
-  return true;
-}
+bool CQuarantineData::SetSource(const char* text) { return SetAddressText(sourceText, source, text); }
 
 bool CQuarantineData::SetPort(const char* text) {
   portText = text;

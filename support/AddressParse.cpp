@@ -74,6 +74,13 @@ int ParseIPv4(const char* text, uint8_t out[4]) {
   return 1;
 }
 
+bool ParseIPv4Value(const char* text, uint32_t& value) {
+  uint8_t bytes[4];
+  if (ParseIPv4(text, bytes) != 1) return false;
+  std::memcpy(&value, bytes, sizeof value);
+  return true;
+}
+
 uint16_t ParseNumberInRange(const char* text, uint16_t minimum, uint16_t maximum) {
   if (text == nullptr || *text == '\0') return 0;
   std::size_t significant = 0;

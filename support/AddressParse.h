@@ -15,6 +15,10 @@ int ParseMac(const char* text, uint8_t out[6]);
 // 1 and out filled, else 0. A failure may leave the leading bytes written.
 int ParseIPv4(const char* text, uint8_t out[4]);
 
+// ParseIPv4 into one value in network order (the bytes in memory order); false, with the
+// value unchanged, when the text is no dotted address.
+bool ParseIPv4Value(const char* text, uint32_t& value);
+
 // A text of digits only whose value lies in [minimum, maximum]; else 0. The bounds must
 // satisfy 0 < minimum < maximum.
 uint16_t ParseNumberInRange(const char* text, uint16_t minimum, uint16_t maximum);

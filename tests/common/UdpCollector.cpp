@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <random>
 #include <stdexcept>
 
 namespace testing_support {
@@ -21,6 +22,16 @@ UdpCollector::UdpCollector(int host) {
   if (!socket_ || ::bind(socket_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     throw std::runtime_error("cannot bind the log collector on " + address_ + ":514");
   }
+}
+
+std::unique_ptr<UdpCollector> UdpCollector::OnFreeAddress(std::set<int>* taken) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    try {
+      return std::make_unique<UdpCollector>(RandomLoopbackHost(taken));
+    } catch (const std::runtime_error&) {
+    }
+  }
+  throw std::runtime_error("no free loopback address for the log collector");
 }
 
 std::string UdpCollector::SyslogIni(const std::string& mask) const {
@@ -71,6 +82,21 @@ std::string LogText(const std::string& datagram, const std::string& tag) {
     pos += prefix.size();
   }
   return datagram.substr(pos);
+}
+
+std::vector<std::string> LogTexts(const std::vector<std::string>& datagrams, const std::string& tag) {
+  std::vector<std::string> texts;
+  for (const std::string& datagram : datagrams) texts.push_back(LogText(datagram, tag));
+  return texts;
+}
+
+int RandomLoopbackHost(std::set<int>* taken) {
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> host(2, 254);
+  for (;;) {
+    const int candidate = host(random);
+    if (taken == nullptr || taken->insert(candidate).second) return candidate;
+  }
 }
 
 }  // namespace testing_support

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,11 @@ class UdpCollector {
  public:
   // Binds 127.0.0.<host>:514 (host 0 picks one from the process id).
   explicit UdpCollector(int host = 0);
+
+  // A collector on a random 127.0.0.2 to .254 whose port 514 is free, trying up to 20
+  // hosts; throws std::runtime_error when none binds. With taken, hosts already in it are
+  // not tried and every host tried is added.
+  static std::unique_ptr<UdpCollector> OnFreeAddress(std::set<int>* taken = nullptr);
 
   const std::string& Address() const { return address_; }
   // The syslog.ini text that sends every level here.
@@ -36,5 +43,10 @@ class UdpCollector {
 // The caller's text of a datagram: what follows the header and "tag: " (no tag: the header
 // alone). The whole datagram when it does not have that shape.
 std::string LogText(const std::string& datagram, const std::string& tag = "Velnor");
+// LogText of each datagram, in order.
+std::vector<std::string> LogTexts(const std::vector<std::string>& datagrams, const std::string& tag = "Velnor");
+
+// A random loopback host number, 2 to 254; with taken, one not in it, which is then added.
+int RandomLoopbackHost(std::set<int>* taken = nullptr);
 
 }  // namespace testing_support

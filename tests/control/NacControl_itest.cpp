@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cerrno>
 #include <memory>
-#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -23,7 +22,7 @@
 
 namespace {
 
-using testing_support::LogText;
+using testing_support::LogTexts;
 using testing_support::TempDir;
 using testing_support::UdpCollector;
 using namespace std::chrono_literals;
@@ -45,23 +44,7 @@ const std::vector<std::string> kStopLines = {
     "An command server was finished normally.",
 };
 
-std::unique_ptr<UdpCollector> CollectorOnRandomLoopback() {
-  std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<int> host(2, 254);
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    try {
-      return std::make_unique<UdpCollector>(host(random));
-    } catch (const std::runtime_error&) {
-    }
-  }
-  throw std::runtime_error("no free loopback address for the log collector");
-}
-
-std::vector<std::string> Texts(const std::vector<std::string>& datagrams) {
-  std::vector<std::string> texts;
-  for (const std::string& datagram : datagrams) texts.push_back(LogText(datagram, ""));
-  return texts;
-}
+std::vector<std::string> Texts(const std::vector<std::string>& datagrams) { return LogTexts(datagrams, ""); }
 
 // The lines among texts that are stop lines of the controller, in the order logged; the
 // children's own lines may stand between them.
@@ -107,7 +90,7 @@ std::set<uint32_t> ThreadsBelowNormal(int steps) {
 class NacControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    collector_ = CollectorOnRandomLoopback();
+    collector_ = UdpCollector::OnFreeAddress();
     dir_.Write("syslog.ini", collector_->SyslogIni("debug"));
     CloseSyslog();
     SetLogThreshold(7);

@@ -7,48 +7,26 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "registry/GwrouteFile.h"
+#include "support/AddressParse.h"
 #include "support/Syslog.h"
+#include "tests/fuzz/FuzzFiles.h"
+
+using namespace fuzz_files;
 
 namespace {
 
-std::string g_dir;
-
-void RemoveDir() { std::filesystem::remove_all(g_dir); }
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteAll(const std::string& path, const char* data, std::size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(data, static_cast<std::streamsize>(size));
-}
-
-// One directory for the whole run, holding the gateways' file, removed when the fuzzer
-// exits; in memory where there is such a file system, because every save syncs its file.
+// The run's scratch directory (see MakeScratchDir), holding the gateways' file.
 const std::string& Dir() {
   static const std::string dir = [] {
     SetLogThreshold(0);  // no log line may leave the machine while fuzzing
-    char inMemory[] = "/dev/shm/velnor-gwrouteload-fuzz-XXXXXX";
-    char onDisk[] = "/tmp/velnor-gwrouteload-fuzz-XXXXXX";
-    const char* made = mkdtemp(inMemory);
-    if (made == nullptr) made = mkdtemp(onDisk);
-    if (made == nullptr) abort();
-    g_dir = made;
-    atexit(RemoveDir);
+    std::string made = MakeScratchDir("gwrouteload");
     const std::string gateways = "\"10.0.0.1\"\r\n\"10.0.0.2\",8080,\"u\",\"p\"\r\n\"0.0.0.0\"\r\n";
-    WriteAll(g_dir + "/gw.csv", gateways.data(), gateways.size());
-    return g_dir;
+    WriteAll(made + "/gw.csv", gateways.data(), gateways.size());
+    return made;
   }();
   return dir;
 }
@@ -58,17 +36,6 @@ void Check(bool ok, const char* what) {
     std::fprintf(stderr, "gwroute.csv invariant broken: %s\n", what);
     abort();
   }
-}
-
-bool LinesFitTheReader(const std::string& text) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size() - 1;
-    if (end - start + 1 > 4095) return false;
-    start = end + 1;
-  }
-  return true;
 }
 
 // The gateways of gw.csv, after a withdrawn gateway that shares an address with none.
@@ -104,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = Dir() + "/input.csv";
   const std::string saved = Dir() + "/saved.csv";
   const std::string again = Dir() + "/again.csv";
-  WriteAll(input, reinterpret_cast<const char*>(data), size);
+  WriteAll(input, data, size);
 
   CGwDataList gateways;
   LoadGateways(gateways);

@@ -7,29 +7,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/Profile.h"
+#include "tests/fuzz/FuzzFiles.h"
 
 namespace {
 
-std::string g_dir;
-
-void RemoveDir() { std::filesystem::remove_all(g_dir); }
-
-// One directory for the whole run, removed when the fuzzer exits.
+// The one file of the run, in its scratch directory (see MakeScratchDir).
 const std::string& FuzzFile() {
-  static const std::string path = [] {
-    char pattern[] = "/tmp/velnor-profile-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) abort();
-    g_dir = pattern;
-    atexit(RemoveDir);
-    return g_dir + "/f.ini";
-  }();
+  static const std::string path = fuzz_files::MakeScratchDir("profile") + "/f.ini";
   return path;
 }
 

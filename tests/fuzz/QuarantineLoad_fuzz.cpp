@@ -2,34 +2,21 @@
 // stored record is valid and flagged added, and what was stored saves and loads back as
 // the same records.
 
-#include <stdlib.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "registry/QuarantineDataList.h"
+#include "tests/fuzz/FuzzFiles.h"
+
+using namespace fuzz_files;
 
 namespace {
 
-std::string g_dir;
-
-void RemoveDir() { std::filesystem::remove_all(g_dir); }
-
-// One directory for the whole run, removed when the fuzzer exits. In memory when it can
-// be: every save syncs its file, which on a disk would dominate each run.
+// The run's scratch directory (see MakeScratchDir).
 const std::string& FuzzDir() {
-  static const std::string dir = [] {
-    const char* base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-    std::string pattern = std::string(base) + "/velnor-quarantine-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) abort();
-    g_dir = pattern;
-    atexit(RemoveDir);
-    return g_dir;
-  }();
+  static const std::string dir = MakeScratchDir("quarantine");
   return dir;
 }
 
@@ -54,10 +41,7 @@ std::vector<std::string> LiveRecords(CQuarantineDataList& list) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = FuzzDir() + "/in.csv";
   const std::string saved = FuzzDir() + "/quarantine.csv";
-  {
-    std::ofstream out(input, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  WriteAll(input, data, size);
 
   CQuarantineDataList list;
   const int loaded = list.Load(input.c_str());

@@ -37,6 +37,7 @@ namespace {
 
 using platform::UniqueFd;
 using testing_support::LogText;
+using testing_support::LogTexts;
 using testing_support::TempDir;
 using testing_support::UdpCollector;
 using namespace std::chrono_literals;
@@ -62,18 +63,6 @@ const std::vector<std::string> kStopSequence = {
     "An command server was finished normally.",
     "service stopped.",
 };
-
-std::unique_ptr<UdpCollector> CollectorOnRandomLoopback() {
-  std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<int> host(2, 254);
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    try {
-      return std::make_unique<UdpCollector>(host(random));
-    } catch (const std::runtime_error&) {
-    }
-  }
-  throw std::runtime_error("no free loopback address for the log collector");
-}
 
 std::string Describe(int status) {
   if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
@@ -287,7 +276,7 @@ class ServiceTest : public ::testing::Test {
   void SetUp() override {
     unitDir_ = dir_.File("units");
     ASSERT_EQ(::mkdir(unitDir_.c_str(), 0755), 0);
-    collector_ = CollectorOnRandomLoopback();
+    collector_ = UdpCollector::OnFreeAddress();
   }
 
   std::map<std::string, std::string> Env(std::map<std::string, std::string> extra = {}) const {
@@ -326,9 +315,7 @@ class ServiceTest : public ::testing::Test {
 
   // The log lines that arrived, once the process has ended (all of them are waiting).
   std::vector<std::string> LoggedTexts() {
-    std::vector<std::string> texts;
-    for (const std::string& datagram : collector_->Drain(50ms)) texts.push_back(LogText(datagram));
-    return texts;
+    return LogTexts(collector_->Drain(50ms));
   }
 
   TempDir dir_;
@@ -599,26 +586,20 @@ class ConsoleThresholdTest : public ServiceTest {
   std::string Destination() const { return "[SYSLOG]\r\nDESTINATION=" + collector_->Address() + "\r\n"; }
 };
 
-std::vector<std::string> TextsOf(const std::vector<std::string>& datagrams) {
-  std::vector<std::string> texts;
-  for (const std::string& d : datagrams) texts.push_back(LogText(d));
-  return texts;
-}
-
 TEST_F(ConsoleThresholdTest, InfoMaskSendsOnlyTheMilestones) {
   const std::vector<std::string> datagrams = RunWithSyslogIni(Destination() + "PRIORITYMASK=info\r\n");
-  EXPECT_EQ(TextsOf(datagrams), (std::vector<std::string>{"service started.", "service stopped."}));
+  EXPECT_EQ(LogTexts(datagrams), (std::vector<std::string>{"service started.", "service stopped."}));
   for (const std::string& d : datagrams) EXPECT_TRUE(StartsWith(d, "<30>")) << d;
 }
 
 TEST_F(ConsoleThresholdTest, MissingMaskMeansInfo) {
   const std::vector<std::string> datagrams = RunWithSyslogIni(Destination());
-  EXPECT_EQ(TextsOf(datagrams), (std::vector<std::string>{"service started.", "service stopped."}));
+  EXPECT_EQ(LogTexts(datagrams), (std::vector<std::string>{"service started.", "service stopped."}));
 }
 
 // Severity names match exactly: "INFO" names no severity, and an unknown name sends all.
 TEST_F(ConsoleThresholdTest, UnknownMaskNameSendsEverything) {
-  const std::vector<std::string> texts = TextsOf(RunWithSyslogIni(Destination() + "PRIORITYMASK=INFO\r\n"));
+  const std::vector<std::string> texts = LogTexts(RunWithSyslogIni(Destination() + "PRIORITYMASK=INFO\r\n"));
   EXPECT_TRUE(InOrder(texts, {"service started.", "winsock version 2.2", "service stopped."}));
 }
 

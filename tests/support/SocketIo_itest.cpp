@@ -31,18 +31,6 @@ using testing_support::LogText;
 using testing_support::TempDir;
 using testing_support::UdpCollector;
 
-std::unique_ptr<UdpCollector> CollectorOnRandomLoopback() {
-  std::random_device seed;
-  std::uniform_int_distribution<int> host(2, 254);
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    try {
-      return std::make_unique<UdpCollector>(host(seed));
-    } catch (const std::runtime_error&) {
-    }
-  }
-  throw std::runtime_error("no free loopback address for the log collector");
-}
-
 // A connected TCP pair over loopback: {client, accepted}.
 std::pair<UniqueFd, UniqueFd> TcpPair(int sendBuffer = 0) {
   UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -85,7 +73,7 @@ constexpr char kNotSockLine[] = "An error occurred. A cause is WSAENOTSOCK.";
 class SocketIoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    collector_ = CollectorOnRandomLoopback();
+    collector_ = UdpCollector::OnFreeAddress();
     dir_.Write("syslog.ini", collector_->SyslogIni("debug"));
     CloseSyslog();
     previousThreshold_ = SetLogThreshold(7);

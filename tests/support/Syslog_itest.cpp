@@ -14,7 +14,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <random>
 #include <regex>
 #include <set>
 #include <stdexcept>
@@ -31,28 +30,10 @@ namespace {
 
 using platform::UniqueFd;
 using testing_support::LogText;
+using testing_support::RandomLoopbackHost;
 using testing_support::TempDir;
 using testing_support::UdpCollector;
 using namespace std::chrono_literals;
-
-int RandomLoopbackHost(std::set<int>& taken) {
-  static std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<int> host(2, 254);
-  for (;;) {
-    const int candidate = host(random);
-    if (taken.insert(candidate).second) return candidate;
-  }
-}
-
-std::unique_ptr<UdpCollector> CollectorOnRandomLoopback(std::set<int>& taken) {
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    try {
-      return std::make_unique<UdpCollector>(RandomLoopbackHost(taken));
-    } catch (const std::runtime_error&) {
-    }
-  }
-  throw std::runtime_error("no free loopback address for a log collector");
-}
 
 std::string HostName() {
   char name[1024] = {};
@@ -82,8 +63,8 @@ class SyslogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::set<int> taken;
-    first_ = CollectorOnRandomLoopback(taken);
-    second_ = CollectorOnRandomLoopback(taken);
+    first_ = UdpCollector::OnFreeAddress(&taken);
+    second_ = UdpCollector::OnFreeAddress(&taken);
     PointAt(*first_);
     CloseSyslog();
     SetLogThreshold(7);
@@ -311,7 +292,7 @@ class PortRecordingReceiver {
  public:
   explicit PortRecordingReceiver(std::set<int>& taken) {
     for (int attempt = 0; attempt < 20 && !socket_; ++attempt) {
-      address_ = "127.0.0." + std::to_string(RandomLoopbackHost(taken));
+      address_ = "127.0.0." + std::to_string(RandomLoopbackHost(&taken));
       UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
       const int size = 4 * 1024 * 1024;
       ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
