@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 #include "support/AddressParse.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-// These tests send no log lines anywhere: no line of this registry is at priority 0.
 [[maybe_unused]] const int kQuietLog = SetLogThreshold(0);
 
 std::uint32_t Ip(const char* text) {
@@ -21,93 +21,78 @@ std::uint32_t Ip(const char* text) {
   return value;
 }
 
-// A gateway as gw add makes it; also the key of gw del.
-CGwData Gw(const char* address, const char* port = "880") {
-  CGwData gateway;
-  gateway.addressText = address;
-  gateway.address = Ip(address);
-  gateway.portText = port;
-  gateway.port = ParseNumberInRange(port, 1, 65535);
+CGwData* NewGw(const char* address, const char* port = "880") {
+  auto* gateway = new CGwData;
+  gateway->addressText = address;
+  gateway->address = Ip(address);
+  gateway->portText = port;
+  gateway->port = ParseNumberInRange(port, 1, 65535);
   return gateway;
 }
 
-CGwData* NewGw(const char* address, const char* port = "880") { return new CGwData(Gw(address, port)); }
-
-// The key of a lookup by address alone.
-CGwData At(const char* address) { return CGwDataList::AddressKey(Ip(address)); }
-
-CGwrouteData Route(const char* network) {
-  CGwrouteData route;
-  route.networkText = network;
-  route.network = Ip(network);
-  route.netmaskText = "255.255.255.0";
-  route.netmask = Ip("255.255.255.0");
-  return route;
+// Live addresses in list order, with ":port" and "+" when flagged added.
+std::string Live(CGwDataList& list) {
+  std::string out;
+  for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false)) {
+    const auto& gw = *node->RecordAs<CGwData>();
+    if (gw.IsLive()) out += gw.addressText + ":" + std::to_string(gw.port) + (gw.added ? "+ " : " ");
+  }
+  return out;
 }
 
-TEST(GwDataListTest, IdentityIgnoresPortsMatchHonoursTheKeysPort) {
-  CGwDataList list;
-  CGwData* first = NewGw("10.0.0.1", "8080");
-  ASSERT_EQ(list.AddUnique(first), 0);
-  CGwData* twin = NewGw("10.0.0.1");
-  EXPECT_EQ(list.AddUnique(twin), -1);
-  delete twin;
-
-  EXPECT_EQ(list.FindLive(At("10.0.0.1"), false), first);
-  EXPECT_EQ(list.FindLive(Gw("10.0.0.1", "8080"), false), first);
-  EXPECT_EQ(list.FindLive(Gw("10.0.0.1"), false), nullptr);
-  EXPECT_EQ(list.FindLive(At("10.0.0.2"), false), nullptr);
-
-  list.MarkDeleted(Gw("10.0.0.1"));
-  EXPECT_TRUE(first->IsLive());
-  list.MarkDeleted(At("10.0.0.1"));
-  EXPECT_FALSE(first->IsLive());
-
-  CGwData* again = NewGw("10.0.0.1");
-  ASSERT_EQ(list.AddUnique(again), 0);
-  EXPECT_EQ(list.FindLive(At("10.0.0.1"), false), again);
-  EXPECT_EQ(list.FindDeleted(At("10.0.0.1"), false), first);
+// Identity is the address alone; a match needs the key's port too when the key has one.
+TEST(GwDataListTest, IdentityAndMatch) {
+  const struct {
+    const char *address, *port;
+    int add;
+    bool match;
+  } cases[] = {
+      {"10.0.0.1", "8080", -1, true},
+      {"10.0.0.1", "880", -1, false},
+      {"10.0.0.1", "", -1, true},
+      {"10.0.0.2", "8080", 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.address) + ":" + c.port);
+    CGwDataList list;
+    CGwData* stored = NewGw("10.0.0.1", "8080");
+    ASSERT_EQ(list.AddUnique(stored), 0);
+    CGwData* other = NewGw(c.address, c.port);
+    EXPECT_EQ(list.FindLive(*other, false) == stored, c.match);
+    EXPECT_EQ(list.AddUnique(other), c.add);
+    if (c.add != 0) delete other;
+  }
 }
 
-TEST(GwDataListTest, KeepAliveFollowsProbesByAddressAlone) {
+// Probe results in turn: whether the state changed, the state after, and whether the
+// gateway must be sent its whole state again.
+TEST(GwDataListTest, KeepAliveCountsFailuresWhileOn) {
+  const struct {
+    bool answered;
+    int changed, on, resetPending;
+  } probes[] = {
+      {true, 1, 1, 1},  {false, 0, 1, 0}, {false, 0, 1, 0}, {false, 0, 1, 0}, {false, 1, 0, 0}, {false, 0, 0, 0},
+      {true, 1, 1, 1},  {false, 0, 1, 0}, {false, 0, 1, 0}, {false, 0, 1, 0}, {true, 0, 1, 0},  {false, 0, 1, 0},
+  };
   CGwDataList list;
-  CGwData* gateway = NewGw("10.0.0.1", "8080");
-  list.AddUnique(gateway);
-  gateway->resetPending = 0;
-  gateway->probeOutstanding = 1;
-
+  CGwData* gw = NewGw("10.0.0.1", "8080");
+  list.AddUnique(gw);
   EXPECT_EQ(list.KeepAliveOn(Ip("10.0.0.9")), 0);
-  EXPECT_EQ(list.KeepAliveOff(Ip("10.0.0.9")), 0);
-  EXPECT_EQ(gateway->probeOutstanding, 1);
-
   const std::uint8_t bytes[4] = {10, 0, 0, 1};
-  EXPECT_EQ(list.KeepAliveOn(bytes), 1);
-  EXPECT_EQ(gateway->on, 1);
-  EXPECT_EQ(gateway->resetPending, 1);
-  EXPECT_EQ(gateway->probeOutstanding, 0);
-
-  for (int failure = 1; failure <= 3; ++failure) EXPECT_EQ(list.KeepAliveOff(bytes), 0) << failure;
-  EXPECT_EQ(gateway->on, 1);
-  EXPECT_EQ(gateway->failureCount, 3u);
-  EXPECT_EQ(list.KeepAliveOff(bytes), 1);
-  EXPECT_EQ(gateway->on, 0);
-  EXPECT_EQ(list.KeepAliveOff(bytes), 0);
-  EXPECT_EQ(gateway->failureCount, 4u);
-
-  gateway->resetPending = 0;
-  EXPECT_EQ(list.KeepAliveOn(Ip("10.0.0.1")), 1);
-  EXPECT_EQ(gateway->resetPending, 1);
-  EXPECT_EQ(gateway->failureCount, 0u);
-  gateway->resetPending = 0;
-  EXPECT_EQ(list.KeepAliveOn(Ip("10.0.0.1")), 0);
-  EXPECT_EQ(gateway->resetPending, 0);
-
-  list.MarkDeleted(At("10.0.0.1"));
+  for (std::size_t i = 0; i < std::size(probes); ++i) {
+    gw->resetPending = 0;
+    gw->probeOutstanding = 1;
+    EXPECT_EQ(probes[i].answered ? list.KeepAliveOn(bytes) : list.KeepAliveOff(Ip("10.0.0.1")), probes[i].changed) << i;
+    EXPECT_EQ(gw->on, probes[i].on) << i;
+    EXPECT_EQ(gw->resetPending, probes[i].resetPending) << i;
+    EXPECT_EQ(gw->probeOutstanding, 0) << i;
+  }
+  list.MarkDeleted(CGwDataList::AddressKey(Ip("10.0.0.1")));
   for (int failure = 0; failure < 5; ++failure) EXPECT_EQ(list.KeepAliveOff(bytes), 0);
-  EXPECT_EQ(gateway->on, 1);
+  EXPECT_EQ(gw->on, 1);
 }
 
-TEST(GwDataListTest, GwCsvLinesAndLoadRules) {
+TEST(GwDataListTest, FileHoldsLiveGatewaysAndIsPrivate) {
   testing_support::TempDir dir;
   CGwDataList list;
   list.AddUnique(NewGw("172.16.0.1"));
@@ -116,68 +101,37 @@ TEST(GwDataListTest, GwCsvLinesAndLoadRules) {
   bare->password.clear();
   list.AddUnique(bare);
   list.AddUnique(NewGw("10.0.0.3"));
-  list.MarkDeleted(At("10.0.0.3"));
-
+  list.MarkDeleted(CGwDataList::AddressKey(Ip("10.0.0.3")));
   ASSERT_EQ(list.Save("gw.csv"), 0);
   EXPECT_EQ(dir.Read("gw.csv"), "\"172.16.0.1\",880,\"admin\",\"tovin\"\r\n\"10.0.0.2\",8080,,\r\n");
   struct stat info {};
   ASSERT_EQ(stat("gw.csv", &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-  CGwDataList loaded;
-  CGwData* previous = NewGw("10.0.0.9");
-  loaded.AddUnique(previous);
-  ASSERT_EQ(loaded.Load("gw.csv"), 0);
-  EXPECT_FALSE(previous->IsLive());
-  const CGwData* back = loaded.FindLive(At("10.0.0.2"), false);
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(back->port, 8080);
-  EXPECT_EQ(back->user, "");
-  EXPECT_EQ(back->password, "tovin");
-  EXPECT_EQ(back->added, 1);
-
-  // A bad line ends the load; what came before stays.
-  for (const char* second : {"\"10.0.0.2\",0", "\"10.0.0.1\",8080"}) {
-    dir.Write("bad.csv", std::string("\"10.0.0.1\"\r\n") + second + "\r\n\"10.0.0.4\"\r\n");
-    CGwDataList partial;
-    EXPECT_EQ(partial.Load("bad.csv"), -1) << second;
-    EXPECT_EQ(partial.GetCount(false), 1) << second;
-    EXPECT_NE(partial.FindLive(Gw("10.0.0.1"), false), nullptr) << second;
-  }
-
-  EXPECT_EQ(loaded.Load("missing.csv"), -1);
-  EXPECT_NE(loaded.FindLive(At("172.16.0.1"), false), nullptr);
 }
 
-TEST(GwDataListTest, CopyAllCarriesRoutesAndDeletedRecords) {
-  CGwDataList list;
-  CGwData* routed = NewGw("10.0.0.1");
-  routed->on = 1;
-  routed->Routes().AddUnique(new CGwrouteData(Route("192.168.0.0")));
-  routed->Routes().AddUnique(new CGwrouteData(Route("192.168.1.0")));
-  routed->Routes().MarkDeleted(Route("192.168.1.0"));
-  list.AddUnique(routed);
-  CGwData* gone = NewGw("10.0.0.2");
-  gone->added = 1;
-  list.AddUnique(gone);
-  list.MarkDeleted(At("10.0.0.2"));
-
-  CGwDataList copy;
-  copy.AddUnique(NewGw("10.0.0.7"));
-  ASSERT_EQ(list.CopyAll(&copy), 2);
-  EXPECT_EQ(copy.FindLive(At("10.0.0.7"), false), nullptr);
-  CGwData* copied = copy.FindLive(At("10.0.0.1"), false);
-  ASSERT_NE(copied, nullptr);
-  EXPECT_NE(copied, routed);
-  EXPECT_EQ(copied->on, 1);
-  ASSERT_EQ(copied->Routes().GetCount(false), 2);
-  EXPECT_NE(copied->Routes().FindDeleted(Route("192.168.1.0"), false), nullptr);
-  const CGwData* deleted = copy.FindDeleted(At("10.0.0.2"), false);
-  ASSERT_NE(deleted, nullptr);
-  EXPECT_EQ(deleted->added, 1);
-
-  // The record's own copy leaves the routes to CopyAll.
-  EXPECT_EQ(CGwData(*routed).Routes().GetCount(false), 0);
+// Each file is loaded over one older gateway, withdrawn unless the file is missing.
+TEST(GwDataListTest, LoadKeepsTheLinesBeforeTheFirstBadOne) {
+  const struct {
+    const char* content;  // none: no file
+    int result;
+    const char* live;
+  } cases[] = {
+      {nullptr, -1, "10.0.0.9:880 "},
+      {"\"10.0.0.1\"\r\n 10.0.0.2 , 8080 \r\n", 0, "10.0.0.1:880+ 10.0.0.2:8080+ "},
+      {"\"10.0.0.1\"\r\n\"10.0.0.2\",0\r\n\"10.0.0.4\"\r\n", -1, "10.0.0.1:880+ "},
+      {"\"10.0.0.1\"\r\n\"10.0.0.2\",65536\r\n", -1, "10.0.0.1:880+ "},
+      {"\"10.0.0.1\"\r\n\"10.0.0.1\",8080\r\n\"10.0.0.4\"\r\n", -1, "10.0.0.1:880+ "},
+      {"\"10.0.0.256\"\r\n", -1, ""},
+  };
+  testing_support::TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content != nullptr ? c.content : "no file");
+    if (c.content != nullptr) dir.Write("gw.csv", c.content);
+    CGwDataList list;
+    list.AddUnique(NewGw("10.0.0.9"));
+    EXPECT_EQ(list.Load(c.content != nullptr ? "gw.csv" : "missing.csv"), c.result);
+    EXPECT_EQ(Live(list), c.live);
+  }
 }
 
 }  // namespace
