@@ -125,11 +125,12 @@ template <class T>
 void RunSequence(unsigned seed, int steps) {
   using Record = typename T::Record;
   std::mt19937 random(seed);
-  typename T::List lists[2];
-  int current = 0;
+  // Each copy goes into a fresh list, as snapshots do: copying back into a list that was
+  // copied from would take the two locks in both orders.
+  auto active = std::make_unique<typename T::List>();
   for (int step = 0; step < steps && !testing::Test::HasFailure(); ++step) {
     SCOPED_TRACE(testing::Message() << "step " << step);
-    auto& list = lists[current];
+    auto& list = *active;
     const std::vector<Record*> records = Records<Record>(list);
     Record* some = records.empty() ? nullptr : records[random() % records.size()];
     const unsigned operation = random() % 20;
@@ -159,8 +160,9 @@ void RunSequence(unsigned seed, int steps) {
     } else if (operation < 16) {
       if (some != nullptr) some->added ^= 1;
     } else if (operation == 16) {
-      current = 1 - current;
-      list.CopyAll(&lists[current]);
+      auto copy = std::make_unique<typename T::List>();
+      list.CopyAll(copy.get());
+      active = std::move(copy);
     } else if (operation == 17) {
       if (random() % 8 == 0) list.RemoveAll(false);
     } else if (operation == 18) {
@@ -168,7 +170,7 @@ void RunSequence(unsigned seed, int steps) {
         if (random() % 4 == 0 && list.Save(T::kFile) == 0) list.Load(T::kFile);
       }
     }
-    auto& searched = lists[current];
+    auto& searched = *active;
     for (int probe = 0; probe < 4; ++probe) {
       const auto key = T::Make(random);
       ASSERT_EQ(searched.FindLive(*key, false), Walk<T>(searched, *key, kLive)) << "FindLive";
