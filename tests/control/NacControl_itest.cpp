@@ -12,6 +12,7 @@
 
 #include "platform/ThreadMessages.h"
 #include "support/Syslog.h"
+#include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
 
@@ -19,19 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::vector<std::string> kStopLines = {
-    "CNacControl::MsgProc: I received a service stop demand.",
-    "I generated an end event of an KeepAlive.",
-    "An KeepAlive was finished normally.",
-    "I generated an end event of an KeepAliveStart.",
-    "An KeepAliveStart was finished normally.",
-    "I generated an end event of an KeepAliveStop.",
-    "An KeepAliveStop was finished normally.",
-    "I generated an end event of an HTTP client.",
-    "An HTTP client was finished normally.",
-    "I generated an end event of an command server.",
-    "An command server was finished normally.",
-};
+const std::vector<std::string>& kStopLines = testing_support::kControllerStopLines;
 
 std::size_t ThreadCount() {
   std::size_t count = 0;

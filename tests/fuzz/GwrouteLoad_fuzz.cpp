@@ -31,13 +31,6 @@ const std::string& Dir() {
   return dir;
 }
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "gwroute.csv invariant broken: %s\n", what);
-    abort();
-  }
-}
-
 // The gateways of gw.csv, after a withdrawn gateway that shares an address with none.
 void LoadGateways(CGwDataList& gateways) {
   auto* withdrawn = new CGwData;

@@ -33,13 +33,6 @@ std::string Folded(std::string_view text) {
   return out;
 }
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "profile invariant broken: %s\n", what);
-    abort();
-  }
-}
-
 // Names taken from the input itself, so lookups and writes hit entries that exist.
 void NamesFromInput(std::string_view data, std::vector<std::string>* sections,
                     std::vector<std::string>* keys) {
@@ -78,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
                               std::size_t{4096}}) {
         const std::string value =
             platform::GetPrivateProfileString(section, key, "dflt", cut, file);
-        Check(cut == 0 ? value.empty() : value.size() <= cut - 1, "value not cut to size - 1");
+        fuzz_files::Check(cut == 0 ? value.empty() : value.size() <= cut - 1, "value not cut to size - 1");
       }
     }
   }
@@ -95,19 +88,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const std::string keyBefore = platform::GetPrivateProfileString(section, "k", "none", 4096, file);
 
   if (platform::WritePrivateProfileString(section, key, value, file)) {
-    Check(platform::GetPrivateProfileString(section, key, "none", value.size() + 1, file) ==
+    fuzz_files::Check(platform::GetPrivateProfileString(section, key, "none", value.size() + 1, file) ==
               value,
           "written value does not read back");
     if (!sameEntry) {
-      Check(platform::GetPrivateProfileString(otherSection, otherKey, "none", 4096, file) ==
+      fuzz_files::Check(platform::GetPrivateProfileString(otherSection, otherKey, "none", 4096, file) ==
                 otherBefore,
             "write changed another key");
     }
-    Check(platform::DeletePrivateProfileKey(section, key, file), "delete failed");
-    Check(platform::GetPrivateProfileString(section, key, "none", 4096, file) == "none",
+    fuzz_files::Check(platform::DeletePrivateProfileKey(section, key, file), "delete failed");
+    fuzz_files::Check(platform::GetPrivateProfileString(section, key, "none", 4096, file) == "none",
           "deleted key still reads");
     if (Folded(key) != "k") {
-      Check(platform::GetPrivateProfileString(section, "k", "none", 4096, file) == keyBefore,
+      fuzz_files::Check(platform::GetPrivateProfileString(section, "k", "none", 4096, file) == keyBefore,
             "write and delete changed a neighbour key");
     }
   }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/UniqueFd.h"
+#include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
 
@@ -36,20 +37,11 @@ using testing_support::UdpCollector;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const std::vector<std::string> kStopSequence = {
-    "CNacControl::MsgProc: I received a service stop demand.",
-    "I generated an end event of an KeepAlive.",
-    "An KeepAlive was finished normally.",
-    "I generated an end event of an KeepAliveStart.",
-    "An KeepAliveStart was finished normally.",
-    "I generated an end event of an KeepAliveStop.",
-    "An KeepAliveStop was finished normally.",
-    "I generated an end event of an HTTP client.",
-    "An HTTP client was finished normally.",
-    "I generated an end event of an command server.",
-    "An command server was finished normally.",
-    "service stopped.",
-};
+const std::vector<std::string> kStopSequence = [] {
+  std::vector<std::string> lines = testing_support::kControllerStopLines;
+  lines.push_back("service stopped.");
+  return lines;
+}();
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path);
