@@ -3,15 +3,20 @@
 #include <memory>
 #include <system_error>
 
+#include "command/CommandHandler.h"
+#include "command/GwrouteCommand.h"
+#include "command/NacCmdServer.h"
+#include "command/ServiceCommand.h"
+#include "command/ServiceData.h"
 #include "control/RegisteredMessages.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
-#include "registry/GwrouteFile.h"
 #include "registry/KeepAliveData.h"
 #include "registry/NacNode.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
 #include "support/Syslog.h"
+#include "support/ThrownText.h"
 
 namespace {
 
@@ -22,6 +27,9 @@ constexpr MessageThreadTexts kTexts{
 
 constexpr uint32_t kKeepAliveWaitMs = 100;
 
+// The result of gwroute load and service load when they read their file.
+constexpr std::int32_t kLoadedResult = 3;
+
 }  // namespace
 
 // The thread is the last member: its destructor stops it before the lists and workers go.
@@ -31,6 +39,8 @@ CNacControl::~CNacControl() = default;
 
 void CNacControl::OnCreate() {
   LoadRegistries();
+  ClearAddedFlags();
+  StartCommandServer();
   StartKeepAliveWorker(start_, "KeepAliveStartProc", &CNacControl::KeepAliveStartProc);
   StartKeepAliveWorker(stop_, "KeepAliveStopProc", &CNacControl::KeepAliveStopProc);
   SyslogSend(7, "Start processing was finished.");
@@ -39,14 +49,16 @@ void CNacControl::OnCreate() {
 void CNacControl::LoadRegistries() {
   CGwDataList& gateways = GetGwDataList();
   if (gateways.Load("gw.csv") == 0) SyslogSend(7, "I succeeded in reading of GW data.");
-  if (LoadGwroutes(gateways, "gwroute.csv") == GwrouteLoadResult::kLoaded) {
-    SyslogSend(7, "I succeeded in reading of GWROUTE data.");
-  }
+  if (GwrouteLoad(kNoConnection) == kLoadedResult) SyslogSend(7, "I succeeded in reading of GWROUTE data.");
   if (GetPcDataList().Load("pc.csv") == 0) SyslogSend(7, "I succeeded in reading of PC data.");
   if (GetQuarantineDataList().Load("quarantine.csv") == 0) {
     SyslogSend(7, "I succeeded in reading of QUARANTINE data.");
   }
+  if (ServiceLoad(kNoConnection) == kLoadedResult) SyslogSend(7, "I succeeded in reading of SERVICE data.");
+}
 
+void CNacControl::ClearAddedFlags() {
+  CGwDataList& gateways = GetGwDataList();
   // What the files hold is not new: a gateway gets it through the reset when it comes ON.
   gateways.SetAllAdded(0);
   {
@@ -59,9 +71,39 @@ void CNacControl::LoadRegistries() {
   GetPcDataList().SetAllAdded(0);
 }
 
+void CNacControl::StartCommandServer() {
+  commandServer_.reset();
+  try {
+    commandServer_ = std::make_unique<CNacCmdServer>();
+    commandServer_->SaveThreadID(platform::CurrentThreadId());
+    if (!commandServer_->StartServer(GetServiceData().port)) {
+      // Without its console the service has no use: it stops right after start-up.
+      if (!platform::PostThreadMessage(platform::CurrentThreadId(), platform::WM_QUIT, 0, 0)) {
+        SyslogSend(3, "CNacControl::OnCreate: An error occurred in PostThreadMessage.");
+      }
+    }
+  } catch (const ThrownText& thrown) {
+    SyslogSend(2, "%s", thrown.Text());
+    return;
+  } catch (...) {
+    SyslogSend(2, "I failed in start of CNacCmdServer.");
+    return;
+  }
+  SyslogSend(7, "I succeeded in making of a COMMAND thread.");
+}
+
 void CNacControl::OnMessage(const platform::ThreadMessage& message) {
-  // Messages of the children that the controller does not act on are consumed here.
-  (void)message;
+  if (message.message == msg::cmd::WM_PROTOCOL_RECV) {
+    NacCommandProcess(message.wParam, static_cast<std::int32_t>(message.lParam));
+  }
+  // Every other message of the children is consumed without effect.
+}
+
+void CNacControl::NacCommandProcess(std::uint32_t commandId, std::int32_t result) {
+  // The registries' flags tell what changed; turning them into gateway rules comes with
+  // the rule engine.
+  (void)commandId;
+  (void)result;
 }
 
 void CNacControl::OnClose() {
@@ -77,6 +119,11 @@ void CNacControl::OnClose() {
   SyslogSend(7, "An HTTP client was finished normally.");
 
   SyslogSend(7, "I generated an end event of an command server.");
+  if (commandServer_) {
+    if (!commandServer_->PostQuit()) SyslogSend(3, "CNacControl::OnClose: An error occurred in PostThreadMessage.");
+    commandServer_->WaitForEnd();
+    commandServer_.reset();
+  }
   SyslogSend(7, "An command server was finished normally.");
 }
 

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
+#include "command/NacCmdServer.h"
 #include "control/MessageThread.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
@@ -48,8 +50,15 @@ class CNacControl final : private MessageThread::Handler {
   void OnMessage(const platform::ThreadMessage& message) override;
   void OnClose() override;
 
-  // Reads the registry files and clears the added flag of what they held.
+  // Reads the registry files and the command port.
   void LoadRegistries();
+  // What the files held is not new.
+  void ClearAddedFlags();
+  // Makes the command server and starts it on the loaded port; a server that cannot
+  // start stops the controller.
+  void StartCommandServer();
+  // A command changed a registry (command id, the handler's result).
+  void NacCommandProcess(std::uint32_t commandId, std::int32_t result);
 
   void StartKeepAliveWorker(KeepAliveWorker& worker, const char* name, void (CNacControl::*body)());
   void StopKeepAliveWorker(KeepAliveWorker& worker, const char* name);
@@ -63,5 +72,6 @@ class CNacControl final : private MessageThread::Handler {
   std::atomic<int> endFlag_{0};
   KeepAliveWorker start_;
   KeepAliveWorker stop_;
+  std::unique_ptr<CNacCmdServer> commandServer_;
   MessageThread thread_;  // last: stopped before anything above is destroyed
 };

@@ -58,10 +58,12 @@ struct SocketEventState {
   // Wake descriptors of the threads waiting on the object now.
   std::vector<int> waiters;
 
-  void Changed() {
+  // exceptFd: the wake descriptor of a waiter that is awake already (it made the change).
+  void Changed(int exceptFd = -1) {
     ++generation;
     const uint64_t one = 1;
     for (int fd : waiters) {
+      if (fd == exceptFd) continue;
       // A full counter means the waiter is being woken anyway.
       while (write(fd, &one, sizeof one) < 0 && errno == EINTR) {
       }
@@ -233,8 +235,9 @@ Interest ComputeInterest(const State& s) {
   return in;
 }
 
-// Records what the poll reported on the socket for a round prepared with `watch`.
-void Interpret(State& s, short revents, long watch) {
+// Records what the poll reported on the socket for a round prepared with `watch`; the
+// thread that polled (wake descriptor selfFd) needs no wake for what it records.
+void Interpret(State& s, short revents, long watch, int selfFd = -1) {
   if (revents == 0) return;
   bool changed = false;
   const bool broken = (revents & (POLLERR | POLLHUP)) != 0;
@@ -277,7 +280,8 @@ void Interpret(State& s, short revents, long watch) {
     } else if ((watch & (FD_READ | FD_CLOSE)) != 0 &&
                (revents & (POLLIN | POLLRDHUP | POLLERR | POLLHUP)) != 0) {
       const bool ending = (revents & (POLLRDHUP | POLLERR | POLLHUP)) != 0;
-      const int waiting = BytesWaiting(s.fd);
+      // Readable without a shut end means bytes wait: only an end needs the count.
+      const int waiting = ending ? BytesWaiting(s.fd) : 1;
       if (waiting > 0 && (watch & FD_READ) != 0) {
         s.Record(FD_READ_BIT, 0);
         s.readArmed = false;
@@ -315,7 +319,7 @@ void Interpret(State& s, short revents, long watch) {
   }
 
   if (changed) {
-    s.Changed();
+    s.Changed(selfFd);
   } else {
     s.quiet = true;
     s.quietGeneration = s.generation;
@@ -507,6 +511,7 @@ bool SocketEvent::PrepareWait(std::vector<pollfd>& fds, detail::WaitSlot& slot, 
   if (!slot.registered) {
     s.waiters.push_back(wakeFd);
     slot.registered = true;
+    slot.wakeFd = wakeFd;
   }
   const detail::Interest in = detail::ComputeInterest(s);
   slot.generation = s.generation;
@@ -521,7 +526,7 @@ void SocketEvent::AfterPoll(std::span<const pollfd> fds, detail::WaitSlot& slot)
   std::lock_guard lock(s.mutex);
   // A changed state makes the poll results stale; the next round polls afresh.
   if (s.generation != slot.generation) return;
-  detail::Interpret(s, fds[0].revents, static_cast<long>(slot.interest));
+  detail::Interpret(s, fds[0].revents, static_cast<long>(slot.interest), slot.wakeFd);
 }
 
 bool SocketEvent::TryTake(std::span<const pollfd> fds, detail::WaitSlot& slot) {

@@ -29,6 +29,7 @@ struct WaitSlot {
   uint64_t generation = 0;  // the object's state when the round was prepared
   unsigned interest = 0;    // what the object watches for in this round
   bool registered = false;  // the waiting thread is known to the object
+  int wakeFd = -1;          // that thread's wake descriptor, once registered
 };
 
 }  // namespace detail

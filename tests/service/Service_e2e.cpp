@@ -26,6 +26,7 @@
 #include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
+#include "tests/common/VelnorProcess.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ using testing_support::LogText;
 using testing_support::LogTexts;
 using testing_support::TempDir;
 using testing_support::UdpCollector;
+using testing_support::VelnorProcess;
+using testing_support::Slurp;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -43,76 +46,9 @@ const std::vector<std::string> kStopSequence = [] {
   return lines;
 }();
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
-
-// One velnor process, its standard output and error in files of the working directory.
-class Child {
- public:
-  Child(const std::vector<std::string>& args, const std::string& unitDir, const std::string& notify = "") {
-    pid_ = ::fork();
-    if (pid_ != 0) return;
-    ::dup2(::open("/dev/null", O_RDONLY), 0);
-    ::dup2(::open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    ::dup2(::open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
-    ::unsetenv("NOTIFY_SOCKET");
-    if (!notify.empty()) ::setenv("NOTIFY_SOCKET", notify.c_str(), 1);
-    ::setenv("VELNOR_UNIT_DIR", unitDir.c_str(), 1);
-    std::vector<std::string> all{VELNOR_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ~Child() {
-    if (status_) return;
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
-  void Signal(int signal) const { ::kill(pid_, signal); }
-  std::string Out() const { return Slurp("out.txt"); }
-  std::string Err() const { return Slurp("err.txt"); }
-
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
-    for (const auto deadline = Clock::now() + timeout; Out().find(text) == std::string::npos;) {
-      if (Clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(5ms);
-    }
-    return true;
-  }
-
-  // The exit code, -1 after a signal, none while still running after the time-out.
-  std::optional<int> Wait(std::chrono::milliseconds timeout = 5s) {
-    for (const auto deadline = Clock::now() + timeout; !status_ && Clock::now() < deadline;) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      } else {
-        std::this_thread::sleep_for(5ms);
-      }
-    }
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
 
 ::testing::AssertionResult InOrder(const std::vector<std::string>& texts, const std::vector<std::string>& wanted) {
   auto at = texts.begin();
@@ -132,7 +68,7 @@ class ServiceTest : public ::testing::Test {
   }
 
   int Run(const std::vector<std::string>& args) {
-    Child child(args, units_);
+    VelnorProcess child(args, units_);
     const std::optional<int> code = child.Wait();
     EXPECT_TRUE(code.has_value()) << "velnor did not end";
     return code.value_or(-2);
@@ -152,7 +88,7 @@ TEST_F(ServiceTest, StartWithoutRegistrationOrNotifySocketFailsAtOnce) {
     SCOPED_TRACE(registered);
     if (*registered != '\0') { ASSERT_EQ(Run({registered}), 0); }
     const auto started = Clock::now();
-    Child child({}, units_);
+    VelnorProcess child({}, units_);
     const std::optional<int> code = child.Wait();
     EXPECT_LT(Clock::now() - started, 2s);
     EXPECT_TRUE(code.has_value() && *code > 0);
@@ -209,7 +145,7 @@ TEST_F(ServiceTest, ServiceModeNotifiesReadyAndStopping) {
     return std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
   };
 
-  Child child({}, units_, path);
+  VelnorProcess child({}, units_, path);
   EXPECT_EQ(next(5000), "READY=1") << child.Err();
   child.Signal(SIGTERM);
   EXPECT_EQ(next(2000), "STOPPING=1");
@@ -218,7 +154,7 @@ TEST_F(ServiceTest, ServiceModeNotifiesReadyAndStopping) {
 
 TEST_F(ServiceTest, ConsoleModeLogsStartAndStopsInOrderOnInterrupt) {
   ASSERT_EQ(Run({"-RegServer"}), 0);
-  Child child({}, units_);
+  VelnorProcess child({}, units_);
   ASSERT_TRUE(child.WaitForOutput("Service started\n", 5s)) << child.Err();
   const auto start = collector_->Until("Start processing was finished.");
   ASSERT_TRUE(start.has_value() && start->size() >= 2);
@@ -238,7 +174,7 @@ TEST_F(ServiceTest, ConsoleModeLogsStartAndStopsInOrderOnInterrupt) {
 
 TEST_F(ServiceTest, StopWhileTheControllerIsBuiltStillEndsInOrder) {
   ASSERT_EQ(Run({"-RegServer"}), 0);
-  Child child({}, units_);
+  VelnorProcess child({}, units_);
   ASSERT_TRUE(child.WaitForOutput("Service started\n", 5s)) << child.Err();
   child.Signal(SIGTERM);
   EXPECT_EQ(child.Wait(), 0) << child.Err();

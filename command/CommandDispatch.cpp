@@ -1,0 +1,26 @@
+#include "command/CommandDispatch.h"
+
+#include <vector>
+
+#include "command/CommandReply.h"
+#include "command/CommandSplit.h"
+#include "command/CommandTable.h"
+#include "control/OwnerThread.h"
+#include "control/RegisteredMessages.h"
+
+bool CommandProc(int socket, char* line, OwnerThread& owner) {
+  std::vector<char*> words;
+  const int count = SplitCommandLine(line, words);
+  if (count == 0) return true;
+  if (count < 0) return SendReply(socket, "too many words: a line holds at most 255\r\n") == 0;
+
+  const CommandEntry* command = FindCommand(words[0]);
+  if (command == nullptr) return SendReply(socket, "command not found\r\n") == 0;
+
+  const std::int32_t result = command->handler(socket, count, words.data());
+  if (result < 0) return false;
+  if (result > 0) {
+    owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, command->id, static_cast<std::uint32_t>(result));
+  }
+  return true;
+}

@@ -1,0 +1,163 @@
+#include "command/GwCommand.h"
+
+#include <iterator>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "command/CommandHandler.h"
+#include "command/CommandReply.h"
+#include "command/CommandWords.h"
+#include "command/ShowColumns.h"
+#include "registry/GwDataList.h"
+#include "support/AddressParse.h"
+#include "support/Syslog.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "gw: invalid option\r\n\r\n"
+    "Usage: gw OPERATION [TARGET] [sport SRC_PORT] [user ID] [pass PW]\r\n\r\n"
+    "Examples:\r\n"
+    "  gw add 172.16.0.1\r\n"
+    "  gw del 172.16.0.1\r\n"
+    "  gw save\r\n"
+    "  gw load\r\n"
+    "  gw clear\r\n"
+    "  gw show\r\n\r\n"
+    "OPERATION:         (add/del/save/load/clear/show)\r\n"
+    "TARGET:            IP address of GW\r\n"
+    "SRC_PORT:          Port number of HTTP protocol\r\n"
+    "ID:                user id of GW\r\n"
+    "PW:                Password of GW\r\n";
+constexpr char kAddUsage[] =
+    "gw: invalid option\r\n\r\nUsage: gw add TARGET [sport SRC_PORT] [user ID] [pass PW]\r\n\r\n"
+    "Examples:\r\n  gw add 172.16.0.1\r\n";
+constexpr char kDelUsage[] =
+    "gw: invalid option\r\n\r\nUsage: gw del TARGET [sport SRC_PORT] [user ID] [pass PW]\r\n\r\n"
+    "Examples:\r\n  gw del 172.16.0.1\r\n";
+constexpr char kSaveUsage[] = "gw: invalid option\r\n\r\nUsage: gw save\r\n\r\nExamples:\r\n  gw save\r\n";
+constexpr char kLoadUsage[] = "gw: invalid option\r\n\r\nUsage: gw load\r\n\r\nExamples:\r\n  gw load\r\n";
+constexpr char kClearUsage[] = "gw: invalid option\r\n\r\nUsage: gw clear\r\n\r\nExamples:\r\n  gw clear\r\n";
+// Kept with its handler although the listing takes every word after it.
+[[maybe_unused]] constexpr char kShowUsage[] =
+    "gw: invalid option\r\n\r\nUsage: gw show\r\n\r\nExamples:\r\n  gw show\r\n";
+
+constexpr char kMemoryThrow[] = "memory throw\r\n";
+constexpr char kFile[] = "gw.csv";
+
+bool ApplyPort(CGwData& gateway, const char* value) {
+  gateway.portText = value;
+  gateway.port = ParseNumberInRange(value, 1, 65535);
+  return gateway.port != 0;
+}
+
+bool ApplyUser(CGwData& gateway, const char* value) {
+  gateway.user = value;
+  return true;
+}
+
+bool ApplyPassword(CGwData& gateway, const char* value) {
+  gateway.password = value;
+  return true;
+}
+
+constexpr CommandOption<CGwData> kOptions[] = {
+    {"sport", ApplyPort},
+    {"user", ApplyUser},
+    {"pass", ApplyPassword},
+};
+
+// A gateway with its defaults; none, logged, when there is no memory for it.
+std::unique_ptr<CGwData> MakeGateway() {
+  try {
+    return std::make_unique<CGwData>();
+  } catch (const std::bad_alloc&) {
+    SyslogSend(2, "I failed in making of CGwData.");
+    return nullptr;
+  }
+}
+
+// TARGET and the options after it; false on any argument error.
+bool FillGateway(int wordCount, char** words, CGwData& gateway) {
+  gateway.addressText = words[2];
+  if (!ParseIPv4Value(words[2], gateway.address)) return false;
+  return ReadOptions<CGwData>(wordCount, words, 3, kOptions, gateway);
+}
+
+std::int32_t GwAdd(int socket, int wordCount, char** words) {
+  if (wordCount < 3) return ReplyWith(socket, kAddUsage, 0);
+  std::unique_ptr<CGwData> gateway = MakeGateway();
+  if (!gateway) return ReplyWith(socket, kMemoryThrow, 0);
+  if (!FillGateway(wordCount, words, *gateway)) return ReplyWith(socket, kAddUsage, 0);
+  gateway->added = 1;
+  if (GetGwDataList().AddUnique(gateway.get()) != 0) return ReplyWith(socket, "duplication of data\r\n", 0);
+  gateway.release();
+  return 1;
+}
+
+std::int32_t GwDel(int socket, int wordCount, char** words) {
+  if (wordCount < 3) return ReplyWith(socket, kDelUsage, 0);
+  std::unique_ptr<CGwData> key = MakeGateway();
+  if (!key) return ReplyWith(socket, kMemoryThrow, 0);
+  // user and pass are read for their errors only: the match looks at address and port.
+  if (!FillGateway(wordCount, words, *key)) return ReplyWith(socket, kDelUsage, 0);
+  GetGwDataList().MarkDeleted(*key);
+  return 2;
+}
+
+std::int32_t GwSave(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
+  if (GetGwDataList().Save(kFile) != 0) return ReplyWith(socket, "save error\r\n", 0);
+  return 0;
+}
+
+std::int32_t GwLoad(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
+  // The controller looks at the flags, so a failed load still reports.
+  if (GetGwDataList().Load(kFile) != 0) return ReplyWith(socket, "load error\r\n", 3);
+  return 3;
+}
+
+std::int32_t GwClear(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
+  GetGwDataList().MarkAllDeleted(1);
+  return 4;
+}
+
+std::int32_t GwShow(int socket, int /*wordCount*/, char** /*words*/) {
+  if (SendReply(socket, "GW\t\tPORT\tID\tPW\r\n") != 0) return -1;
+  std::unique_ptr<CGwDataList> snapshot;
+  try {
+    snapshot = std::make_unique<CGwDataList>();
+  } catch (const std::bad_alloc&) {
+    // CopyAll refuses the missing target below.
+  }
+  if (GetGwDataList().CopyAll(snapshot.get()) < 0) return ReplyWith(socket, "show error\r\n", 0);
+  std::string line;
+  for (CNacNode* node = snapshot->GetHead(false); node != nullptr; node = snapshot->GetNext(node, false)) {
+    const CGwData& gateway = *node->RecordAs<CGwData>();
+    if (!gateway.IsLive()) continue;
+    line.clear();
+    AppendColumn(line, gateway.addressText);
+    line += gateway.portText + '\t' + gateway.user + '\t';
+    if (!gateway.password.empty()) line += "********";
+    line += "\r\n";
+    if (SendReply(socket, line) != 0) return -1;
+  }
+  return 0;
+}
+
+// In lookup order: word 1 picks the first name it is a leading part of.
+constexpr const char* kNames[] = {"add", "del", "save", "load", "clear", "show"};
+constexpr CommandHandler kHandlers[] = {GwAdd, GwDel, GwSave, GwLoad, GwClear, GwShow};
+static_assert(std::size(kNames) == std::size(kHandlers));
+
+}  // namespace
+
+std::int32_t GwCommand(int socket, int wordCount, char** words) {
+  if (wordCount < 2) return GwShow(socket, wordCount, words);
+  const int index = FindSubCommand(words[1], kNames, true);
+  if (index < 0) return ReplyWith(socket, kUsage, 0);
+  return kHandlers[index](socket, wordCount, words);
+}

@@ -1,0 +1,186 @@
+#include "command/NacCmdProtocol.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "command/CommandDispatch.h"
+#include "command/NacCmdProtocolData.h"
+#include "control/RegisteredMessages.h"
+#include "platform/Socket.h"
+#include "registry/NacNode.h"
+#include "support/SocketIo.h"
+#include "support/Syslog.h"
+
+namespace {
+
+constexpr MessageThreadTexts kTexts{
+    "I failed in making of an event handler for start confirmation to use in CNacCmdProtocol.",
+    "I failed in making of a message thread to use in CNacCmdProtocol.", nullptr};
+
+constexpr char kPrompt[] = "$ ";
+
+}  // namespace
+
+CNacCmdProtocol::CNacCmdProtocol() : thread_(*this, kTexts) {}
+
+CNacCmdProtocol::~CNacCmdProtocol() {
+  if (thread_.Running()) {
+    thread_.PostQuit();
+    thread_.Join();
+  }
+  StopProtocol();
+}
+
+void CNacCmdProtocol::OnMessage(const platform::ThreadMessage& /*message*/) {
+  // Nothing is posted to a session but the quit message.
+}
+
+void CNacCmdProtocol::OnClose() { StopProtocol(); }
+
+bool CNacCmdProtocol::StartProtocol(int socket, int slot) {
+  socket_ = socket;
+  slot_ = static_cast<std::uint32_t>(slot);
+  sendEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
+  stopEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
+  goEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
+  if (!sendEvent_ || !stopEvent_ || !goEvent_ || PromptSend(true) != 0) {
+    socket_ = -1;
+    return false;
+  }
+  try {
+    worker_ = platform::Thread([this] { ThreadProc(); });
+  } catch (const std::system_error&) {
+    socket_ = -1;
+    return false;
+  }
+  // From here on the worker may end the session and the server destroy it at any time.
+  goEvent_->Set();
+  return true;
+}
+
+void CNacCmdProtocol::StopProtocol() {
+  if (!worker_.Joinable()) return;
+  {
+    std::lock_guard lock(socketMutex_);
+    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+  }
+  stopEvent_->Set();
+  worker_.Join();
+}
+
+void CNacCmdProtocol::ThreadProc() {
+  platform::WaitForOne(*goEvent_, std::nullopt);
+  {
+    platform::SocketEvent socketEvent;
+    if (socketEvent.Select(socket_, platform::FD_READ | platform::FD_WRITE | platform::FD_CONNECT | platform::FD_CLOSE)) {
+      socketEvent.Reset();
+      ServeConnection(socketEvent);
+    } else {
+      PostToServer(msg::cmd::WM_PROTOCOL_ERROR);
+    }
+  }
+  CloseConnection();
+  PostToServer(msg::cmd::WM_PROTOCOL_EXIT);
+}
+
+void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
+  for (;;) {
+    switch (platform::WaitForAny({&*stopEvent_, &socketEvent, &*sendEvent_}, std::nullopt)) {
+      case 0:
+        return;
+      case 1:
+        if (NetworkEventProc(socketEvent) < 0) return;
+        break;
+      case 2:
+        sendEvent_->Reset();
+        if (!SendProc()) return;
+        break;
+      default:
+        PostToServer(msg::cmd::WM_PROTOCOL_ERROR);
+        return;
+    }
+  }
+}
+
+int CNacCmdProtocol::NetworkEventProc(platform::SocketEvent& socketEvent) {
+  const platform::NetworkEvents events = socketEvent.Enumerate();
+  if (events.events == 0) return 0;
+  if ((events.events & platform::FD_CONNECT) != 0) {
+    if (events.errorCodes[platform::FD_CONNECT_BIT] != 0) return -1;
+    PostToServer(msg::cmd::WM_PROTOCOL_CONNECT);
+  }
+  if ((events.events & platform::FD_READ) != 0) {
+    // The replies of the lines and the prompt after them leave as one segment.
+    Cork(true);
+    const bool served = reader_.RecvProc(socket_, *this) && SendProc();
+    Cork(false);
+    if (!served) return -1;
+  }
+  if ((events.events & platform::FD_WRITE) != 0) {
+    if (!SendProc()) return -1;
+    PostToServer(msg::cmd::WM_PROTOCOL_SEND);
+  }
+  if ((events.events & platform::FD_CLOSE) != 0) return -1;
+  return 0;
+}
+
+bool CNacCmdProtocol::ExecuteLine(char* line) {
+  // The worker sends this prompt itself once the waiting bytes are read: no wake needed.
+  return CommandProc(socket_, line, *this) && PromptSend(false) == 0;
+}
+
+bool CNacCmdProtocol::SendProc() {
+  CNacList::Guard guard(sendQueue_, false);
+  CNacNode* head = sendQueue_.GetHead(true);
+  if (head == nullptr) return true;
+  auto* block = static_cast<CNacCmdProtocolData*>(head->Record());
+  if (SocketSendAll(socket_, block->Buffer(), static_cast<int>(block->length)) < 0) return false;
+  sendQueue_.RemoveHead(true);
+  // One block per call; the event brings the worker back for the next one, so that
+  // prompts queued by several lines of one packet all go out, and no sooner.
+  if (!sendQueue_.IsEmpty(true)) sendEvent_->Set();
+  return true;
+}
+
+int CNacCmdProtocol::PromptSend(bool wake) {
+  CNacCmdProtocolData* block = nullptr;
+  try {
+    block = new CNacCmdProtocolData();
+  } catch (const std::bad_alloc&) {
+    SyslogSend(2, "I failed in making of CNacCmdProtocolData.");
+    return -1;
+  }
+  if (!block->Allocate()) {
+    delete block;
+    return -1;
+  }
+  std::memcpy(block->Buffer(), kPrompt, sizeof kPrompt - 1);
+  block->length = sizeof kPrompt - 1;
+  try {
+    sendQueue_.AddTail(block, false);
+  } catch (...) {
+    delete block;
+    return -1;
+  }
+  if (wake) sendEvent_->Set();
+  return 0;
+}
+
+void CNacCmdProtocol::Cork(bool on) {
+  const int value = on ? 1 : 0;
+  ::setsockopt(socket_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+}
+
+void CNacCmdProtocol::CloseConnection() {
+  std::lock_guard lock(socketMutex_);
+  ::shutdown(socket_, SHUT_RDWR);
+  platform::CloseSocket(socket_);
+  socket_ = -1;
+}
+
+void CNacCmdProtocol::PostToServer(std::uint32_t message) { PostMessageMainThread(message, slot_, 0); }

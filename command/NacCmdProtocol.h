@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "command/CommandLineReader.h"
+#include "control/MessageThread.h"
+#include "control/OwnerThread.h"
+#include "platform/Event.h"
+#include "platform/SocketEvent.h"
+#include "platform/Thread.h"
+#include "registry/NacList.h"
+
+// One operator connection: sends the prompt, collects lines, runs their commands and
+// reports positive results to the command server (its owner) with its slot index.
+//
+// Threads: a message thread, idle apart from the quit message, and the worker, which alone
+// reads the socket, runs the handlers and sends. The first prompt is queued by the
+// server's listener before the worker starts. The send queue has its own lock; the socket
+// lock only guards the socket's closing against StopProtocol.
+class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler, private CommandLineReader::Sink {
+ public:
+  // Throws ThrownText when its event or message thread cannot be made.
+  CNacCmdProtocol();
+  ~CNacCmdProtocol();
+  CNacCmdProtocol(const CNacCmdProtocol&) = delete;
+  CNacCmdProtocol& operator=(const CNacCmdProtocol&) = delete;
+
+  // Takes over the connection: queues the prompt and starts the worker, which closes the
+  // socket when it ends. False when it could not start; the socket is the caller's then.
+  bool StartProtocol(int socket, int slot);
+  // Ends the worker and waits for it; a reply stuck on a peer that does not read is cut.
+  void StopProtocol();
+
+  std::uint32_t ThreadId() const { return thread_.Id(); }
+
+ private:
+  void OnMessage(const platform::ThreadMessage& message) override;
+  void OnClose() override;
+  bool ExecuteLine(char* line) override;
+
+  void ThreadProc();
+  // The wait loop of the worker; ends when the session must end.
+  void ServeConnection(platform::SocketEvent& socketEvent);
+  int NetworkEventProc(platform::SocketEvent& socketEvent);
+  bool SendProc();
+  // Queues a prompt; wake sets the send event for a worker that would not send it anyway.
+  int PromptSend(bool wake);
+  // Holds small sends back until the uncork, which sends them together.
+  void Cork(bool on);
+  void CloseConnection();
+  void PostToServer(std::uint32_t message);
+
+  CNacList sendQueue_;
+  CommandLineReader reader_;
+  std::optional<platform::Event> stopEvent_;
+  std::optional<platform::Event> sendEvent_;
+  std::optional<platform::Event> goEvent_;  // lets the worker run once StartProtocol is done
+  std::mutex socketMutex_;
+  int socket_ = -1;  // written under socketMutex_; read freely by the worker, its one writer
+  std::uint32_t slot_ = 0;
+  platform::Thread worker_;
+  MessageThread thread_;  // last: ended before anything above is destroyed
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "command/SessionSlots.h"
+#include "control/MessageThread.h"
+#include "control/OwnerThread.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
+
+// The operator console's listener: accepts connections on the command port, admits
+// loopback peers (any peer once REMOTE is enable in Velnor.ini) and gives each admitted
+// connection to a session in one of ten slots. Command results of the sessions go on to
+// the owner, the controller.
+//
+// Threads: the message thread (frees the slots of ended sessions, forwards results) and
+// the listener thread (accepts, fills slots). Only the owner thread id and the slot table
+// are shared, each under its own lock.
+class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
+ public:
+  // Throws ThrownText when its event or message thread cannot be made.
+  CNacCmdServer();
+  // Ends every session, then the message thread and the listener.
+  ~CNacCmdServer();
+  CNacCmdServer(const CNacCmdServer&) = delete;
+  CNacCmdServer& operator=(const CNacCmdServer&) = delete;
+
+  // Starts the listener on port (host order). False for port 0 or when the listener
+  // thread cannot be started; a port that cannot be bound is reported by the listener
+  // itself ("VELNORCMD:WM_SERVER_ERROR", then "VELNORCMD:WM_SERVER_EXIT").
+  bool StartServer(std::uint16_t port);
+  // Ends the listener and waits for it.
+  void StopServer();
+
+  std::uint32_t ThreadId() const { return thread_.Id(); }
+  // The owner's stop: the quit message, then the wait for the message thread's end.
+  bool PostQuit() const { return thread_.PostQuit(); }
+  void WaitForEnd() { thread_.Join(); }
+
+ private:
+  void OnMessage(const platform::ThreadMessage& message) override;
+  void OnClose() override;
+
+  void ThreadProc();
+  // Accepts one waiting connection and gives it a session, or closes it.
+  void AcceptOne(int listenSocket);
+  bool CreateProtocol(int socket, std::uint32_t serverThreadId);
+  void DestroySession(int slot);
+  void PostToOwner(std::uint32_t message);
+
+  std::uint16_t port_ = 0;
+  std::optional<platform::Event> stopEvent_;
+  platform::Thread listener_;
+  SessionSlots slots_;
+  MessageThread thread_;  // last: ended before anything above is destroyed
+};

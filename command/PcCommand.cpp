@@ -1,0 +1,166 @@
+#include "command/PcCommand.h"
+
+#include <iterator>
+#include <new>
+#include <string>
+
+#include "command/CommandHandler.h"
+#include "command/CommandReply.h"
+#include "command/CommandWords.h"
+#include "command/DefaultNetmask.h"
+#include "command/ShowColumns.h"
+#include "registry/PcDataList.h"
+#include "support/Syslog.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "pc: invalid option\r\n\r\n"
+    "Usage: pc OPERATION [source-mac SRC_MAC [source SRC_IP]] [network NW [netmask NM]]\r\n\r\n"
+    "Examples:\r\n"
+    "  pc add source-mac 00:00:00:00:00:00 source 192.168.0.1\r\n"
+    "  pc add network 192.168.0.0 netmask 255.255.255.0\r\n"
+    "  pc del source-mac 00:00:00:00:00:00 source 192.168.0.1\r\n"
+    "  pc del network 192.168.0.0 netmask 255.255.255.0\r\n"
+    "  pc save\r\n"
+    "  pc load\r\n"
+    "  pc clear\r\n"
+    "  pc show\r\n\r\n"
+    "OPERATION:         (add/del/save/load/clear/show)\r\n"
+    "SRC_MAC:           MAC address of PC\r\n"
+    "SRC_IP:            IP address of PC\r\n"
+    "NW:                Network address\r\n"
+    "NM:                Netmask information\r\n";
+
+constexpr const char kAddUsage[] =
+    "pc: invalid option\r\n\r\n"
+    "Usage: pc add [source-mac SRC_MAC [source SRC_IP]] [network NW [netmask NM]]\r\n\r\n"
+    "Examples:\r\n"
+    "  pc add source-mac 00:00:00:00:00:00 source 192.168.0.1\r\n"
+    "  pc add network 192.168.0.0 netmask 255.255.255.0\r\n";
+
+constexpr const char kDelUsage[] =
+    "pc: invalid option\r\n\r\n"
+    "Usage: pc del [source-mac SRC_MAC [source SRC_IP]] [network NW [netmask NM]]\r\n\r\n"
+    "Examples:\r\n"
+    "  pc del source-mac 00:00:00:00:00:00 source 192.168.0.1\r\n"
+    "  pc del network 192.168.0.0 netmask 255.255.255.0\r\n";
+
+constexpr const char kSaveUsage[] = "pc: invalid option\r\n\r\nUsage: pc save\r\n\r\nExamples:\r\n  pc save\r\n";
+constexpr const char kLoadUsage[] = "pc: invalid option\r\n\r\nUsage: pc load\r\n\r\nExamples:\r\n  pc load\r\n";
+constexpr const char kClearUsage[] = "pc: invalid option\r\n\r\nUsage: pc clear\r\n\r\nExamples:\r\n  pc clear\r\n";
+
+constexpr const char kFileName[] = "pc.csv";
+
+constexpr std::int32_t kAdded = 1;
+constexpr std::int32_t kDeleted = 2;
+constexpr std::int32_t kLoaded = 3;
+constexpr std::int32_t kCleared = 4;
+
+// source comes first, so s, so, ... source all mean source; only source- and longer reach
+// source-mac.
+constexpr CommandOption<CPcData> kOptions[] = {
+    {"source", [](CPcData& pc, const char* value) { return pc.SetSource(value); }},
+    {"source-mac", [](CPcData& pc, const char* value) { return pc.SetMac(value); }},
+    {"network", [](CPcData& pc, const char* value) { return pc.SetNetwork(value); }},
+    {"netmask", [](CPcData& pc, const char* value) { return pc.SetNetmask(value); }},
+};
+
+// The shapes a stored record may take: a PC (MAC, perhaps with its address or a network)
+// or a network; an address belongs to a PC, never to a network.
+bool ReadNewRecord(int wordCount, char** words, CPcData& pc) {
+  if (!ReadOptions<CPcData>(wordCount, words, 2, kOptions, pc)) return false;
+  if (!pc.HasMac() && !pc.HasNetwork()) return false;
+  if (pc.HasSource() && pc.HasNetwork()) return false;
+  if (pc.HasNetwork() && !pc.HasNetmask()) {
+    const char* netmask = DefaultNetmask(pc.network);
+    if (netmask == nullptr) return false;
+    pc.SetNetmask(netmask);
+  }
+  return true;
+}
+
+std::int32_t Add(int socket, int wordCount, char** words) {
+  if (wordCount < 4) return ReplyWith(socket, kAddUsage, 0);
+  CPcData* pc = nullptr;
+  try {
+    pc = new CPcData();
+  } catch (const std::bad_alloc&) {
+    SyslogSend(2, "I failed in making of CPcData.");
+    return ReplyWith(socket, "memory throw\r\n", 0);
+  }
+  if (!ReadNewRecord(wordCount, words, *pc)) {
+    delete pc;
+    return ReplyWith(socket, kAddUsage, 0);
+  }
+  pc->added = 1;
+  if (GetPcDataList().AddUnique(pc) != 0) {
+    delete pc;
+    return ReplyWith(socket, "duplication of data\r\n", 0);
+  }
+  return kAdded;
+}
+
+std::int32_t Del(int socket, int wordCount, char** words) {
+  if (wordCount < 4) return ReplyWith(socket, kDelUsage, 0);
+  // A key names what it gives: no default netmask, and any mix of values is allowed.
+  CPcData key;
+  if (!ReadOptions<CPcData>(wordCount, words, 2, kOptions, key) || (!key.HasMac() && !key.HasNetwork())) {
+    return ReplyWith(socket, kDelUsage, 0);
+  }
+  GetPcDataList().MarkDeleted(key);
+  return kDeleted;
+}
+
+std::int32_t Save(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
+  if (GetPcDataList().Save(kFileName) != 0) return ReplyWith(socket, "save error\r\n", 0);
+  return 0;
+}
+
+// The load has withdrawn the old records even when the file turned out bad, so the
+// controller must hear of it either way.
+std::int32_t Load(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
+  if (GetPcDataList().Load(kFileName) != 0) return ReplyWith(socket, "load error\r\n", kLoaded);
+  return kLoaded;
+}
+
+std::int32_t Clear(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
+  GetPcDataList().MarkAllDeleted(1);
+  return kCleared;
+}
+
+std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {
+  if (SendReply(socket, "ADDRESS\t\t\tDESTINATION\tNETWORK\t\tNETMASK\r\n") != 0) return -1;
+  CPcDataList copy;
+  if (GetPcDataList().CopyAll(&copy) < 0) {
+    if (SendReply(socket, "show error\r\n") != 0) return -1;
+  }
+  for (CNacNode* node = copy.GetHead(false); node != nullptr; node = copy.GetNext(node, false)) {
+    const CPcData& pc = *node->RecordAs<CPcData>();
+    if (!pc.IsLive()) continue;
+    std::string line = pc.HasMac() ? pc.macText : "\t\t";
+    line += '\t';
+    AppendColumn(line, pc.sourceText);
+    AppendColumn(line, pc.networkText);
+    line += pc.netmaskText;
+    line += "\r\n";
+    if (SendReply(socket, line) != 0) return -1;
+  }
+  return 0;
+}
+
+constexpr const char* kSubCommandNames[] = {"add", "del", "save", "load", "clear", "show"};
+constexpr CommandHandler kSubCommands[] = {Add, Del, Save, Load, Clear, Show};
+static_assert(std::size(kSubCommandNames) == std::size(kSubCommands));
+
+}  // namespace
+
+std::int32_t PcCommand(int socket, int wordCount, char** words) {
+  if (wordCount < 2) return Show(socket, wordCount, words);
+  const int index = FindSubCommand(words[1], kSubCommandNames, false);
+  if (index < 0) return ReplyWith(socket, kUsage, 0);
+  return kSubCommands[index](socket, wordCount, words);
+}

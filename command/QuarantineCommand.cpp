@@ -1,0 +1,156 @@
+#include "command/QuarantineCommand.h"
+
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
+
+#include "command/CommandHandler.h"
+#include "command/CommandReply.h"
+#include "command/CommandWords.h"
+#include "command/ShowColumns.h"
+#include "registry/QuarantineDataList.h"
+#include "support/Syslog.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "quarantine: invalid option\r\n\r\n"
+    "Usage: quarantine OPERATION [source SRC_IP] [protocol PROTO] [sport SRC_PORT]\r\n\r\n"
+    "Examples:\r\n"
+    "  quarantine add source 172.17.254.254 protocol tcp sport 4208\r\n"
+    "  quarantine del source 172.17.254.254 protocol tcp sport 4208\r\n"
+    "  quarantine save\r\n"
+    "  quarantine load\r\n"
+    "  quarantine clear\r\n"
+    "  quarantine show\r\n\r\n"
+    "OPERATION:         (add/del/save/load/clear/show)\r\n"
+    "SRC_IP:            IP address of Quarantine Server\r\n"
+    "PROTO:             Communication protocol\r\n"
+    "SRC_PORT:          Port number of Quarantine Server\r\n";
+
+constexpr const char kAddUsage[] =
+    "quarantine: invalid option\r\n\r\n"
+    "Usage: quarantine add source SRC_IP protocol PROTO sport SRC_PORT\r\n\r\n"
+    "Examples:\r\n"
+    "  quarantine add source 172.17.254.254 protocol tcp sport 4208\r\n";
+
+constexpr const char kDelUsage[] =
+    "quarantine: invalid option\r\n\r\n"
+    "Usage: quarantine del source SRC_IP protocol PROTO sport SRC_PORT\r\n\r\n"
+    "Examples:\r\n"
+    "  quarantine del source 172.17.254.254 protocol tcp sport 4208\r\n";
+
+constexpr const char kSaveUsage[] =
+    "quarantine: invalid option\r\n\r\nUsage: quarantine save\r\n\r\nExamples:\r\n  quarantine save\r\n";
+constexpr const char kLoadUsage[] =
+    "quarantine: invalid option\r\n\r\nUsage: quarantine load\r\n\r\nExamples:\r\n  quarantine load\r\n";
+constexpr const char kClearUsage[] =
+    "quarantine: invalid option\r\n\r\nUsage: quarantine clear\r\n\r\nExamples:\r\n  quarantine clear\r\n";
+
+constexpr const char kFileName[] = "quarantine.csv";
+
+constexpr std::int32_t kAdded = 1;
+constexpr std::int32_t kDeleted = 2;
+constexpr std::int32_t kLoaded = 3;
+constexpr std::int32_t kCleared = 4;
+
+// Only the first three characters are checked; the text is kept as typed.
+bool SetProtocol(CQuarantineData& server, const char* value) {
+  server.protocol = value;
+  return std::strncmp(value, "tcp", 3) == 0 || std::strncmp(value, "udp", 3) == 0;
+}
+
+constexpr CommandOption<CQuarantineData> kOptions[] = {
+    {"source", [](CQuarantineData& server, const char* value) { return server.SetSource(value); }},
+    {"protocol", SetProtocol},
+    {"sport", [](CQuarantineData& server, const char* value) { return server.SetPort(value); }},
+};
+
+// Every server needs all three of address, protocol and port.
+bool ReadServer(int wordCount, char** words, CQuarantineData& server) {
+  return ReadOptions<CQuarantineData>(wordCount, words, 2, kOptions, server) && !server.sourceText.empty() &&
+         !server.protocol.empty() && !server.portText.empty();
+}
+
+std::int32_t Add(int socket, int wordCount, char** words) {
+  if (wordCount < 8) return ReplyWith(socket, kAddUsage, 0);
+  CQuarantineData* server = nullptr;
+  try {
+    server = new CQuarantineData();
+  } catch (const std::bad_alloc&) {
+    SyslogSend(2, "I failed in making of CQuarantineData.");
+    return ReplyWith(socket, "memory throw\r\n", 0);
+  }
+  if (!ReadServer(wordCount, words, *server)) {
+    delete server;
+    return ReplyWith(socket, kAddUsage, 0);
+  }
+  server->added = 1;
+  if (GetQuarantineDataList().AddUnique(server) != 0) {
+    delete server;
+    return ReplyWith(socket, "duplication of data\r\n", 0);
+  }
+  return kAdded;
+}
+
+std::int32_t Del(int socket, int wordCount, char** words) {
+  if (wordCount < 8) return ReplyWith(socket, kDelUsage, 0);
+  CQuarantineData key;
+  if (!ReadServer(wordCount, words, key)) return ReplyWith(socket, kDelUsage, 0);
+  GetQuarantineDataList().MarkDeleted(key);
+  return kDeleted;
+}
+
+std::int32_t Clear(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
+  GetQuarantineDataList().MarkAllDeleted(1);
+  return kCleared;
+}
+
+std::int32_t Save(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
+  if (GetQuarantineDataList().Save(kFileName) != 0) return ReplyWith(socket, "save error\r\n", 0);
+  return 0;
+}
+
+// A failed load has still withdrawn the old servers, so the controller hears of it anyway.
+std::int32_t Load(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
+  if (GetQuarantineDataList().Load(kFileName) != 0) return ReplyWith(socket, "load error\r\n", kLoaded);
+  return kLoaded;
+}
+
+std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {
+  if (SendReply(socket, "DESTINATION\tPROTOCOL\tPORT\r\n") != 0) return -1;
+  CQuarantineDataList copy;
+  if (GetQuarantineDataList().CopyAll(&copy) < 0) {
+    if (SendReply(socket, "show error\r\n") != 0) return -1;
+  }
+  for (CNacNode* node = copy.GetHead(false); node != nullptr; node = copy.GetNext(node, false)) {
+    const CQuarantineData& server = *node->RecordAs<CQuarantineData>();
+    if (!server.IsLive()) continue;
+    if (server.sourceText.empty()) break;
+    std::string line;
+    AppendColumn(line, server.sourceText);
+    line += server.protocol;
+    line += "\t\t";
+    line += server.portText;
+    line += "\r\n";
+    if (SendReply(socket, line) != 0) return -1;
+  }
+  return 0;
+}
+
+constexpr const char* kSubCommandNames[] = {"add", "del", "clear", "save", "load", "show"};
+constexpr CommandHandler kSubCommands[] = {Add, Del, Clear, Save, Load, Show};
+static_assert(std::size(kSubCommandNames) == std::size(kSubCommands));
+
+}  // namespace
+
+std::int32_t QuarantineCommand(int socket, int wordCount, char** words) {
+  if (wordCount < 2) return Show(socket, wordCount, words);
+  const int index = FindSubCommand(words[1], kSubCommandNames, false);
+  if (index < 0) return ReplyWith(socket, kUsage, 0);
+  return kSubCommands[index](socket, wordCount, words);
+}

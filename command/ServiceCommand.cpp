@@ -1,0 +1,112 @@
+#include "command/ServiceCommand.h"
+
+#include <iterator>
+#include <string>
+
+#include "command/CommandHandler.h"
+#include "command/CommandReply.h"
+#include "command/CommandWords.h"
+#include "command/ServiceData.h"
+#include "platform/Profile.h"
+#include "support/AddressParse.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "service: invalid option\r\n\r\n"
+    "Usage: service OPERATION [sport SRC_PORT]\r\n\r\n"
+    "Examples:\r\n"
+    "  service set sport 8000\r\n"
+    "  service save\r\n"
+    "  service load\r\n"
+    "  service show\r\n\r\n"
+    "OPERATION:         (set/save/load/show)\r\n"
+    "SRC_PORT:          Port number of Service\r\n";
+constexpr char kSetUsage[] =
+    "service: invalid option\r\n\r\nUsage: service set sport SRC_PORT\r\n\r\n"
+    "Examples:\r\n  service set sport 8000\r\n";
+constexpr char kSaveUsage[] =
+    "service: invalid option\r\n\r\nUsage: service save\r\n\r\nExamples:\r\n  service save\r\n";
+constexpr char kLoadUsage[] =
+    "service: invalid option\r\n\r\nUsage: service load\r\n\r\nExamples:\r\n  service load\r\n";
+constexpr char kClearUsage[] =
+    "service: invalid option\r\n\r\nUsage: service clear\r\n\r\nExamples:\r\n  service clear\r\n";
+// Kept with the listing although only the word service alone reaches it.
+[[maybe_unused]] constexpr char kShowUsage[] =
+    "service: invalid option\r\n\r\nUsage: service show\r\n\r\nExamples:\r\n  service show\r\n";
+
+constexpr char kIniFile[] = "Velnor.ini";
+constexpr char kSection[] = "SERVICE";
+constexpr char kKey[] = "PORT";
+
+std::uint16_t PortOf(const std::string& text) { return ParseNumberInRange(text.c_str(), 1, 65535); }
+
+bool ApplyPort(CServiceData& settings, const char* value) {
+  settings.portText = value;
+  settings.port = PortOf(settings.portText);
+  return settings.port != 0;
+}
+
+constexpr CommandOption<CServiceData> kOptions[] = {{"sport", ApplyPort}};
+
+std::int32_t ServiceSet(int socket, int wordCount, char** words) {
+  if (wordCount < 4) return ReplyWith(socket, kSetUsage, 0);
+  CServiceData settings;
+  // Empty words are not passed over here: one is read as sport.
+  if (!ReadOptions<CServiceData>(wordCount, words, 2, kOptions, settings, false) || settings.portText.empty()) {
+    return ReplyWith(socket, kSetUsage, 0);
+  }
+  // The running command server keeps its port until the next start.
+  SetServiceData(settings);
+  return 1;
+}
+
+std::int32_t ServiceSave(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
+  if (!platform::WritePrivateProfileString(kSection, kKey, GetServiceData().portText, kIniFile)) {
+    return ReplyWith(socket, "save error\r\n", 0);
+  }
+  return 0;
+}
+
+std::int32_t ServiceLoadCommand(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
+  return ServiceLoad(socket);
+}
+
+std::int32_t ServiceClear(int socket, int wordCount, char** /*words*/) {
+  if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
+  SetServiceData(CServiceData{});
+  return 4;
+}
+
+std::int32_t ServiceShow(int socket) {
+  const CServiceData settings = GetServiceData();
+  if (SendReply(socket, "PORT\r\n") != 0) return -1;
+  if (!settings.portText.empty() && SendReply(socket, settings.portText + "\r\n") != 0) return -1;
+  return 0;
+}
+
+// No show entry: the port is shown by the word service alone.
+constexpr const char* kNames[] = {"set", "save", "load", "clear"};
+constexpr CommandHandler kHandlers[] = {ServiceSet, ServiceSave, ServiceLoadCommand, ServiceClear};
+static_assert(std::size(kNames) == std::size(kHandlers));
+
+}  // namespace
+
+std::int32_t ServiceCommand(int socket, int wordCount, char** words) {
+  if (wordCount < 2) return ServiceShow(socket);
+  const int index = FindSubCommand(words[1], kNames, false);
+  if (index < 0) return ReplyWith(socket, kUsage, 0);
+  return kHandlers[index](socket, wordCount, words);
+}
+
+std::int32_t ServiceLoad(int socket) {
+  CServiceData settings;
+  settings.portText = platform::GetPrivateProfileString(kSection, kKey, "8000", 256, kIniFile);
+  settings.port = PortOf(settings.portText);
+  // An invalid text stays stored, so that the next start of the command server fails on it.
+  SetServiceData(settings);
+  if (settings.port == 0) return ReplyWith(socket, "load error\r\n", 0);
+  return 3;
+}

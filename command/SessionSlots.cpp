@@ -1,0 +1,36 @@
+#include "command/SessionSlots.h"
+
+#include "command/NacCmdProtocol.h"
+
+SessionSlots::SessionSlots() = default;
+
+SessionSlots::~SessionSlots() = default;
+
+int SessionSlots::Reserve() {
+  std::lock_guard lock(mutex_);
+  for (int slot = 0; slot < kCount; ++slot) {
+    if (!taken_[slot]) {
+      taken_[slot] = true;
+      return slot;
+    }
+  }
+  return -1;
+}
+
+void SessionSlots::Fill(int slot, std::unique_ptr<CNacCmdProtocol> session) {
+  if (!InRange(slot)) return;
+  std::lock_guard lock(mutex_);
+  sessions_[slot] = std::move(session);
+}
+
+std::unique_ptr<CNacCmdProtocol> SessionSlots::Take(int slot) {
+  if (!InRange(slot)) return nullptr;
+  std::lock_guard lock(mutex_);
+  return std::move(sessions_[slot]);
+}
+
+void SessionSlots::Release(int slot) {
+  if (!InRange(slot)) return;
+  std::lock_guard lock(mutex_);
+  taken_[slot] = false;
+}

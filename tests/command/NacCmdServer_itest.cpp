@@ -1,0 +1,225 @@
+// The console over real TCP: a command server with its sessions, owned by a stand-in
+// controller thread that records what reaches it.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "command/NacCmdServer.h"
+#include "control/RegisteredMessages.h"
+#include "platform/Thread.h"
+#include "platform/ThreadMessages.h"
+#include "registry/NacDataList.h"
+#include "registry/PcData.h"
+#include "registry/PcDataList.h"
+#include "support/Syslog.h"
+#include "tests/command/CommandHarness.h"
+#include "tests/common/ConsoleClient.h"
+#include "tests/common/TempDir.h"
+#include "tests/common/UdpCollector.h"
+
+namespace {
+
+using testing_support::ConsoleClient;
+using testing_support::LogTexts;
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t kPort = 18000;
+
+// The owner of the server: a message thread that keeps every message it receives.
+class OwnerStandIn {
+ public:
+  OwnerStandIn() {
+    thread_ = platform::Thread([this] {
+      platform::MessageQueue queue;
+      id_.set_value(platform::CurrentThreadId());
+      platform::ThreadMessage message;
+      while (queue.GetMessage(message)) {
+        std::lock_guard lock(mutex_);
+        received_.push_back(message);
+      }
+    });
+    threadId_ = id_.get_future().get();
+  }
+  ~OwnerStandIn() {
+    platform::PostThreadMessage(threadId_, platform::WM_QUIT, 0, 0);
+    thread_.Join();
+  }
+  std::uint32_t Id() const { return threadId_; }
+  // Waits until a message with this identifier has arrived.
+  std::optional<platform::ThreadMessage> Await(std::uint32_t message, std::chrono::milliseconds timeout = 3s) {
+    for (auto deadline = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < deadline;) {
+      {
+        std::lock_guard lock(mutex_);
+        for (const platform::ThreadMessage& m : received_) {
+          if (m.message == message) return m;
+        }
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+    return std::nullopt;
+  }
+  std::vector<std::uint32_t> Identifiers() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint32_t> ids;
+    for (const platform::ThreadMessage& m : received_) ids.push_back(m.message);
+    return ids;
+  }
+
+ private:
+  std::promise<std::uint32_t> id_;
+  std::uint32_t threadId_ = 0;
+  std::mutex mutex_;
+  std::vector<platform::ThreadMessage> received_;
+  platform::Thread thread_;
+};
+
+class CommandServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetRegistries(); }
+  void Start(std::uint16_t port = kPort) {
+    server_ = std::make_unique<CNacCmdServer>();
+    server_->SaveThreadID(owner_.Id());
+    ASSERT_TRUE(server_->StartServer(port));
+  }
+  // A client that has its first prompt.
+  std::unique_ptr<ConsoleClient> Operator(const std::string& source = "") {
+    auto client = std::make_unique<ConsoleClient>(kPort, source);
+    EXPECT_TRUE(client->Connected());
+    EXPECT_EQ(client->ReadPrompt(), "$ ");
+    return client;
+  }
+
+  testing_support::TempDir dir_;
+  OwnerStandIn owner_;
+  std::unique_ptr<CNacCmdServer> server_;
+};
+
+TEST_F(CommandServerTest, LinesAreFramedEditedAndSplitAsTyped) {
+  Start();
+  auto client = Operator();
+  EXPECT_EQ(client->Command(""), "");
+  EXPECT_EQ(client->Command(" \t\r"), "");
+  EXPECT_EQ(client->Command("foo"), "command not found\r\n");
+  EXPECT_EQ(client->Command("NAC"), "command not found\r\n");
+  EXPECT_EQ(client->Command("na"), "command not found\r\n");
+  const std::string nacTable = client->Command("nac").value_or("no reply");
+  EXPECT_EQ(client->Command("nacx\b"), nacTable);
+  EXPECT_EQ(client->Command("\b\bn\bnac"), nacTable);
+  EXPECT_EQ(client->Command(std::string("nac\0garbage", 11)), nacTable);
+
+  // One line over several packets runs once, when its LF arrives.
+  ASSERT_TRUE(client->Send("he"));
+  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(client->Send("lp"));
+  const std::string help = client->Command("").value_or("no reply");
+  EXPECT_EQ(help.substr(0, 18), "Usage: quarantine\r");
+
+  // Two lines in one packet run in order; their prompts follow.
+  ASSERT_TRUE(client->Send("foo\nhelp\n"));
+  EXPECT_EQ(client->ReadPrompt(), "command not found\r\n" + help + "$ ");
+  EXPECT_EQ(client->ReadPrompt(), "$ ");
+
+  // Length has no limit; the word count does, and the session goes on after a refusal.
+  EXPECT_EQ(client->Command("help" + std::string(6000, ' ')), help);
+  std::string words = "help";
+  for (int i = 1; i < 255; ++i) words += " x";
+  EXPECT_EQ(client->Command(words), help);
+  EXPECT_EQ(client->Command(words + " x"), "too many words: a line holds at most 255\r\n");
+
+  ASSERT_TRUE(client->Send("exit\nhelp\n"));
+  EXPECT_EQ(client->ReadToClose(), "good by\r\n");
+}
+
+TEST_F(CommandServerTest, PositiveResultsReachTheOwnerAndChangeTheRegistry) {
+  Start();
+  auto client = Operator();
+  EXPECT_EQ(client->Command("nac add accept source 192.168.0.1"), "");
+  const auto forwarded = owner_.Await(msg::cmd::WM_PROTOCOL_RECV);
+  ASSERT_TRUE(forwarded);
+  EXPECT_EQ(forwarded->wParam, 1u);
+  EXPECT_EQ(forwarded->lParam, 1u);
+  EXPECT_EQ(GetNacDataList().GetCount(false), 1);
+}
+
+TEST_F(CommandServerTest, TenSessionsAtMostAndSlotsComeBack) {
+  Start();
+  std::vector<std::unique_ptr<ConsoleClient>> clients;
+  for (int i = 0; i < 10; ++i) clients.push_back(Operator());
+  ConsoleClient eleventh(kPort);
+  EXPECT_EQ(eleventh.ReadToClose(), "");
+  for (auto& client : clients) EXPECT_EQ(client->Command("foo"), "command not found\r\n");
+
+  // Clients that vanish in the middle of a line free their slots.
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(clients[i]->Send("pc add source-mac 00:11:22:33:44:5" + std::to_string(i)));
+    clients[i].reset();
+  }
+  std::this_thread::sleep_for(300ms);
+  for (int i = 0; i < 10; ++i) clients[i] = Operator();
+  EXPECT_EQ(GetPcDataList().GetCount(false), 0);
+}
+
+TEST_F(CommandServerTest, RemotePeersOnlyWhenRemoteIsEnable) {
+  Start();
+  ConsoleClient refused(kPort, "127.0.0.2");
+  EXPECT_EQ(refused.ReadToClose(), "");
+  for (const char* value : {"enabled", "disable", "yes"}) {
+    dir_.Write("Velnor.ini", std::string("[SERVICE]\r\nREMOTE=") + value + "\r\n");
+    ConsoleClient stillRefused(kPort, "127.0.0.2");
+    EXPECT_EQ(stillRefused.ReadToClose(), "") << value;
+  }
+  dir_.Write("Velnor.ini", "[SERVICE]\r\nREMOTE=EnAbLe\r\n");
+  Operator("127.0.0.2");
+  Operator();
+}
+
+TEST_F(CommandServerTest, PortInUseIsLoggedAndReported) {
+  auto collector = testing_support::UdpCollector::OnFreeAddress();
+  dir_.Write("syslog.ini", collector->SyslogIni());
+  CloseSyslog();
+  SetLogThreshold(7);
+  platform::UniqueFd taken(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(kPort + 1);
+  ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(taken.Get(), 1), 0);
+
+  Start(kPort + 1);
+  ASSERT_TRUE(owner_.Await(msg::cmd::WM_SERVER_EXIT));
+  EXPECT_EQ(owner_.Identifiers(), (std::vector<std::uint32_t>{msg::cmd::WM_SERVER_ERROR, msg::cmd::WM_SERVER_EXIT}));
+  EXPECT_EQ(LogTexts(collector->Drain(), ""), std::vector<std::string>{"I failed in bind for command processing."});
+  CloseSyslog();
+  EXPECT_FALSE(CNacCmdServer().StartServer(0));
+}
+
+TEST_F(CommandServerTest, AClientThatNeverReadsHoldsOnlyItsOwnSession) {
+  for (int i = 0; i < 3000; ++i) {
+    auto* pc = new CPcData();
+    pc->SetNetwork(("10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0").c_str());
+    pc->SetNetmask("255.255.255.0");
+    ASSERT_EQ(GetPcDataList().AddUnique(pc), 0);
+  }
+  Start();
+  auto stuck = Operator();
+  int small = 1024;
+  ::setsockopt(stuck->Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(stuck->Send("pc show\n"));
+  std::this_thread::sleep_for(200ms);
+  auto other = Operator();
+  EXPECT_EQ(other->Command("foo"), "command not found\r\n");
+  // Ending the server cuts the stuck reply instead of waiting for the reader.
+  server_.reset();
+}
+
+}  // namespace

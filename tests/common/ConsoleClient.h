@@ -1,0 +1,40 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/UniqueFd.h"
+
+namespace testing_support {
+
+// An operator at the console: a TCP connection to the command port on 127.0.0.1 that
+// reads replies up to the next prompt.
+class ConsoleClient {
+ public:
+  // Connects from source (a loopback address such as "127.0.0.2") when given.
+  explicit ConsoleClient(std::uint16_t port, const std::string& source = "");
+
+  bool Connected() const { return socket_.Get() >= 0; }
+  int Fd() const { return socket_.Get(); }
+  bool Send(const std::string& bytes) const;
+
+  // Everything up to and including the next "$ "; none when the connection ends or the
+  // time-out passes first.
+  std::optional<std::string> ReadPrompt(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // Sends the line with its LF and gives the reply without the prompt that ends it.
+  std::optional<std::string> Command(const std::string& line);
+  // Everything until the server closes the connection; none after the time-out.
+  std::optional<std::string> ReadToClose(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+ private:
+  // Reads once, waiting at most until deadline; false on close, error or time-out.
+  bool Fill(std::chrono::steady_clock::time_point deadline);
+
+  platform::UniqueFd socket_;
+  std::string pending_;
+  bool closed_ = false;
+};
+
+}  // namespace testing_support
