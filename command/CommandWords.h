@@ -10,10 +10,6 @@
 bool IsWord(const char* word, const char* name);
 bool IsLeadingPart(const char* word, const char* keyword);
 
-// Index of the first name that word selects, in table order, or -1. byLeadingPart lets a
-// leading part of a name select it.
-int FindSubCommand(const char* word, std::span<const char* const> names, bool byLeadingPart);
-
 // The rule for one option of a family: its keyword and what its value does to the record
 // being filled; apply gives false for an invalid value.
 template <class Target>

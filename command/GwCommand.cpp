@@ -1,10 +1,10 @@
 #include "command/GwCommand.h"
 
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
@@ -87,13 +87,7 @@ bool FillGateway(int wordCount, char** words, CGwData& gateway) {
 
 std::int32_t GwAdd(int socket, int wordCount, char** words) {
   if (wordCount < 3) return ReplyWith(socket, kAddUsage, 0);
-  std::unique_ptr<CGwData> gateway = MakeGateway();
-  if (!gateway) return ReplyWith(socket, kMemoryThrow, 0);
-  if (!FillGateway(wordCount, words, *gateway)) return ReplyWith(socket, kAddUsage, 0);
-  gateway->added = 1;
-  if (GetGwDataList().AddUnique(gateway.get()) != 0) return ReplyWith(socket, "duplication of data\r\n", 0);
-  gateway.release();
-  return 1;
+  return AddRecord(socket, wordCount, words, GetGwDataList(), FillGateway, kAddUsage, "I failed in making of CGwData.");
 }
 
 std::int32_t GwDel(int socket, int wordCount, char** words) {
@@ -149,15 +143,11 @@ std::int32_t GwShow(int socket, int /*wordCount*/, char** /*words*/) {
 }
 
 // In lookup order: word 1 picks the first name it is a leading part of.
-constexpr const char* kNames[] = {"add", "del", "save", "load", "clear", "show"};
-constexpr CommandHandler kHandlers[] = {GwAdd, GwDel, GwSave, GwLoad, GwClear, GwShow};
-static_assert(std::size(kNames) == std::size(kHandlers));
+constexpr SubCommand kSubCommands[] = {{"add", GwAdd},   {"del", GwDel},     {"save", GwSave},
+                                       {"load", GwLoad}, {"clear", GwClear}, {"show", GwShow}};
 
 }  // namespace
 
 std::int32_t GwCommand(int socket, int wordCount, char** words) {
-  if (wordCount < 2) return GwShow(socket, wordCount, words);
-  const int index = FindSubCommand(words[1], kNames, true);
-  if (index < 0) return ReplyWith(socket, kUsage, 0);
-  return kHandlers[index](socket, wordCount, words);
+  return RunFamily(socket, wordCount, words, kSubCommands, GwShow, kUsage, true);
 }

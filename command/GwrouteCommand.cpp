@@ -1,11 +1,11 @@
 #include "command/GwrouteCommand.h"
 
-#include <iterator>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
 
+#include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
@@ -207,17 +207,13 @@ std::int32_t RouteShow(int socket, int /*wordCount*/, char** /*words*/) {
   return 0;
 }
 
-constexpr const char* kNames[] = {"add", "del", "save", "load", "clear", "show"};
-constexpr CommandHandler kHandlers[] = {RouteAdd, RouteDel, RouteSave, RouteLoad, RouteClear, RouteShow};
-static_assert(std::size(kNames) == std::size(kHandlers));
+constexpr SubCommand kSubCommands[] = {{"add", RouteAdd},   {"del", RouteDel},     {"save", RouteSave},
+                                       {"load", RouteLoad}, {"clear", RouteClear}, {"show", RouteShow}};
 
 }  // namespace
 
 std::int32_t GwrouteCommand(int socket, int wordCount, char** words) {
-  if (wordCount < 2) return RouteShow(socket, wordCount, words);
-  const int index = FindSubCommand(words[1], kNames, false);
-  if (index < 0) return ReplyWith(socket, kUsage, 0);
-  return kHandlers[index](socket, wordCount, words);
+  return RunFamily(socket, wordCount, words, kSubCommands, RouteShow, kUsage);
 }
 
 std::int32_t GwrouteLoad(int socket) {

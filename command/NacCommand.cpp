@@ -1,9 +1,9 @@
 #include "command/NacCommand.h"
 
-#include <iterator>
 #include <new>
 #include <string>
 
+#include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
@@ -47,7 +47,6 @@ constexpr const char kStopText[] =
 constexpr const char kStartText[] =
     "nac: invalid option\r\n\r\nUsage: nac start\r\n\r\nExamples:\r\n  nac start\r\n\r\nNonimplement\r\n";
 
-constexpr std::int32_t kAdded = 1;
 constexpr std::int32_t kDeleted = 2;
 
 constexpr CommandOption<CNacData> kOptions[] = {
@@ -76,23 +75,7 @@ bool ReadEntry(int wordCount, char** words, CNacData& entry) {
 
 std::int32_t Add(int socket, int wordCount, char** words) {
   if (wordCount < 5) return ReplyWith(socket, kAddUsage, 0);
-  CNacData* entry = nullptr;
-  try {
-    entry = new CNacData();
-  } catch (const std::bad_alloc&) {
-    SyslogSend(2, "I failed in making of CNacData.");
-    return ReplyWith(socket, "memory throw\r\n", 0);
-  }
-  if (!ReadEntry(wordCount, words, *entry)) {
-    delete entry;
-    return ReplyWith(socket, kAddUsage, 0);
-  }
-  entry->added = 1;
-  if (GetNacDataList().AddUnique(entry) != 0) {
-    delete entry;
-    return ReplyWith(socket, "duplication of data\r\n", 0);
-  }
-  return kAdded;
+  return AddRecord(socket, wordCount, words, GetNacDataList(), ReadEntry, kAddUsage, "I failed in making of CNacData.");
 }
 
 std::int32_t Del(int socket, int wordCount, char** words) {
@@ -139,15 +122,10 @@ std::int32_t Stop(int socket, int /*wordCount*/, char** /*words*/) { return Repl
 
 std::int32_t Start(int socket, int /*wordCount*/, char** /*words*/) { return ReplyWith(socket, kStartText, 0); }
 
-constexpr const char* kSubCommandNames[] = {"add", "del", "show", "stop", "start"};
-constexpr CommandHandler kSubCommands[] = {Add, Del, Show, Stop, Start};
-static_assert(std::size(kSubCommandNames) == std::size(kSubCommands));
+constexpr SubCommand kSubCommands[] = {{"add", Add}, {"del", Del}, {"show", Show}, {"stop", Stop}, {"start", Start}};
 
 }  // namespace
 
 std::int32_t NacCommand(int socket, int wordCount, char** words) {
-  if (wordCount < 2) return Show(socket, wordCount, words);
-  const int index = FindSubCommand(words[1], kSubCommandNames, false);
-  if (index < 0) return ReplyWith(socket, kUsage, 0);
-  return kSubCommands[index](socket, wordCount, words);
+  return RunFamily(socket, wordCount, words, kSubCommands, Show, kUsage);
 }

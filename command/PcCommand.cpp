@@ -1,9 +1,9 @@
 #include "command/PcCommand.h"
 
-#include <iterator>
 #include <new>
 #include <string>
 
+#include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
@@ -52,7 +52,6 @@ constexpr const char kClearUsage[] = "pc: invalid option\r\n\r\nUsage: pc clear\
 
 constexpr const char kFileName[] = "pc.csv";
 
-constexpr std::int32_t kAdded = 1;
 constexpr std::int32_t kDeleted = 2;
 constexpr std::int32_t kLoaded = 3;
 constexpr std::int32_t kCleared = 4;
@@ -82,23 +81,7 @@ bool ReadNewRecord(int wordCount, char** words, CPcData& pc) {
 
 std::int32_t Add(int socket, int wordCount, char** words) {
   if (wordCount < 4) return ReplyWith(socket, kAddUsage, 0);
-  CPcData* pc = nullptr;
-  try {
-    pc = new CPcData();
-  } catch (const std::bad_alloc&) {
-    SyslogSend(2, "I failed in making of CPcData.");
-    return ReplyWith(socket, "memory throw\r\n", 0);
-  }
-  if (!ReadNewRecord(wordCount, words, *pc)) {
-    delete pc;
-    return ReplyWith(socket, kAddUsage, 0);
-  }
-  pc->added = 1;
-  if (GetPcDataList().AddUnique(pc) != 0) {
-    delete pc;
-    return ReplyWith(socket, "duplication of data\r\n", 0);
-  }
-  return kAdded;
+  return AddRecord(socket, wordCount, words, GetPcDataList(), ReadNewRecord, kAddUsage, "I failed in making of CPcData.");
 }
 
 std::int32_t Del(int socket, int wordCount, char** words) {
@@ -152,15 +135,11 @@ std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {
   return 0;
 }
 
-constexpr const char* kSubCommandNames[] = {"add", "del", "save", "load", "clear", "show"};
-constexpr CommandHandler kSubCommands[] = {Add, Del, Save, Load, Clear, Show};
-static_assert(std::size(kSubCommandNames) == std::size(kSubCommands));
+constexpr SubCommand kSubCommands[] = {{"add", Add},     {"del", Del},     {"save", Save},
+                                       {"load", Load},   {"clear", Clear}, {"show", Show}};
 
 }  // namespace
 
 std::int32_t PcCommand(int socket, int wordCount, char** words) {
-  if (wordCount < 2) return Show(socket, wordCount, words);
-  const int index = FindSubCommand(words[1], kSubCommandNames, false);
-  if (index < 0) return ReplyWith(socket, kUsage, 0);
-  return kSubCommands[index](socket, wordCount, words);
+  return RunFamily(socket, wordCount, words, kSubCommands, Show, kUsage);
 }

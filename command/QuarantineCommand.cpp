@@ -1,10 +1,10 @@
 #include "command/QuarantineCommand.h"
 
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <string>
 
+#include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
@@ -50,7 +50,6 @@ constexpr const char kClearUsage[] =
 
 constexpr const char kFileName[] = "quarantine.csv";
 
-constexpr std::int32_t kAdded = 1;
 constexpr std::int32_t kDeleted = 2;
 constexpr std::int32_t kLoaded = 3;
 constexpr std::int32_t kCleared = 4;
@@ -75,23 +74,8 @@ bool ReadServer(int wordCount, char** words, CQuarantineData& server) {
 
 std::int32_t Add(int socket, int wordCount, char** words) {
   if (wordCount < 8) return ReplyWith(socket, kAddUsage, 0);
-  CQuarantineData* server = nullptr;
-  try {
-    server = new CQuarantineData();
-  } catch (const std::bad_alloc&) {
-    SyslogSend(2, "I failed in making of CQuarantineData.");
-    return ReplyWith(socket, "memory throw\r\n", 0);
-  }
-  if (!ReadServer(wordCount, words, *server)) {
-    delete server;
-    return ReplyWith(socket, kAddUsage, 0);
-  }
-  server->added = 1;
-  if (GetQuarantineDataList().AddUnique(server) != 0) {
-    delete server;
-    return ReplyWith(socket, "duplication of data\r\n", 0);
-  }
-  return kAdded;
+  return AddRecord(socket, wordCount, words, GetQuarantineDataList(), ReadServer, kAddUsage,
+                   "I failed in making of CQuarantineData.");
 }
 
 std::int32_t Del(int socket, int wordCount, char** words) {
@@ -142,15 +126,11 @@ std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {
   return 0;
 }
 
-constexpr const char* kSubCommandNames[] = {"add", "del", "clear", "save", "load", "show"};
-constexpr CommandHandler kSubCommands[] = {Add, Del, Clear, Save, Load, Show};
-static_assert(std::size(kSubCommandNames) == std::size(kSubCommands));
+constexpr SubCommand kSubCommands[] = {{"add", Add},   {"del", Del},   {"clear", Clear},
+                                       {"save", Save}, {"load", Load}, {"show", Show}};
 
 }  // namespace
 
 std::int32_t QuarantineCommand(int socket, int wordCount, char** words) {
-  if (wordCount < 2) return Show(socket, wordCount, words);
-  const int index = FindSubCommand(words[1], kSubCommandNames, false);
-  if (index < 0) return ReplyWith(socket, kUsage, 0);
-  return kSubCommands[index](socket, wordCount, words);
+  return RunFamily(socket, wordCount, words, kSubCommands, Show, kUsage);
 }

@@ -1,8 +1,8 @@
 #include "command/ServiceCommand.h"
 
-#include <iterator>
 #include <string>
 
+#include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
@@ -80,7 +80,7 @@ std::int32_t ServiceClear(int socket, int wordCount, char** /*words*/) {
   return 4;
 }
 
-std::int32_t ServiceShow(int socket) {
+std::int32_t ServiceShow(int socket, int /*wordCount*/, char** /*words*/) {
   const CServiceData settings = GetServiceData();
   if (SendReply(socket, "PORT\r\n") != 0) return -1;
   if (!settings.portText.empty() && SendReply(socket, settings.portText + "\r\n") != 0) return -1;
@@ -88,17 +88,13 @@ std::int32_t ServiceShow(int socket) {
 }
 
 // No show entry: the port is shown by the word service alone.
-constexpr const char* kNames[] = {"set", "save", "load", "clear"};
-constexpr CommandHandler kHandlers[] = {ServiceSet, ServiceSave, ServiceLoadCommand, ServiceClear};
-static_assert(std::size(kNames) == std::size(kHandlers));
+constexpr SubCommand kSubCommands[] = {
+    {"set", ServiceSet}, {"save", ServiceSave}, {"load", ServiceLoadCommand}, {"clear", ServiceClear}};
 
 }  // namespace
 
 std::int32_t ServiceCommand(int socket, int wordCount, char** words) {
-  if (wordCount < 2) return ServiceShow(socket);
-  const int index = FindSubCommand(words[1], kNames, false);
-  if (index < 0) return ReplyWith(socket, kUsage, 0);
-  return kHandlers[index](socket, wordCount, words);
+  return RunFamily(socket, wordCount, words, kSubCommands, ServiceShow, kUsage);
 }
 
 std::int32_t ServiceLoad(int socket) {

@@ -37,7 +37,9 @@ ls "$top/build-fuzz/tests/"*_fuzz | xargs -P "$jobs" -I{} sh -c '
   dir='"$top"'/build-fuzz/runs/$name
   mkdir -p "$dir/corpus"
   cd "$dir"
-  if {} -max_total_time='"$fuzz_seconds"' -print_final_stats=1 corpus >log 2>&1; then
+  dict='"$top"'/tests/fuzz/$name.dict
+  [ -f "$dict" ] && dict="-dict=$dict" || dict=""
+  if {} -max_total_time='"$fuzz_seconds"' -print_final_stats=1 $dict "$dir/corpus" >log 2>&1; then
     echo "fuzz $name: no finding ($(grep -o "stat::number_of_executed_units: *[0-9]*" log | grep -o "[0-9]*$") runs)"
   else
     echo "fuzz $name: FINDING"; tail -n 40 log; exit 1

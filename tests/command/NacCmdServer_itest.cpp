@@ -140,6 +140,15 @@ TEST_F(CommandServerTest, LinesAreFramedEditedAndSplitAsTyped) {
   EXPECT_EQ(client->ReadToClose(), "good by\r\n");
 }
 
+TEST_F(CommandServerTest, ALongLineIsCollectedWhole) {
+  // One receive call per byte: a quarter of a megabyte takes about a second here.
+  Start();
+  auto client = Operator();
+  EXPECT_EQ(client->Command("nac add accept source 10.0.0.1" + std::string(1 << 17, ' '), 60s), "");
+  EXPECT_EQ(GetNacDataList().GetCount(false), 1);
+  EXPECT_EQ(client->Command(std::string(1 << 17, 'x'), 60s), "command not found\r\n");
+}
+
 TEST_F(CommandServerTest, PositiveResultsReachTheOwnerAndChangeTheRegistry) {
   Start();
   auto client = Operator();

@@ -80,9 +80,9 @@ std::optional<std::string> ConsoleClient::ReadPrompt(std::chrono::milliseconds t
   }
 }
 
-std::optional<std::string> ConsoleClient::Command(const std::string& line) {
+std::optional<std::string> ConsoleClient::Command(const std::string& line, std::chrono::milliseconds timeout) {
   if (!Send(line + "\n")) return std::nullopt;
-  std::optional<std::string> reply = ReadPrompt();
+  std::optional<std::string> reply = ReadPrompt(timeout);
   if (reply) reply->resize(reply->size() - 2);
   return reply;
 }

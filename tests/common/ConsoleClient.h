@@ -24,7 +24,8 @@ class ConsoleClient {
   // time-out passes first.
   std::optional<std::string> ReadPrompt(std::chrono::milliseconds timeout = std::chrono::seconds(5));
   // Sends the line with its LF and gives the reply without the prompt that ends it.
-  std::optional<std::string> Command(const std::string& line);
+  std::optional<std::string> Command(const std::string& line,
+                                     std::chrono::milliseconds timeout = std::chrono::seconds(5));
   // Everything until the server closes the connection; none after the time-out.
   std::optional<std::string> ReadToClose(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 

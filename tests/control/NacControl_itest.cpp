@@ -77,4 +77,23 @@ TEST_F(NacControlTest, EndFlagEndsTheKeepAliveThreadsPromptly) {
   EXPECT_EQ(Stop(controller), kStopLines);
 }
 
+TEST_F(NacControlTest, StartLogsTheLoadedPortAndTheConsole) {
+  dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=18123\r\n");
+  auto controller = std::make_unique<CNacControl>();
+  EXPECT_EQ(testing_support::LogTexts(collector_->Drain(50ms), ""),
+            (std::vector<std::string>{"I succeeded in reading of SERVICE data.",
+                                      "I succeeded in making of a COMMAND thread.",
+                                      "Start processing was finished."}));
+  EXPECT_EQ(Stop(controller), kStopLines);
+}
+
+TEST_F(NacControlTest, AConsoleThatCannotStartStopsTheController) {
+  dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=abc\r\n");
+  auto controller = std::make_unique<CNacControl>();
+  controller->WaitForEnd();  // nobody else asks it to stop
+  std::vector<std::string> expected{"I succeeded in making of a COMMAND thread.", "Start processing was finished."};
+  expected.insert(expected.end(), kStopLines.begin(), kStopLines.end());
+  EXPECT_EQ(testing_support::LogTexts(collector_->Drain(50ms), ""), expected);
+}
+
 }  // namespace

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <span>
+
+#include "command/CommandHandler.h"
+#include "command/CommandReply.h"
+#include "support/Syslog.h"
+
+// The frame every command family shares.
+
+struct SubCommand {
+  const char* name;
+  CommandHandler handler;
+};
+
+// Runs the sub-command that word 1 names, in table order: the family word alone runs
+// show, a word that names none gets the family's usage text. byLeadingPart lets any
+// leading part of a name select it.
+std::int32_t RunFamily(int socket, int wordCount, char** words, std::span<const SubCommand> subCommands,
+                       CommandHandler show, const char* usage, bool byLeadingPart = false);
+
+// The add of a registry: a new record that fill takes from the words, stored with its
+// added flag. 1, or 0 after the refusal's reply (the usage text when fill refuses,
+// "duplication of data" when the registry does, "memory throw" without memory, logged
+// with makeFailureText); -1 when that reply could not be sent.
+template <class List, class Record>
+std::int32_t AddRecord(int socket, int wordCount, char** words, List& list,
+                       bool (*fill)(int wordCount, char** words, Record& record), const char* usage,
+                       const char* makeFailureText) {
+  std::unique_ptr<Record> record;
+  try {
+    record = std::make_unique<Record>();
+  } catch (const std::bad_alloc&) {
+    SyslogSend(2, "%s", makeFailureText);
+    return ReplyWith(socket, "memory throw\r\n", 0);
+  }
+  if (!fill(wordCount, words, *record)) return ReplyWith(socket, usage, 0);
+  record->added = 1;
+  if (list.AddUnique(record.get()) != 0) return ReplyWith(socket, "duplication of data\r\n", 0);
+  record.release();
+  return 1;
+}
