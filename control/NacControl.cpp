@@ -9,6 +9,7 @@
 #include "command/ServiceCommand.h"
 #include "command/ServiceData.h"
 #include "control/RegisteredMessages.h"
+#include "keepalive/NacKeepAlive.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
 #include "registry/KeepAliveData.h"
@@ -43,6 +44,7 @@ void CNacControl::OnCreate() {
   StartCommandServer();
   StartKeepAliveWorker(start_, "KeepAliveStartProc", &CNacControl::KeepAliveStartProc);
   StartKeepAliveWorker(stop_, "KeepAliveStopProc", &CNacControl::KeepAliveStopProc);
+  StartKeepAliveScheduler();
   SyslogSend(7, "Start processing was finished.");
 }
 
@@ -92,11 +94,48 @@ void CNacControl::StartCommandServer() {
   SyslogSend(7, "I succeeded in making of a COMMAND thread.");
 }
 
+void CNacControl::StartKeepAliveScheduler() {
+  keepAlive_.reset();
+  try {
+    keepAlive_ = std::make_unique<CNacKeepAlive>();
+    keepAlive_->SaveThreadID(platform::CurrentThreadId());
+    keepAlive_->StartTimer();
+  } catch (const ThrownText& thrown) {
+    SyslogSend(2, "%s", thrown.Text());
+    return;
+  } catch (...) {
+    SyslogSend(2, "I failed in start of CNacKeepAlive.");
+    return;
+  }
+  SyslogSend(7, "I succeeded in making of a KEEP ALIVE thread.");
+}
+
 void CNacControl::OnMessage(const platform::ThreadMessage& message) {
   if (message.message == msg::cmd::WM_PROTOCOL_RECV) {
     NacCommandProcess(message.wParam, static_cast<std::int32_t>(message.lParam));
+  } else if (message.message == msg::keepalive::WM_KEEPALIVE_START) {
+    QueueKeepAliveRequest(start_, message.wParam, "KeepAlive start event addition of GW(%d.%d.%d.%d).");
+  } else if (message.message == msg::keepalive::WM_KEEPALIVE_STOP) {
+    QueueKeepAliveRequest(stop_, message.wParam, "KeepAlive stop event addition of GW(%d.%d.%d.%d).");
   }
   // Every other message of the children is consumed without effect.
+}
+
+void CNacControl::QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t address, const char* logFormat) {
+  try {
+    auto request = std::make_unique<CKeepAliveData>(address);
+    worker.requests.AddTail(request.get(), false);
+    request.release();
+  } catch (const ThrownText& thrown) {
+    SyslogSend(2, "%s", thrown.Text());
+    return;
+  } catch (...) {
+    SyslogSend(2, "I failed in making of CKeepAliveData.");
+    return;
+  }
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+  SyslogSend(7, logFormat, bytes[0], bytes[1], bytes[2], bytes[3]);
+  if (worker.requestEvent) worker.requestEvent->Set();
 }
 
 void CNacControl::NacCommandProcess(std::uint32_t commandId, std::int32_t result) {
@@ -110,6 +149,11 @@ void CNacControl::OnClose() {
   SyslogSend(7, "CNacControl::MsgProc: I received a service stop demand.");
 
   SyslogSend(7, "I generated an end event of an KeepAlive.");
+  if (keepAlive_) {
+    if (!keepAlive_->PostQuit()) SyslogSend(3, "CNacControl::OnClose: An error occurred in PostThreadMessage.");
+    keepAlive_->WaitForEnd();
+    keepAlive_.reset();
+  }
   SyslogSend(7, "An KeepAlive was finished normally.");
 
   StopKeepAliveWorker(start_, "KeepAliveStart");

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "command/NacCmdServer.h"
+#include "keepalive/NacKeepAlive.h"
 #include "control/MessageThread.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
@@ -57,6 +58,10 @@ class CNacControl final : private MessageThread::Handler {
   // Makes the command server and starts it on the loaded port; a server that cannot
   // start stops the controller.
   void StartCommandServer();
+  // Makes the keep-alive scheduler (with its probers) and starts its scans.
+  void StartKeepAliveScheduler();
+  // A gateway came ON or went OFF: its request for the start or stop thread.
+  void QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t address, const char* logFormat);
   // A command changed a registry (command id, the handler's result).
   void NacCommandProcess(std::uint32_t commandId, std::int32_t result);
 
@@ -73,5 +78,6 @@ class CNacControl final : private MessageThread::Handler {
   KeepAliveWorker start_;
   KeepAliveWorker stop_;
   std::unique_ptr<CNacCmdServer> commandServer_;
+  std::unique_ptr<CNacKeepAlive> keepAlive_;
   MessageThread thread_;  // last: stopped before anything above is destroyed
 };

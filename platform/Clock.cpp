@@ -29,6 +29,8 @@ std::atomic<Clock*> g_installed{nullptr};
 
 }  // namespace
 
+int64_t Clock::NowSeconds() { return static_cast<int64_t>(::time(nullptr)); }
+
 Clock& RealClock() { return g_monotonic; }
 
 Clock& CurrentClock() {

@@ -13,6 +13,8 @@ class Clock {
   // count, so intervals are computed by unsigned subtraction.
   virtual uint32_t NowMs() = 0;
   virtual void SleepMs(uint32_t ms) = 0;
+  // Calendar time in whole seconds since the epoch: the keep-alive's probe intervals.
+  virtual int64_t NowSeconds();
 };
 
 // The clock in force: the real monotonic clock unless a test installed another.

@@ -11,7 +11,12 @@
 #include <vector>
 
 #include "platform/ThreadMessages.h"
+#include "registry/GwData.h"
+#include "registry/GwDataList.h"
+#include "support/AddressParse.h"
 #include "support/Syslog.h"
+#include "tests/common/ManualClock.h"
+#include "tests/common/PrivateNetwork.h"
 #include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
@@ -83,6 +88,7 @@ TEST_F(NacControlTest, StartLogsTheLoadedPortAndTheConsole) {
   EXPECT_EQ(testing_support::LogTexts(collector_->Drain(50ms), ""),
             (std::vector<std::string>{"I succeeded in reading of SERVICE data.",
                                       "I succeeded in making of a COMMAND thread.",
+                                      "I succeeded in making of a KEEP ALIVE thread.",
                                       "Start processing was finished."}));
   EXPECT_EQ(Stop(controller), kStopLines);
 }
@@ -91,9 +97,33 @@ TEST_F(NacControlTest, AConsoleThatCannotStartStopsTheController) {
   dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=abc\r\n");
   auto controller = std::make_unique<CNacControl>();
   controller->WaitForEnd();  // nobody else asks it to stop
-  std::vector<std::string> expected{"I succeeded in making of a COMMAND thread.", "Start processing was finished."};
+  std::vector<std::string> expected{"I succeeded in making of a COMMAND thread.",
+                                    "I succeeded in making of a KEEP ALIVE thread.", "Start processing was finished."};
   expected.insert(expected.end(), kStopLines.begin(), kStopLines.end());
   EXPECT_EQ(testing_support::LogTexts(collector_->Drain(50ms), ""), expected);
+}
+
+TEST_F(NacControlTest, GatewayReportsReachTheKeepAliveThreadsAndNoThreadOutlivesTheStop) {
+  if (!testing_support::PrivateNetwork::Available()) GTEST_SKIP() << "needs a network namespace of its own (root)";
+  testing_support::PrivateNetwork::AddAddress("10.11.0.1");
+  testing_support::ManualClock clock;
+  auto* gateway = new CGwData();
+  gateway->addressText = "10.11.0.1";
+  ParseIPv4Value("10.11.0.1", gateway->address);
+  ASSERT_EQ(GetGwDataList().AddUnique(gateway), 0);
+  const std::size_t before = ThreadCount();
+
+  auto controller = std::make_unique<CNacControl>();
+  EXPECT_TRUE(collector_->Until("KeepAlive start event addition of GW(10.11.0.1).", 3s));
+  testing_support::PrivateNetwork::RemoveAddress("10.11.0.1");
+  for (int failure = 0; failure < 4; ++failure) {
+    clock.Advance(10);
+    std::this_thread::sleep_for(400ms);
+  }
+  EXPECT_TRUE(collector_->Until("KeepAlive stop event addition of GW(10.11.0.1).", 3s));
+  EXPECT_EQ(Stop(controller), kStopLines);
+  EXPECT_EQ(ThreadCount(), before);
+  GetGwDataList().RemoveAll(false);
 }
 
 }  // namespace

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/Clock.h"
+
+namespace testing_support {
+
+// A clock whose calendar seconds a test moves by hand, installed for its lifetime; the
+// millisecond clock and sleeps stay real, so 100 ms ticks still tick.
+class ManualClock final : public platform::Clock {
+ public:
+  explicit ManualClock(std::int64_t seconds = 1'000'000) : seconds_(seconds) { platform::InstallClock(this); }
+  ~ManualClock() override { platform::InstallClock(nullptr); }
+  ManualClock(const ManualClock&) = delete;
+  ManualClock& operator=(const ManualClock&) = delete;
+
+  std::uint32_t NowMs() override { return platform::RealClock().NowMs(); }
+  void SleepMs(std::uint32_t ms) override { platform::RealClock().SleepMs(ms); }
+  std::int64_t NowSeconds() override { return seconds_.load(); }
+
+  void Advance(std::int64_t seconds) { seconds_ += seconds; }
+
+ private:
+  std::atomic<std::int64_t> seconds_;
+};
+
+}  // namespace testing_support

@@ -1,0 +1,227 @@
+// The scheduler and its probers pinging gateways on the loopback addresses of the test's
+// own network namespace, with calendar seconds moved by hand.
+
+#include "keepalive/NacKeepAlive.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/RegisteredMessages.h"
+#include "keepalive/IcmpPing.h"
+#include "registry/GwData.h"
+#include "registry/GwDataList.h"
+#include "support/Syslog.h"
+#include "tests/common/ManualClock.h"
+#include "tests/common/OwnerStandIn.h"
+#include "tests/common/PrivateNetwork.h"
+#include "tests/common/TempDir.h"
+#include "tests/common/UdpCollector.h"
+
+namespace {
+
+using testing_support::PrivateNetwork;
+using namespace std::chrono_literals;
+
+std::uint32_t Address(const std::string& text) { return ::inet_addr(text.c_str()); }
+
+class KeepAliveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!PrivateNetwork::Available()) GTEST_SKIP() << "needs a network namespace of its own (root)";
+    PrivateNetwork::LoopbackHostsOnly();
+    PrivateNetwork::AnswerEcho(true);
+    GetGwDataList().RemoveAll(false);
+  }
+  void TearDown() override {
+    keepAlive_.reset();
+    GetGwDataList().RemoveAll(false);
+  }
+
+  void Register(const std::string& address) {
+    auto* gateway = new CGwData();
+    gateway->addressText = address;
+    gateway->address = Address(address);
+    ASSERT_EQ(GetGwDataList().AddUnique(gateway), 0);
+  }
+  void Start() {
+    keepAlive_ = std::make_unique<CNacKeepAlive>();
+    keepAlive_->SaveThreadID(owner_.Id());
+    ASSERT_EQ(keepAlive_->StartTimer(), 0);
+  }
+  // A copy of the gateway's record as it stands.
+  CGwData Record(const std::string& address) {
+    CNacList::Guard guard(GetGwDataList(), false);
+    const CGwData* gateway = GetGwDataList().FindLive(CGwDataList::AddressKey(Address(address)), true);
+    return gateway != nullptr ? *gateway : CGwData();
+  }
+  // Moves the clock by one interval and waits until every gateway named has been probed.
+  void ProbeRound(const std::vector<std::string>& addresses) {
+    clock_.Advance(10);
+    const std::int64_t now = clock_.NowSeconds();
+    for (const std::string& address : addresses) {
+      const auto deadline = std::chrono::steady_clock::now() + 5s;
+      for (;;) {
+        const CGwData gateway = Record(address);
+        if (gateway.lastProbeTime == now && gateway.probeOutstanding == 0) break;
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << address << " was not probed";
+        std::this_thread::sleep_for(10ms);
+      }
+    }
+  }
+  // The reports of one kind for this address that reached the owner.
+  int Reports(std::uint32_t message, const std::string& address) {
+    int count = 0;
+    for (const platform::ThreadMessage& m : owner_.Received()) {
+      count += m.message == message && m.wParam == Address(address) && m.lParam == 0 ? 1 : 0;
+    }
+    return count;
+  }
+
+  testing_support::TempDir dir_;
+  testing_support::ManualClock clock_;
+  testing_support::OwnerStandIn owner_;
+  std::unique_ptr<CNacKeepAlive> keepAlive_;
+};
+
+TEST_F(KeepAliveTest, OnOnceWhileAnsweringOffAtTheFourthFailureAndOnceOnly) {
+  PrivateNetwork::AddAddress("127.0.0.10");
+  Register("127.0.0.10");
+  Start();
+  ASSERT_TRUE(owner_.Await(msg::keepalive::WM_KEEPALIVE_START));
+  for (int round = 0; round < 3; ++round) ProbeRound({"127.0.0.10"});
+  EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10"), 1);
+
+  PrivateNetwork::RemoveAddress("127.0.0.10");
+  for (int failure = 1; failure <= 3; ++failure) {
+    ProbeRound({"127.0.0.10"});
+    EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_STOP, "127.0.0.10"), 0) << "failure " << failure;
+  }
+  ProbeRound({"127.0.0.10"});
+  ASSERT_TRUE(owner_.Await(msg::keepalive::WM_KEEPALIVE_STOP, 1s));
+  for (int round = 0; round < 2; ++round) ProbeRound({"127.0.0.10"});
+  EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_STOP, "127.0.0.10"), 1);
+
+  PrivateNetwork::AddAddress("127.0.0.10");
+  ProbeRound({"127.0.0.10"});
+  EXPECT_TRUE(Record("127.0.0.10").on);
+  EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10"), 2);
+}
+
+TEST_F(KeepAliveTest, NeverAnsweredNeverOffDeletedAndOutstandingNotProbed) {
+  Register("127.0.0.11");  // no such address: never answers
+  Register("127.0.0.12");
+  Register("127.0.0.13");
+  {
+    CNacList::Guard guard(GetGwDataList(), false);
+    GetGwDataList().FindLive(CGwDataList::AddressKey(Address("127.0.0.12")), true)->deleted = 1;
+    GetGwDataList().FindLive(CGwDataList::AddressKey(Address("127.0.0.13")), true)->probeOutstanding = 1;
+  }
+  Start();
+  for (int round = 0; round < 5; ++round) ProbeRound({"127.0.0.11"});
+  EXPECT_TRUE(owner_.Received().empty());
+  EXPECT_EQ(Record("127.0.0.13").lastProbeTime, 0);
+  CNacList::Guard guard(GetGwDataList(), false);
+  for (CNacNode* node = GetGwDataList().GetHead(true); node != nullptr; node = GetGwDataList().GetNext(node, true)) {
+    const CGwData& gateway = *node->RecordAs<CGwData>();
+    if (gateway.addressText == "127.0.0.12") {
+      EXPECT_EQ(gateway.lastProbeTime, 0);
+    }
+  }
+}
+
+TEST_F(KeepAliveTest, TwentySilentGatewaysAreSharedByTheFiveProbers) {
+  // Each silent gateway holds its prober for a second: alone, one prober would need 20.
+  const std::string silent = PrivateNetwork::SilentNetwork();
+  std::vector<std::string> addresses;
+  for (int host = 1; host <= 20; ++host) {
+    addresses.push_back(silent + std::to_string(host));
+    Register(addresses.back());
+  }
+  const auto started = std::chrono::steady_clock::now();
+  Start();
+  const std::int64_t first = clock_.NowSeconds();
+  for (const std::string& address : addresses) {
+    while (Record(address).lastProbeTime != first || Record(address).probeOutstanding != 0) {
+      ASSERT_LT(std::chrono::steady_clock::now(), started + 10s) << address;
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 8s);
+}
+
+TEST_F(KeepAliveTest, PingModesAnswerAndFailAsTheirSocketsAllow) {
+  auto collector = std::make_unique<testing_support::UdpCollector>(1);  // the one loopback address left
+  dir_.Write("syslog.ini", collector->SyslogIni());
+  CloseSyslog();
+  SetLogThreshold(7);
+  PrivateNetwork::AddAddress("127.0.0.10");
+  EXPECT_EQ(RawPing(Address("127.0.0.10"), 77), 0);
+  const auto unreachable = std::chrono::steady_clock::now();
+  EXPECT_EQ(RawPing(Address("127.0.0.14"), 77), -1);  // no route: at once
+  EXPECT_LT(std::chrono::steady_clock::now() - unreachable, 500ms);
+
+  PrivateNetwork::PingGroupRange("0 2147483647");
+  EXPECT_EQ(LibraryPing(Address("127.0.0.10")), 0);
+  PrivateNetwork::PingGroupRange("1 0");
+  EXPECT_EQ(LibraryPing(Address("127.0.0.10")), -1);
+  EXPECT_EQ(testing_support::LogTexts(collector->Drain(), ""),
+            (std::vector<std::string>{"I transmitted PING to GW(127.0.0.10).", "I received a PING reply of GW(127.0.0.10).",
+                                      "I transmitted PING to GW(127.0.0.10).", "I received a PING reply of GW(127.0.0.10).",
+                                      "I failed in load of an ICMP.DLL library."}));
+  CloseSyslog();
+}
+
+TEST_F(KeepAliveTest, FlappingGatewaysWhileOperatorsChangeTheRegistry) {
+  // For the thread sanitizer: probes, reports and registry changes all at once. Each
+  // gateway's reports must alternate, ON first.
+  std::vector<std::string> addresses;
+  for (int host = 40; host < 60; ++host) {
+    addresses.push_back("127.0.0." + std::to_string(host));
+    PrivateNetwork::AddAddress(addresses.back());
+    Register(addresses.back());
+  }
+  Start();
+  std::atomic<bool> done{false};
+  std::thread operators([&] {
+    for (int i = 0; !done; ++i) {
+      auto* gateway = new CGwData();
+      gateway->addressText = "127.0.1." + std::to_string(i % 50);
+      gateway->address = Address(gateway->addressText);
+      if (GetGwDataList().AddUnique(gateway) != 0) delete gateway;
+      GetGwDataList().MarkDeleted(CGwDataList::AddressKey(Address("127.0.1." + std::to_string((i + 25) % 50))));
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  for (int round = 0; round < 12; ++round) {
+    for (std::size_t i = round % 2; i < addresses.size(); i += 2) {
+      if (round % 4 < 2) {
+        PrivateNetwork::RemoveAddress(addresses[i]);
+      } else {
+        PrivateNetwork::AddAddress(addresses[i]);
+      }
+    }
+    clock_.Advance(10);
+    std::this_thread::sleep_for(150ms);
+  }
+  done = true;
+  operators.join();
+  keepAlive_.reset();
+  for (const std::string& address : addresses) {
+    std::uint32_t expected = msg::keepalive::WM_KEEPALIVE_START;
+    for (const platform::ThreadMessage& m : owner_.Received()) {
+      if (m.wParam != Address(address)) continue;
+      ASSERT_EQ(m.message, expected) << address;
+      expected = expected == msg::keepalive::WM_KEEPALIVE_START ? msg::keepalive::WM_KEEPALIVE_STOP
+                                                                 : msg::keepalive::WM_KEEPALIVE_START;
+    }
+  }
+}
+
+}  // namespace
