@@ -1,9 +1,11 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,12 +17,19 @@
 #include "registry/NacDataList.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
+#include "support/Syslog.h"
+#include "tests/common/RecordDump.h"
+#include "tests/common/TempDir.h"
 
 // What one operator line did: the handler's result and every byte it sent.
 struct CommandRun {
   std::int32_t result = 0;
   std::string reply;
+  bool operator==(const CommandRun&) const = default;
 };
+inline void PrintTo(const CommandRun& run, std::ostream* out) {
+  *out << run.result << " " << ::testing::PrintToString(run.reply);
+}
 
 // Runs one line through the console's word split and command table on a socket pair, as a
 // session does, and collects the reply. A line that names no command gives result 0 and
@@ -58,4 +67,41 @@ inline void ResetRegistries() {
   GetQuarantineDataList().RemoveAll(false);
   GetGwDataList().RemoveAll(false);
   SetServiceData(CServiceData{});
+}
+
+// The frame of the command families' tests: empty registries and default settings, a
+// directory of its own for the files the commands write, and no log lines.
+class CommandTest : public ::testing::Test {
+ protected:
+  CommandTest() {
+    SetLogThreshold(0);
+    ResetRegistries();
+  }
+  testing_support::TempDir dir_;
+};
+
+// One operator line and what it must do: the handler's result, the reply (only its start
+// when the expected text ends in "..."), and what the test's state function gives after it.
+struct Step {
+  std::string line;
+  std::int32_t result;
+  std::string reply;
+  std::string state;
+};
+
+// Runs the steps in order, each one after fresh() when that is given.
+inline void RunSteps(const std::vector<Step>& steps, const std::function<std::string()>& state,
+                     const std::function<void()>& fresh = {}) {
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.line);
+    if (fresh) fresh();
+    const CommandRun run = RunCommandLine(step.line);
+    EXPECT_EQ(run.result, step.result);
+    if (step.reply.ends_with("...")) {
+      EXPECT_TRUE(run.reply.starts_with(step.reply.substr(0, step.reply.size() - 3))) << run.reply;
+    } else {
+      EXPECT_EQ(run.reply, step.reply);
+    }
+    EXPECT_EQ(state(), step.state);
+  }
 }

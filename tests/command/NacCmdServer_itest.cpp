@@ -1,29 +1,22 @@
 // The console over real TCP: a command server with its sessions, owned by a stand-in
-// controller thread that records what reaches it.
+// controller thread.
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <chrono>
-#include <future>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "command/NacCmdServer.h"
 #include "control/RegisteredMessages.h"
-#include "platform/Thread.h"
-#include "platform/ThreadMessages.h"
-#include "registry/NacDataList.h"
-#include "registry/PcData.h"
-#include "registry/PcDataList.h"
 #include "support/Syslog.h"
 #include "tests/command/CommandHarness.h"
 #include "tests/common/ConsoleClient.h"
+#include "tests/common/OwnerStandIn.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
 
@@ -34,54 +27,6 @@ using testing_support::LogTexts;
 using namespace std::chrono_literals;
 
 constexpr std::uint16_t kPort = 18000;
-
-// The owner of the server: a message thread that keeps every message it receives.
-class OwnerStandIn {
- public:
-  OwnerStandIn() {
-    thread_ = platform::Thread([this] {
-      platform::MessageQueue queue;
-      id_.set_value(platform::CurrentThreadId());
-      platform::ThreadMessage message;
-      while (queue.GetMessage(message)) {
-        std::lock_guard lock(mutex_);
-        received_.push_back(message);
-      }
-    });
-    threadId_ = id_.get_future().get();
-  }
-  ~OwnerStandIn() {
-    platform::PostThreadMessage(threadId_, platform::WM_QUIT, 0, 0);
-    thread_.Join();
-  }
-  std::uint32_t Id() const { return threadId_; }
-  // Waits until a message with this identifier has arrived.
-  std::optional<platform::ThreadMessage> Await(std::uint32_t message, std::chrono::milliseconds timeout = 3s) {
-    for (auto deadline = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < deadline;) {
-      {
-        std::lock_guard lock(mutex_);
-        for (const platform::ThreadMessage& m : received_) {
-          if (m.message == message) return m;
-        }
-      }
-      std::this_thread::sleep_for(5ms);
-    }
-    return std::nullopt;
-  }
-  std::vector<std::uint32_t> Identifiers() {
-    std::lock_guard lock(mutex_);
-    std::vector<std::uint32_t> ids;
-    for (const platform::ThreadMessage& m : received_) ids.push_back(m.message);
-    return ids;
-  }
-
- private:
-  std::promise<std::uint32_t> id_;
-  std::uint32_t threadId_ = 0;
-  std::mutex mutex_;
-  std::vector<platform::ThreadMessage> received_;
-  platform::Thread thread_;
-};
 
 class CommandServerTest : public ::testing::Test {
  protected:
@@ -100,18 +45,15 @@ class CommandServerTest : public ::testing::Test {
   }
 
   testing_support::TempDir dir_;
-  OwnerStandIn owner_;
+  testing_support::OwnerStandIn owner_;
   std::unique_ptr<CNacCmdServer> server_;
 };
 
 TEST_F(CommandServerTest, LinesAreFramedEditedAndSplitAsTyped) {
   Start();
   auto client = Operator();
-  EXPECT_EQ(client->Command(""), "");
-  EXPECT_EQ(client->Command(" \t\r"), "");
-  EXPECT_EQ(client->Command("foo"), "command not found\r\n");
-  EXPECT_EQ(client->Command("NAC"), "command not found\r\n");
-  EXPECT_EQ(client->Command("na"), "command not found\r\n");
+  for (const char* blank : {"", " \t\r"}) EXPECT_EQ(client->Command(blank), "");
+  for (const char* other : {"foo", "NAC", "na"}) EXPECT_EQ(client->Command(other), "command not found\r\n");
   const std::string nacTable = client->Command("nac").value_or("no reply");
   EXPECT_EQ(client->Command("nacx\b"), nacTable);
   EXPECT_EQ(client->Command("\b\bn\bnac"), nacTable);
@@ -155,8 +97,7 @@ TEST_F(CommandServerTest, PositiveResultsReachTheOwnerAndChangeTheRegistry) {
   EXPECT_EQ(client->Command("nac add accept source 192.168.0.1"), "");
   const auto forwarded = owner_.Await(msg::cmd::WM_PROTOCOL_RECV);
   ASSERT_TRUE(forwarded);
-  EXPECT_EQ(forwarded->wParam, 1u);
-  EXPECT_EQ(forwarded->lParam, 1u);
+  EXPECT_EQ(std::make_pair(forwarded->wParam, forwarded->lParam), std::make_pair(1u, 1u));
   EXPECT_EQ(GetNacDataList().GetCount(false), 1);
 }
 
@@ -180,12 +121,9 @@ TEST_F(CommandServerTest, TenSessionsAtMostAndSlotsComeBack) {
 
 TEST_F(CommandServerTest, RemotePeersOnlyWhenRemoteIsEnable) {
   Start();
-  ConsoleClient refused(kPort, "127.0.0.2");
-  EXPECT_EQ(refused.ReadToClose(), "");
-  for (const char* value : {"enabled", "disable", "yes"}) {
-    dir_.Write("Velnor.ini", std::string("[SERVICE]\r\nREMOTE=") + value + "\r\n");
-    ConsoleClient stillRefused(kPort, "127.0.0.2");
-    EXPECT_EQ(stillRefused.ReadToClose(), "") << value;
+  for (const char* value : {"", "enabled", "disable", "yes"}) {
+    if (*value != '\0') dir_.Write("Velnor.ini", std::string("[SERVICE]\r\nREMOTE=") + value + "\r\n");
+    EXPECT_EQ(ConsoleClient(kPort, "127.0.0.2").ReadToClose(), "") << value;
   }
   dir_.Write("Velnor.ini", "[SERVICE]\r\nREMOTE=EnAbLe\r\n");
   Operator("127.0.0.2");
@@ -198,15 +136,15 @@ TEST_F(CommandServerTest, PortInUseIsLoggedAndReported) {
   CloseSyslog();
   SetLogThreshold(7);
   platform::UniqueFd taken(::socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(kPort + 1);
-  ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const sockaddr_in address{AF_INET, htons(kPort + 1), {}, {}};
+  ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(::listen(taken.Get(), 1), 0);
 
   Start(kPort + 1);
   ASSERT_TRUE(owner_.Await(msg::cmd::WM_SERVER_EXIT));
-  EXPECT_EQ(owner_.Identifiers(), (std::vector<std::uint32_t>{msg::cmd::WM_SERVER_ERROR, msg::cmd::WM_SERVER_EXIT}));
+  std::vector<std::uint32_t> received;
+  for (const platform::ThreadMessage& m : owner_.Received()) received.push_back(m.message);
+  EXPECT_EQ(received, (std::vector<std::uint32_t>{msg::cmd::WM_SERVER_ERROR, msg::cmd::WM_SERVER_EXIT}));
   EXPECT_EQ(LogTexts(collector->Drain(), ""), std::vector<std::string>{"I failed in bind for command processing."});
   CloseSyslog();
   EXPECT_FALSE(CNacCmdServer().StartServer(0));

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace testing_support {
 
@@ -15,9 +16,7 @@ namespace {
 constexpr char kPrompt[] = "$ ";
 
 sockaddr_in Loopback(const std::string& host, std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
+  sockaddr_in address{AF_INET, htons(port), {}, {}};
   ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
   return address;
 }
@@ -92,9 +91,7 @@ std::optional<std::string> ConsoleClient::ReadToClose(std::chrono::milliseconds 
   while (!closed_) {
     if (!Fill(deadline) && !closed_) return std::nullopt;
   }
-  std::string text;
-  text.swap(pending_);
-  return text;
+  return std::exchange(pending_, {});
 }
 
 }  // namespace testing_support

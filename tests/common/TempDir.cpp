@@ -25,14 +25,12 @@ TempDir::~TempDir() {
 }
 
 void TempDir::Write(const std::string& name, const std::string& content) const {
-  std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
-  out << content;
+  std::ofstream(File(name), std::ios::binary | std::ios::trunc) << content;
 }
 
 std::string TempDir::Read(const std::string& name) const {
-  std::ifstream in(File(name), std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(File(name), std::ios::binary).rdbuf();
   return text.str();
 }
 

@@ -15,9 +15,7 @@ UdpCollector::UdpCollector(int host) {
   if (host <= 0) host = 2 + static_cast<int>(getpid() % 250);
   address_ = "127.0.0." + std::to_string(host);
   socket_.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(514);
+  sockaddr_in addr{AF_INET, htons(514), {}, {}};
   inet_pton(AF_INET, address_.c_str(), &addr.sin_addr);
   if (!socket_ || ::bind(socket_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     throw std::runtime_error("cannot bind the log collector on " + address_ + ":514");
@@ -50,12 +48,10 @@ std::optional<std::string> UdpCollector::Next(std::chrono::milliseconds timeout)
 std::optional<std::vector<std::string>> UdpCollector::Until(const std::string& text,
                                                             std::chrono::milliseconds timeout) {
   std::vector<std::string> seen;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
-    auto datagram = Next(left);
+  for (const auto deadline = std::chrono::steady_clock::now() + timeout;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto datagram = left.count() > 0 ? Next(left) : std::nullopt;
     if (!datagram) return std::nullopt;
     seen.push_back(*datagram);
     if (datagram->find(text) != std::string::npos) return seen;

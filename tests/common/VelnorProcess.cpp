@@ -17,9 +17,8 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
   std::stringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path).rdbuf();
   return text.str();
 }
 

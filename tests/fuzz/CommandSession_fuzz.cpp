@@ -18,10 +18,7 @@
 #include "registry/NacDataList.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
-#include "support/Syslog.h"
 #include "tests/fuzz/FuzzFiles.h"
-
-using namespace fuzz_files;
 
 namespace {
 
@@ -38,36 +35,17 @@ class Session final : public OwnerThread, public CommandLineReader::Sink {
   int socket_;
 };
 
-void Setup() {
-  static const bool done = [] {
-    std::filesystem::current_path(MakeScratchDir("session"));
-    SetLogThreshold(0);  // socket errors of closed pairs are expected here
-    return true;
-  }();
-  (void)done;
-}
-
-void ResetState() {
-  GetNacDataList().RemoveAll(false);
-  GetPcDataList().RemoveAll(false);
-  GetQuarantineDataList().RemoveAll(false);
-  GetGwDataList().RemoveAll(false);
-  SetServiceData(CServiceData{});
-  for (const char* file : {"pc.csv", "quarantine.csv", "gw.csv", "gwroute.csv", "Velnor.ini"}) {
-    std::filesystem::remove(file);
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Setup();
+  // Socket errors of closed pairs are expected here; the scratch directory keeps the log quiet.
+  static const bool inScratch = (std::filesystem::current_path(fuzz_files::ScratchDir("session")), true);
   size = std::min(size, kMaxInput);
   int pair[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
+  if (!inScratch || ::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return 0;
   const int buffer = static_cast<int>(kMaxInput) * 2;
   ::setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-  Check(::write(pair[1], data, size) == static_cast<ssize_t>(size), "the input did not fit the socket pair");
+  fuzz_files::Check(::write(pair[1], data, size) == static_cast<ssize_t>(size), "the input did not fit the pair");
 
   // Replies are read away as they come, so that no listing can block the session.
   std::thread drain([peer = pair[1]] {
@@ -82,6 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   drain.join();
   ::close(pair[0]);
   ::close(pair[1]);
-  ResetState();
+
+  GetNacDataList().RemoveAll(false);
+  GetPcDataList().RemoveAll(false);
+  GetQuarantineDataList().RemoveAll(false);
+  GetGwDataList().RemoveAll(false);
+  SetServiceData(CServiceData{});
+  for (const char* file : {"pc.csv", "quarantine.csv", "gw.csv", "gwroute.csv", "Velnor.ini"}) {
+    std::filesystem::remove(file);
+  }
   return 0;
 }

@@ -3,39 +3,30 @@
 // sanitizer finding, routes only on live gateways, and the routes it stored save and load
 // back onto the same gateways.
 
-#include <stdlib.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "registry/GwrouteFile.h"
 #include "support/AddressParse.h"
-#include "support/Syslog.h"
 #include "tests/fuzz/FuzzFiles.h"
 
 using namespace fuzz_files;
 
 namespace {
 
-// The run's scratch directory (see MakeScratchDir), holding the gateways' file.
-const std::string& Dir() {
-  static const std::string dir = [] {
-    SetLogThreshold(0);  // no log line may leave the machine while fuzzing
-    std::string made = MakeScratchDir("gwrouteload");
-    const std::string gateways = "\"10.0.0.1\"\r\n\"10.0.0.2\",8080,\"u\",\"p\"\r\n\"0.0.0.0\"\r\n";
-    WriteAll(made + "/gw.csv", gateways.data(), gateways.size());
-    return made;
-  }();
-  return dir;
-}
+const std::string& Dir() { return ScratchDir("gwrouteload"); }
 
-// The gateways of gw.csv, after a withdrawn gateway that shares an address with none.
+// A withdrawn gateway that shares an address with none, then those of the fixed gw.csv.
 void LoadGateways(CGwDataList& gateways) {
+  static const bool written = [] {
+    const std::string text = "\"10.0.0.1\"\r\n\"10.0.0.2\",8080,\"u\",\"p\"\r\n\"0.0.0.0\"\r\n";
+    WriteAll(Dir() + "/gw.csv", text.data(), text.size());
+    return true;
+  }();
   auto* withdrawn = new CGwData;
   withdrawn->addressText = "10.0.0.3";
-  Check(ParseIPv4Value("10.0.0.3", withdrawn->address), "fixed address");
+  Check(written && ParseIPv4Value("10.0.0.3", withdrawn->address), "fixed address");
   gateways.AddUnique(withdrawn);
   Check(gateways.Load((Dir() + "/gw.csv").c_str()) == 0, "fixed gw.csv does not load");
 }
@@ -45,9 +36,9 @@ std::vector<int> LiveRoutes(CGwDataList& gateways) {
   std::vector<int> counts;
   for (CNacNode* node = gateways.GetHead(false); node != nullptr; node = gateways.GetNext(node, false)) {
     CGwData& gateway = *node->RecordAs<CGwData>();
-    CGwrouteDataList& routes = gateway.Routes();
     int live = 0;
-    for (CNacNode* entry = routes.GetHead(false); entry != nullptr; entry = routes.GetNext(entry, false)) {
+    for (CNacNode* entry = gateway.Routes().GetHead(false); entry != nullptr;
+         entry = gateway.Routes().GetNext(entry, false)) {
       const CGwrouteData& route = *entry->RecordAs<CGwrouteData>();
       Check(route.added == 1, "a loaded route without the added flag");
       live += route.IsLive() ? 1 : 0;
@@ -61,11 +52,8 @@ std::vector<int> LiveRoutes(CGwDataList& gateways) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string input = Dir() + "/input.csv";
-  const std::string saved = Dir() + "/saved.csv";
-  const std::string again = Dir() + "/again.csv";
+  const std::string input = Dir() + "/input.csv", saved = Dir() + "/saved.csv", again = Dir() + "/again.csv";
   WriteAll(input, data, size);
-
   CGwDataList gateways;
   LoadGateways(gateways);
   LoadGwroutes(gateways, input.c_str());

@@ -9,17 +9,12 @@ void Check(const std::string& text) {
   uint8_t ip[4];
   // The callers only ever pass masks that already parsed as addresses.
   if (ParseIPv4(text.c_str(), ip) != 1) return;
-  const int prefix = MaskToPrefix(text.c_str());
-  if (prefix < -1 || prefix > 32) __builtin_trap();
-
-  const uint32_t mask = (uint32_t{ip[0]} << 24) | (uint32_t{ip[1]} << 16) |
-                        (uint32_t{ip[2]} << 8) | uint32_t{ip[3]};
+  const uint32_t mask = (uint32_t{ip[0]} << 24) | (uint32_t{ip[1]} << 16) | (uint32_t{ip[2]} << 8) | uint32_t{ip[3]};
   int matching = -1;
   for (int length = 0; length <= 32; ++length) {
-    const uint32_t candidate = length == 0 ? 0 : ~uint32_t{0} << (32 - length);
-    if (candidate == mask) matching = length;
+    if ((length == 0 ? 0 : ~uint32_t{0} << (32 - length)) == mask) matching = length;
   }
-  if (prefix != matching) __builtin_trap();
+  if (MaskToPrefix(text.c_str()) != matching) __builtin_trap();
 }
 
 }  // namespace

@@ -7,33 +7,24 @@
 
 namespace {
 
-bool InSet(char c, const char* set) {
-  return c != '\0' && set != nullptr && std::strchr(set, c) != nullptr;
-}
+bool InSet(char c, const char* set) { return c != '\0' && set != nullptr && std::strchr(set, c) != nullptr; }
 
 // Splits a copy of line until none, checking every token lies inside the buffer, holds no
 // delimiter and carries no skip character at either end, and that the cursor advances.
 void Split(const std::string& line, const char* skip, const char* delimiters) {
   std::vector<char> buffer(line.begin(), line.end());
   buffer.push_back('\0');
-  char* const begin = buffer.data();
-  char* const end = begin + buffer.size();
-  char* cursor = begin;
+  char* const end = buffer.data() + buffer.size();
   char* token = nullptr;
-  while (true) {
-    char* next = NextToken(cursor, skip, delimiters, &token);
-    if (next == nullptr) break;
-    if (next <= cursor || next >= end) __builtin_trap();
-    if (token < cursor || token >= next) __builtin_trap();
+  for (char *cursor = buffer.data(), *next; (next = NextToken(cursor, skip, delimiters, &token)) != nullptr;
+       cursor = next) {
+    if (next <= cursor || next >= end || token < cursor || token >= next) __builtin_trap();
     const std::size_t length = std::strlen(token);
     if (token + length >= end) __builtin_trap();
     for (std::size_t i = 0; i < length; ++i) {
       if (InSet(token[i], delimiters)) __builtin_trap();
     }
-    if (length > 0 && (InSet(token[0], skip) || InSet(token[length - 1], skip))) {
-      __builtin_trap();
-    }
-    cursor = next;
+    if (length > 0 && (InSet(token[0], skip) || InSet(token[length - 1], skip))) __builtin_trap();
   }
 }
 
@@ -49,9 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string rest = input.substr(2);
   const std::size_t skipLength = data[0] % (rest.size() + 1);
   const std::size_t delimiterLength = data[1] % (rest.size() - skipLength + 1);
-  const std::string skip = rest.substr(0, skipLength);
-  const std::string delimiters = rest.substr(skipLength, delimiterLength);
-  const std::string line = rest.substr(skipLength + delimiterLength);
-  Split(line, skip.empty() ? nullptr : skip.c_str(), delimiters.c_str());
+  const std::string skip = rest.substr(0, skipLength), delimiters = rest.substr(skipLength, delimiterLength);
+  Split(rest.substr(skipLength + delimiterLength), skip.empty() ? nullptr : skip.c_str(), delimiters.c_str());
   return 0;
 }

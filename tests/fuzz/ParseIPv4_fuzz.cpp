@@ -31,19 +31,15 @@ void Check(const std::string& original) {
   std::string text = original;
   uint8_t ip[4] = {};
   const int result = ParseIPv4(text.c_str(), ip);
-  if (text != original) __builtin_trap();  // the caller's text stays whole
-  if (result != 0 && result != 1) __builtin_trap();
+  if (text != original || (result != 0 && result != 1)) __builtin_trap();  // the caller's text stays whole
 
   uint8_t expected[4] = {};
   const bool valid = Reference(text.c_str(), expected);
-  if (valid != (result == 1)) __builtin_trap();
+  if (valid != (result == 1) || (valid && std::memcmp(ip, expected, 4) != 0)) __builtin_trap();
   if (!valid) return;
-  if (std::memcmp(ip, expected, 4) != 0) __builtin_trap();
 
   uint8_t again[4] = {};
-  if (ParseIPv4(FormatIPv4(ip).c_str(), again) != 1 || std::memcmp(ip, again, 4) != 0) {
-    __builtin_trap();
-  }
+  if (ParseIPv4(FormatIPv4(ip).c_str(), again) != 1 || std::memcmp(ip, again, 4) != 0) __builtin_trap();
 }
 
 }  // namespace
@@ -57,9 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int length = 0;
   for (int i = 0; i < 4; ++i) {
     const unsigned word = static_cast<unsigned>(data[2 * i] | (data[2 * i + 1] << 8));
-    length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
-                            i == 0 ? "%0*u" : ".%0*u", static_cast<int>(word >> 12 & 3) + 1,
-                            word & 0x3FF);
+    length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length), i == 0 ? "%0*u" : ".%0*u",
+                            static_cast<int>(word >> 12 & 3) + 1, word & 0x3FF);
   }
   Check(text);
   return 0;

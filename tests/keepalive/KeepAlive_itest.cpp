@@ -157,9 +157,9 @@ TEST_F(KeepAliveTest, TwentySilentGatewaysAreSharedByTheFiveProbers) {
 }
 
 TEST_F(KeepAliveTest, PingModesAnswerAndFailAsTheirSocketsAllow) {
+  CloseSyslog();  // the log's own socket holds port 514 until then
   auto collector = std::make_unique<testing_support::UdpCollector>(1);  // the one loopback address left
   dir_.Write("syslog.ini", collector->SyslogIni());
-  CloseSyslog();
   SetLogThreshold(7);
   PrivateNetwork::AddAddress("127.0.0.10");
   EXPECT_EQ(RawPing(Address("127.0.0.10"), 77), 0);

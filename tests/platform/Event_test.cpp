@@ -36,28 +36,23 @@ TEST(EventTest, AutoResetIsTakenByOneWaitManualStaysUntilReset) {
 }
 
 TEST(EventTest, LowestSignalledIndexWinsAndOnlyItIsReset) {
-  Event a = Make(EventReset::kAuto);
-  Event b = Make(EventReset::kAuto, true);
-  Event c = Make(EventReset::kAuto, true);
+  Event a = Make(EventReset::kAuto), b = Make(EventReset::kAuto, true), c = Make(EventReset::kAuto, true);
   EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), 1);
   EXPECT_TRUE(c.IsSignalled());
   EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), 2);
   EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), kWaitTimeout);
 
-  Event manual = Make(EventReset::kManual, true);
-  Event later = Make(EventReset::kAuto, true);
+  Event manual = Make(EventReset::kManual, true), later = Make(EventReset::kAuto, true);
   EXPECT_EQ(WaitForAny({&manual, &later}, 0), 0);
   EXPECT_EQ(WaitForAny({&manual, &later}, 0), 0);
   EXPECT_TRUE(later.IsSignalled()) << "an object not returned keeps its signal";
 }
 
 TEST(EventTest, TimeoutRunsItsLengthAndSetFromAnotherThreadEndsTheWait) {
-  Event a = Make(EventReset::kAuto);
-  Event b = Make(EventReset::kManual);
+  Event a = Make(EventReset::kAuto), b = Make(EventReset::kManual);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitForAny({&a, &b}, 150), kWaitTimeout);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 145ms);
-
   std::thread setter([&] {
     std::this_thread::sleep_for(50ms);
     b.Set();

@@ -1,9 +1,9 @@
 #include "platform/Profile.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 
+#include <csignal>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -95,22 +95,18 @@ TEST_F(ProfileTest, WriteKeepsOtherLinesByteForByte) {
 TEST_F(ProfileTest, FailedWriteLeavesPreviousFileIntact) {
   const std::string before = "[s]\r\nk=old\r\nother=1\r\n";
   dir_.Write("t.ini", before);
-  struct sigaction previous;
-  struct sigaction ignore = {};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-  rlimit oldLimit{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
-  rlimit small = oldLimit;
-  small.rlim_cur = 4096;
+  // A file-size limit stands in for a full disk.
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const rlimit small{4096, saved.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   const bool written = WritePrivateProfileString("s", "k", std::string(100000, 'n'), "t.ini");
-  setrlimit(RLIMIT_FSIZE, &oldLimit);
-  sigaction(SIGXFSZ, &previous, nullptr);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(written);
   EXPECT_EQ(dir_.Read("t.ini"), before);
-  namespace fs = std::filesystem;
-  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator{}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator{}), 1);
 }
 
 }  // namespace

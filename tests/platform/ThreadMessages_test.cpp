@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <numeric>
 #include <set>
 #include <string>
 #include <thread>
@@ -26,14 +27,23 @@ TEST(ThreadMessagesTest, EqualNamesGiveEqualIdsInTheRegisteredRange) {
   EXPECT_EQ(fromThread, RegisterWindowMessage(std::string("TMTEST:") + "WM_7"));
 }
 
-TEST(ThreadMessagesTest, PostWithoutAQueueFails) {
-  EXPECT_FALSE(PostThreadMessage(CurrentThreadId(), 0xC123, 1, 2));
+// A post needs the thread's queue, alive and with room: at most 10000 messages wait.
+TEST(ThreadMessagesTest, PostNeedsAQueueWithRoom) {
+  const uint32_t self = CurrentThreadId();
+  EXPECT_FALSE(PostThreadMessage(self, 0xC123, 1, 2));
   EXPECT_FALSE(PostThreadMessage(0, 0xC123, 1, 2));
   {
     MessageQueue queue;
-    EXPECT_TRUE(PostThreadMessage(CurrentThreadId(), 0xC123, 1, 2));
+    for (uint32_t i = 0; i < 10000; ++i) ASSERT_TRUE(PostThreadMessage(self, 0xC100, i, 0)) << i;
+    EXPECT_FALSE(PostThreadMessage(self, 0xC100, 10000, 0));
+    EXPECT_FALSE(PostThreadMessage(self, WM_QUIT, 0, 0));
+    ThreadMessage message;
+    ASSERT_TRUE(queue.GetMessage(message));
+    EXPECT_EQ(message.wParam, 0u);
+    EXPECT_TRUE(PostThreadMessage(self, 0xC100, 10001, 0));
+    EXPECT_FALSE(PostThreadMessage(self, 0xC100, 10002, 0));
   }
-  EXPECT_FALSE(PostThreadMessage(CurrentThreadId(), 0xC123, 1, 2)) << "the queue is gone";
+  EXPECT_FALSE(PostThreadMessage(self, 0xC123, 1, 2)) << "the queue is gone";
 }
 
 TEST(ThreadMessagesTest, GetMessageReturnsFalseOnlyForQuitAndKeepsParameters) {
@@ -67,30 +77,15 @@ TEST(ThreadMessagesTest, EachSendersOrderIsKeptAcrossThreads) {
   std::vector<std::thread> senders;
   for (uint32_t s = 0; s < 2; ++s) {
     senders.emplace_back([&, s] {
-      for (uint32_t i = 0; i < kPerSender; ++i)
-        EXPECT_TRUE(PostThreadMessage(receiverId, 0xC0DE, s, i));
+      for (uint32_t i = 0; i < kPerSender; ++i) EXPECT_TRUE(PostThreadMessage(receiverId, 0xC0DE, s, i));
     });
   }
   for (std::thread& sender : senders) sender.join();
   ASSERT_TRUE(PostThreadMessage(receiverId, WM_QUIT, 0, 0));
   receiver.join();
   std::vector<uint32_t> expected(kPerSender);
-  for (uint32_t i = 0; i < kPerSender; ++i) expected[i] = i;
-  EXPECT_EQ(bySender[0], expected);
-  EXPECT_EQ(bySender[1], expected);
-}
-
-TEST(ThreadMessagesTest, QueueHoldsAtMostTenThousandMessages) {
-  MessageQueue queue;
-  const uint32_t self = CurrentThreadId();
-  for (uint32_t i = 0; i < 10000; ++i) ASSERT_TRUE(PostThreadMessage(self, 0xC100, i, 0)) << i;
-  EXPECT_FALSE(PostThreadMessage(self, 0xC100, 10000, 0));
-  EXPECT_FALSE(PostThreadMessage(self, WM_QUIT, 0, 0));
-  ThreadMessage message;
-  ASSERT_TRUE(queue.GetMessage(message));
-  EXPECT_EQ(message.wParam, 0u);
-  EXPECT_TRUE(PostThreadMessage(self, 0xC100, 10001, 0));
-  EXPECT_FALSE(PostThreadMessage(self, 0xC100, 10002, 0));
+  std::iota(expected.begin(), expected.end(), 0u);
+  EXPECT_EQ(bySender, (std::vector<std::vector<uint32_t>>{expected, expected}));
 }
 
 }  // namespace

@@ -54,14 +54,12 @@ TEST(CsvFile, AFailedSaveKeepsThePreviousFileAndLeavesNoTemporary) {
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit saved{};
   getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit small = saved;
-  small.rlim_cur = 16;
+  const rlimit small{16, saved.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   bool committed = true;
   {
     CsvFileWriter writer("pc.csv", 0644);
-    const bool written = writer.Write(std::string(100000, 'y'));
-    committed = written && writer.Commit();
+    committed = writer.Write(std::string(100000, 'y')) && writer.Commit();
   }
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_FALSE(committed);

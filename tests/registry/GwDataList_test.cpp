@@ -9,6 +9,7 @@
 
 #include "support/AddressParse.h"
 #include "support/Syslog.h"
+#include "tests/common/RecordDump.h"
 #include "tests/common/TempDir.h"
 
 namespace {
@@ -30,14 +31,9 @@ CGwData* NewGw(const char* address, const char* port = "880") {
   return gateway;
 }
 
-// Live addresses in list order, with ":port" and "+" when flagged added.
-std::string Live(CGwDataList& list) {
-  std::string out;
-  for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false)) {
-    const auto& gw = *node->RecordAs<CGwData>();
-    if (gw.IsLive()) out += gw.addressText + ":" + std::to_string(gw.port) + (gw.added ? "+ " : " ");
-  }
-  return out;
+// "address:port" per gateway.
+std::string Gateways(CGwDataList& list) {
+  return testing_support::Dump<CGwData>(list, [](auto& g) { return g.addressText + ":" + std::to_string(g.port); });
 }
 
 // Identity is the address alone; a match needs the key's port too when the key has one.
@@ -114,13 +110,13 @@ TEST(GwDataListTest, LoadKeepsTheLinesBeforeTheFirstBadOne) {
   const struct {
     const char* content;  // none: no file
     int result;
-    const char* live;
+    const char* after;
   } cases[] = {
-      {nullptr, -1, "10.0.0.9:880 "},
-      {"\"10.0.0.1\"\r\n 10.0.0.2 , 8080 \r\n", 0, "10.0.0.1:880+ 10.0.0.2:8080+ "},
-      {"\"10.0.0.1\"\r\n\"10.0.0.2\",0\r\n\"10.0.0.4\"\r\n", -1, "10.0.0.1:880+ "},
-      {"\"10.0.0.1\"\r\n\"10.0.0.2\",65536\r\n", -1, "10.0.0.1:880+ "},
-      {"\"10.0.0.1\"\r\n\"10.0.0.1\",8080\r\n\"10.0.0.4\"\r\n", -1, "10.0.0.1:880+ "},
+      {nullptr, -1, ""},
+      {"\"10.0.0.1\"\r\n 10.0.0.2 , 8080 \r\n", 0, "10.0.0.1:880+;10.0.0.2:8080+;"},
+      {"\"10.0.0.1\"\r\n\"10.0.0.2\",0\r\n\"10.0.0.4\"\r\n", -1, "10.0.0.1:880+;"},
+      {"\"10.0.0.1\"\r\n\"10.0.0.2\",65536\r\n", -1, "10.0.0.1:880+;"},
+      {"\"10.0.0.1\"\r\n\"10.0.0.1\",8080\r\n\"10.0.0.4\"\r\n", -1, "10.0.0.1:880+;"},
       {"\"10.0.0.256\"\r\n", -1, ""},
   };
   testing_support::TempDir dir;
@@ -130,7 +126,7 @@ TEST(GwDataListTest, LoadKeepsTheLinesBeforeTheFirstBadOne) {
     CGwDataList list;
     list.AddUnique(NewGw("10.0.0.9"));
     EXPECT_EQ(list.Load(c.content != nullptr ? "gw.csv" : "missing.csv"), c.result);
-    EXPECT_EQ(Live(list), c.live);
+    EXPECT_EQ(Gateways(list), (c.content != nullptr ? "-10.0.0.9:880;" : "10.0.0.9:880;") + std::string(c.after));
   }
 }
 

@@ -51,12 +51,4 @@ TEST(NacDataListTest, IdentityAndMatch) {
   }
 }
 
-TEST(NacDataListTest, MacIsStoredUpperCaseWithColons) {
-  for (const char* given : {"0a-1b-2c-3d-4e-5f", "0a1b2c3d4e5f", "0A:1b:2C:3d:4E:5f"}) {
-    CNacDataList list;
-    ASSERT_EQ(list.AddUnique(Entry({A, "192.168.0.1", given}).release()), 0) << given;
-    EXPECT_EQ(list.GetHead(false)->RecordAs<CNacData>()->macText, "0A:1B:2C:3D:4E:5F") << given;
-  }
-}
-
 }  // namespace

@@ -41,11 +41,11 @@ struct Registry {
 
 struct Nac : Registry<CNacDataList, CNacData, &CNacDataList::Matches> {
   static std::unique_ptr<Record> Make(std::mt19937& random) {
-    auto entry = std::make_unique<Record>();
-    entry->SetSource(Pick(random, {"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
-    entry->SetMac(Pick(random, {"", "00:00:00:00:00:00", "00:11:22:33:44:55", "00-11-22-33-44-55", "aabbccddeeff"}));
-    entry->target = static_cast<std::int32_t>(1 + random() % 2);
-    return entry;
+    auto e = std::make_unique<Record>();
+    e->SetSource(Pick(random, {"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+    e->SetMac(Pick(random, {"", "00:00:00:00:00:00", "00:11:22:33:44:55", "00-11-22-33-44-55", "aabbccddeeff"}));
+    e->target = static_cast<std::int32_t>(1 + random() % 2);
+    return e;
   }
 };
 
@@ -110,13 +110,11 @@ std::vector<Record*> Records(CNacList& list) {
   return records;
 }
 
-enum Flag { kLive, kAdded, kDeleted };
-
-template <class T>
-typename T::Record* Walk(CNacList& list, const typename T::Record& key, Flag flag) {
+// The first record that matches key and passes the flag test, found by walking the list.
+template <class T, class Passes>
+typename T::Record* Walk(CNacList& list, const typename T::Record& key, Passes passes) {
   for (auto* record : Records<typename T::Record>(list)) {
-    const bool passes = flag == kLive ? record->IsLive() : flag == kAdded ? record->added != 0 : !record->IsLive();
-    if (passes && T::Match(*record, key)) return record;
+    if (passes(*record) && T::Match(*record, key)) return record;
   }
   return nullptr;
 }
@@ -173,9 +171,9 @@ void RunSequence(unsigned seed, int steps) {
     auto& searched = *active;
     for (int probe = 0; probe < 4; ++probe) {
       const auto key = T::Make(random);
-      ASSERT_EQ(searched.FindLive(*key, false), Walk<T>(searched, *key, kLive)) << "FindLive";
-      ASSERT_EQ(searched.FindAdded(*key, false), Walk<T>(searched, *key, kAdded)) << "FindAdded";
-      ASSERT_EQ(searched.FindDeleted(*key, false), Walk<T>(searched, *key, kDeleted)) << "FindDeleted";
+      ASSERT_EQ(searched.FindLive(*key, false), Walk<T>(searched, *key, [](auto& r) { return r.IsLive(); }));
+      ASSERT_EQ(searched.FindAdded(*key, false), Walk<T>(searched, *key, [](auto& r) { return r.added != 0; }));
+      ASSERT_EQ(searched.FindDeleted(*key, false), Walk<T>(searched, *key, [](auto& r) { return !r.IsLive(); }));
     }
   }
 }

