@@ -31,6 +31,35 @@ constexpr uint32_t kKeepAliveWaitMs = 100;
 // The result of gwroute load and service load when they read their file.
 constexpr std::int32_t kLoadedResult = 3;
 
+// Makes a child in place of any old one, makes this thread its owner and starts it. A
+// text thrown on the way is logged, anything else thrown as failureText; the controller
+// then runs without what could not be made.
+template <class Child, class Start>
+void MakeChild(std::unique_ptr<Child>& child, const char* failureText, const char* successText, Start start) {
+  child.reset();
+  try {
+    child = std::make_unique<Child>();
+    child->SaveThreadID(platform::CurrentThreadId());
+    start(*child);
+  } catch (const ThrownText& thrown) {
+    SyslogSend(2, "%s", thrown.Text());
+    return;
+  } catch (...) {
+    SyslogSend(2, "%s", failureText);
+    return;
+  }
+  SyslogSend(7, "%s", successText);
+}
+
+// Ends a child's message thread, waits for it without time-out and destroys the child.
+template <class Child>
+void StopChild(std::unique_ptr<Child>& child) {
+  if (!child) return;
+  if (!child->PostQuit()) SyslogSend(3, "CNacControl::OnClose: An error occurred in PostThreadMessage.");
+  child->WaitForEnd();
+  child.reset();
+}
+
 }  // namespace
 
 // The thread is the last member: its destructor stops it before the lists and workers go.
@@ -74,40 +103,19 @@ void CNacControl::ClearAddedFlags() {
 }
 
 void CNacControl::StartCommandServer() {
-  commandServer_.reset();
-  try {
-    commandServer_ = std::make_unique<CNacCmdServer>();
-    commandServer_->SaveThreadID(platform::CurrentThreadId());
-    if (!commandServer_->StartServer(GetServiceData().port)) {
-      // Without its console the service has no use: it stops right after start-up.
-      if (!platform::PostThreadMessage(platform::CurrentThreadId(), platform::WM_QUIT, 0, 0)) {
-        SyslogSend(3, "CNacControl::OnCreate: An error occurred in PostThreadMessage.");
-      }
-    }
-  } catch (const ThrownText& thrown) {
-    SyslogSend(2, "%s", thrown.Text());
-    return;
-  } catch (...) {
-    SyslogSend(2, "I failed in start of CNacCmdServer.");
-    return;
-  }
-  SyslogSend(7, "I succeeded in making of a COMMAND thread.");
+  MakeChild(commandServer_, "I failed in start of CNacCmdServer.", "I succeeded in making of a COMMAND thread.",
+            [](CNacCmdServer& server) {
+              if (server.StartServer(GetServiceData().port)) return;
+              // Without its console the service has no use: it stops right after start-up.
+              if (!platform::PostThreadMessage(platform::CurrentThreadId(), platform::WM_QUIT, 0, 0)) {
+                SyslogSend(3, "CNacControl::OnCreate: An error occurred in PostThreadMessage.");
+              }
+            });
 }
 
 void CNacControl::StartKeepAliveScheduler() {
-  keepAlive_.reset();
-  try {
-    keepAlive_ = std::make_unique<CNacKeepAlive>();
-    keepAlive_->SaveThreadID(platform::CurrentThreadId());
-    keepAlive_->StartTimer();
-  } catch (const ThrownText& thrown) {
-    SyslogSend(2, "%s", thrown.Text());
-    return;
-  } catch (...) {
-    SyslogSend(2, "I failed in start of CNacKeepAlive.");
-    return;
-  }
-  SyslogSend(7, "I succeeded in making of a KEEP ALIVE thread.");
+  MakeChild(keepAlive_, "I failed in start of CNacKeepAlive.", "I succeeded in making of a KEEP ALIVE thread.",
+            [](CNacKeepAlive& keepAlive) { keepAlive.StartTimer(); });
 }
 
 void CNacControl::OnMessage(const platform::ThreadMessage& message) {
@@ -149,11 +157,7 @@ void CNacControl::OnClose() {
   SyslogSend(7, "CNacControl::MsgProc: I received a service stop demand.");
 
   SyslogSend(7, "I generated an end event of an KeepAlive.");
-  if (keepAlive_) {
-    if (!keepAlive_->PostQuit()) SyslogSend(3, "CNacControl::OnClose: An error occurred in PostThreadMessage.");
-    keepAlive_->WaitForEnd();
-    keepAlive_.reset();
-  }
+  StopChild(keepAlive_);
   SyslogSend(7, "An KeepAlive was finished normally.");
 
   StopKeepAliveWorker(start_, "KeepAliveStart");
@@ -163,11 +167,7 @@ void CNacControl::OnClose() {
   SyslogSend(7, "An HTTP client was finished normally.");
 
   SyslogSend(7, "I generated an end event of an command server.");
-  if (commandServer_) {
-    if (!commandServer_->PostQuit()) SyslogSend(3, "CNacControl::OnClose: An error occurred in PostThreadMessage.");
-    commandServer_->WaitForEnd();
-    commandServer_.reset();
-  }
+  StopChild(commandServer_);
   SyslogSend(7, "An command server was finished normally.");
 }
 
