@@ -64,9 +64,6 @@ class WaitRunner {
     const uint32_t start = clock.NowMs();
     std::vector<pollfd> fds;
     for (;;) {
-      // Drained before the objects look at their state: a change made after this point
-      // either shows in the preparation or wakes the poll.
-      Drain(wakeFd);
       fds.clear();
       fds.push_back(pollfd{wakeFd, POLLIN, 0});
       bool ready = false;
@@ -90,6 +87,10 @@ class WaitRunner {
         if (errno == EINTR) continue;
         return kWaitFailed;
       }
+      // Drained only when it fired, and before the objects look at their state again: a
+      // change made after this point shows in the next preparation or wakes the next poll.
+      // A wake left over from an earlier wait costs one extra round, not a lost event.
+      if ((fds[0].revents & POLLIN) != 0) Drain(wakeFd);
       if (rc > 0 || ready) {
         const std::span<const pollfd> all(fds);
         for (std::size_t i = 0; i < objects.size(); ++i) {
