@@ -117,6 +117,30 @@ TEST_F(CommandServerTest, TenSessionsAtMostAndSlotsComeBack) {
   std::this_thread::sleep_for(300ms);
   for (int i = 0; i < 10; ++i) clients[i] = Operator();
   EXPECT_EQ(GetPcDataList().GetCount(false), 0);
+
+  // The ten sessions run their handlers at the same time on the shared registries.
+  std::vector<std::thread> operators;
+  for (int i = 0; i < 10; ++i) {
+    operators.emplace_back([&client = *clients[i], i] {
+      for (int n = 0; n < 20; ++n) {
+        const std::string mac = "00:11:22:33:" + std::to_string(10 + i) + ":" + std::to_string(10 + n);
+        EXPECT_EQ(client.Command("pc add source-mac " + mac), "");
+        EXPECT_EQ(client.Command("gw add 127.0." + std::to_string(i) + "." + std::to_string(n)), "");
+        if (n % 2 == 0) {
+          EXPECT_EQ(client.Command("pc del source-mac " + mac), "");
+        }
+        EXPECT_NE(client.Command("gw"), std::nullopt);
+      }
+    });
+  }
+  for (std::thread& thread : operators) thread.join();
+  int live = 0;
+  CNacList::Guard guard(GetPcDataList(), false);
+  for (CNacNode* node = GetPcDataList().GetHead(true); node != nullptr; node = GetPcDataList().GetNext(node, true)) {
+    live += node->RecordAs<CPcData>()->IsLive() ? 1 : 0;
+  }
+  EXPECT_EQ(live, 100);
+  EXPECT_EQ(GetGwDataList().GetCount(false), 200);
 }
 
 TEST_F(CommandServerTest, RemotePeersOnlyWhenRemoteIsEnable) {
