@@ -1,6 +1,6 @@
 #include "support/SocketIo.h"
 
-#include <sched.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
@@ -13,6 +13,8 @@
 #include "support/Syslog.h"
 
 namespace {
+
+constexpr int kRoomWaitMs = 100;
 
 // The platform's calls re-arm the socket's event recording and never raise SIGPIPE. A
 // signal that interrupts the call is a Linux matter, not a socket error: the call is made
@@ -54,8 +56,11 @@ int SocketSendAll(int socket, const void* bytes, int length) {
       LogSocketError(error);
       return -1;
     }
-    // Give the processor to the reader between retries; the retries themselves never stop.
-    sched_yield();
+    // Until the peer makes room the processor is given up: a client that stopped reading
+    // must not keep a core busy. The retries themselves never stop; a socket shut down
+    // from another thread ends the wait and makes the next send fail.
+    pollfd writable{socket, POLLOUT, 0};
+    ::poll(&writable, 1, kRoomWaitMs);
   } while (sent < total);
   return static_cast<int>(sent);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -185,10 +186,24 @@ TEST_F(CommandServerTest, AClientThatNeverReadsHoldsOnlyItsOwnSession) {
   auto stuck = Operator();
   int small = 1024;
   ::setsockopt(stuck->Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(stuck->Send("pc show\n"));
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(stuck->Send("pc show\n"));
   std::this_thread::sleep_for(200ms);
   auto other = Operator();
   EXPECT_EQ(other->Command("foo"), "command not found\r\n");
+  // The stuck session waits for room without keeping a core busy.
+  const auto cpu = [] {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+  };
+  bool idle = false;
+  for (int window = 0; window < 20 && !idle; ++window) {  // once the socket buffers are full
+    const auto before = cpu();
+    std::this_thread::sleep_for(300ms);
+    idle = cpu() - before < 100ms;
+  }
+  EXPECT_TRUE(idle) << "a session waiting for its reader keeps a core busy";
   // Ending the server cuts the stuck reply instead of waiting for the reader.
   server_.reset();
 }
