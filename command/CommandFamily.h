@@ -43,3 +43,28 @@ std::int32_t AddRecord(int socket, int wordCount, char** words, List& list,
   record.release();
   return 1;
 }
+
+// save, load and clear of a registry with a file: each takes exactly the two words.
+// save: 0, with "save error" when the file could not be written. load: 3 whether or not
+// the file could be read (a failed load has still withdrawn the old records, so the
+// controller must hear of it), with "load error" when not. clear: every record withdrawn, 4.
+template <class List>
+std::int32_t SaveRegistry(int socket, int wordCount, List& list, const char* file, const char* usage) {
+  if (wordCount != 2) return ReplyWith(socket, usage, 0);
+  if (list.Save(file) != 0) return ReplyWith(socket, "save error\r\n", 0);
+  return 0;
+}
+
+template <class List>
+std::int32_t LoadRegistry(int socket, int wordCount, List& list, const char* file, const char* usage) {
+  if (wordCount != 2) return ReplyWith(socket, usage, 0);
+  if (list.Load(file) != 0) return ReplyWith(socket, "load error\r\n", 3);
+  return 3;
+}
+
+template <class List>
+std::int32_t ClearRegistry(int socket, int wordCount, List& list, const char* usage) {
+  if (wordCount != 2) return ReplyWith(socket, usage, 0);
+  list.MarkAllDeleted(1);
+  return 4;
+}

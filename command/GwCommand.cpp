@@ -101,22 +101,15 @@ std::int32_t GwDel(int socket, int wordCount, char** words) {
 }
 
 std::int32_t GwSave(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
-  if (GetGwDataList().Save(kFile) != 0) return ReplyWith(socket, "save error\r\n", 0);
-  return 0;
+  return SaveRegistry(socket, wordCount, GetGwDataList(), kFile, kSaveUsage);
 }
 
 std::int32_t GwLoad(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
-  // The controller looks at the flags, so a failed load still reports.
-  if (GetGwDataList().Load(kFile) != 0) return ReplyWith(socket, "load error\r\n", 3);
-  return 3;
+  return LoadRegistry(socket, wordCount, GetGwDataList(), kFile, kLoadUsage);
 }
 
 std::int32_t GwClear(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
-  GetGwDataList().MarkAllDeleted(1);
-  return 4;
+  return ClearRegistry(socket, wordCount, GetGwDataList(), kClearUsage);
 }
 
 std::int32_t GwShow(int socket, int /*wordCount*/, char** /*words*/) {

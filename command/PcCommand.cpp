@@ -53,8 +53,6 @@ constexpr const char kClearUsage[] = "pc: invalid option\r\n\r\nUsage: pc clear\
 constexpr const char kFileName[] = "pc.csv";
 
 constexpr std::int32_t kDeleted = 2;
-constexpr std::int32_t kLoaded = 3;
-constexpr std::int32_t kCleared = 4;
 
 // source comes first, so s, so, ... source all mean source; only source- and longer reach
 // source-mac.
@@ -96,23 +94,15 @@ std::int32_t Del(int socket, int wordCount, char** words) {
 }
 
 std::int32_t Save(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
-  if (GetPcDataList().Save(kFileName) != 0) return ReplyWith(socket, "save error\r\n", 0);
-  return 0;
+  return SaveRegistry(socket, wordCount, GetPcDataList(), kFileName, kSaveUsage);
 }
 
-// The load has withdrawn the old records even when the file turned out bad, so the
-// controller must hear of it either way.
 std::int32_t Load(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
-  if (GetPcDataList().Load(kFileName) != 0) return ReplyWith(socket, "load error\r\n", kLoaded);
-  return kLoaded;
+  return LoadRegistry(socket, wordCount, GetPcDataList(), kFileName, kLoadUsage);
 }
 
 std::int32_t Clear(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
-  GetPcDataList().MarkAllDeleted(1);
-  return kCleared;
+  return ClearRegistry(socket, wordCount, GetPcDataList(), kClearUsage);
 }
 
 std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {

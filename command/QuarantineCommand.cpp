@@ -51,8 +51,6 @@ constexpr const char kClearUsage[] =
 constexpr const char kFileName[] = "quarantine.csv";
 
 constexpr std::int32_t kDeleted = 2;
-constexpr std::int32_t kLoaded = 3;
-constexpr std::int32_t kCleared = 4;
 
 // Only the first three characters are checked; the text is kept as typed.
 bool SetProtocol(CQuarantineData& server, const char* value) {
@@ -87,22 +85,15 @@ std::int32_t Del(int socket, int wordCount, char** words) {
 }
 
 std::int32_t Clear(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
-  GetQuarantineDataList().MarkAllDeleted(1);
-  return kCleared;
+  return ClearRegistry(socket, wordCount, GetQuarantineDataList(), kClearUsage);
 }
 
 std::int32_t Save(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
-  if (GetQuarantineDataList().Save(kFileName) != 0) return ReplyWith(socket, "save error\r\n", 0);
-  return 0;
+  return SaveRegistry(socket, wordCount, GetQuarantineDataList(), kFileName, kSaveUsage);
 }
 
-// A failed load has still withdrawn the old servers, so the controller hears of it anyway.
 std::int32_t Load(int socket, int wordCount, char** /*words*/) {
-  if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
-  if (GetQuarantineDataList().Load(kFileName) != 0) return ReplyWith(socket, "load error\r\n", kLoaded);
-  return kLoaded;
+  return LoadRegistry(socket, wordCount, GetQuarantineDataList(), kFileName, kLoadUsage);
 }
 
 std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {
