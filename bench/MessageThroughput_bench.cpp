@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "control/MessageThread.h"
-#include "control/OwnerThread.h"
+#include "msgthread/MessageThread.h"
+#include "msgthread/OwnerThread.h"
 #include "platform/ThreadMessages.h"
 
 namespace {
@@ -32,8 +32,8 @@ constexpr int64_t kMessages = static_cast<int64_t>(platform::kMessageQueueLimit)
 
 constexpr MessageThreadTexts kTexts{"bench: no start event", "bench: no thread", nullptr};
 
-const uint32_t kWorkMessage = platform::RegisterWindowMessage("VelnorBench.Work");
-const uint32_t kForwardMessage = platform::RegisterWindowMessage("VelnorBench.Forward");
+const uint32_t kWorkMessage = platform::RegisterMessageName("VelnorBench.Work");
+const uint32_t kForwardMessage = platform::RegisterMessageName("VelnorBench.Forward");
 
 // The end of a run: the last thread counts what it handled, the benchmark thread waits for
 // the count it armed. Counting costs a plain increment; only the last message locks.
@@ -185,7 +185,7 @@ void BM_MessageThread_OneHop(benchmark::State& state) {
   SinkThread sink(completion);  // construction settles before the timed loop
   const uint32_t sinkId = sink.Id();
   RunPosts(state, completion, [sinkId](uint32_t i) {
-    PostUntilTaken([&] { return platform::PostThreadMessage(sinkId, kWorkMessage, i, i); });
+    PostUntilTaken([&] { return platform::PostToThread(sinkId, kWorkMessage, i, i); });
   });
 }
 
@@ -195,7 +195,7 @@ void BM_MessageThread_TwoHop(benchmark::State& state) {
   RelayThread relay(sink.Id());  // declared after the sink, so it stops first
   const uint32_t relayId = relay.Id();
   RunPosts(state, completion, [relayId](uint32_t i) {
-    PostUntilTaken([&] { return platform::PostThreadMessage(relayId, kWorkMessage, i, i); });
+    PostUntilTaken([&] { return platform::PostToThread(relayId, kWorkMessage, i, i); });
   });
 }
 

@@ -5,8 +5,8 @@
 #include "command/CommandReply.h"
 #include "command/CommandSplit.h"
 #include "command/CommandTable.h"
-#include "control/OwnerThread.h"
-#include "control/RegisteredMessages.h"
+#include "msgthread/OwnerThread.h"
+#include "msgthread/RegisteredMessages.h"
 
 bool CommandProc(int socket, char* line, OwnerThread& owner) {
   std::vector<char*> words;

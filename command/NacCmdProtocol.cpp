@@ -10,9 +10,9 @@
 
 #include "command/CommandDispatch.h"
 #include "command/NacCmdProtocolData.h"
-#include "control/RegisteredMessages.h"
+#include "msgthread/RegisteredMessages.h"
 #include "platform/Socket.h"
-#include "registry/NacNode.h"
+#include "list/NacNode.h"
 #include "support/SocketIo.h"
 #include "support/Syslog.h"
 

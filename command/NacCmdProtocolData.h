@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "registry/NacListItem.h"
+#include "list/NacListItem.h"
 
 // One byte block of a session: the line being collected, or a reply block waiting in the
 // send queue. The block starts at 256 zero bytes and grows in steps of 256; its contents

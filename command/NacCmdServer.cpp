@@ -12,8 +12,8 @@
 #include <system_error>
 
 #include "command/NacCmdProtocol.h"
-#include "control/RegisteredMessages.h"
-#include "platform/Profile.h"
+#include "msgthread/RegisteredMessages.h"
+#include "platform/IniFile.h"
 #include "platform/Socket.h"
 #include "platform/SocketEvent.h"
 #include "support/Syslog.h"
@@ -65,7 +65,7 @@ void CloseRefused(int socket) {
 }
 
 bool RemoteAccessOn() {
-  std::string value = platform::GetPrivateProfileString("SERVICE", "REMOTE", "disable", kProfileBufferSize, "Velnor.ini");
+  std::string value = platform::ReadIniString("SERVICE", "REMOTE", "disable", kProfileBufferSize, "Velnor.ini");
   StrToLower(value.data());
   return value == "enable";
 }

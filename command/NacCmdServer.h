@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "command/SessionSlots.h"
-#include "control/MessageThread.h"
-#include "control/OwnerThread.h"
+#include "msgthread/MessageThread.h"
+#include "msgthread/OwnerThread.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 

@@ -7,7 +7,7 @@
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
 #include "command/ServiceData.h"
-#include "platform/Profile.h"
+#include "platform/IniFile.h"
 #include "support/AddressParse.h"
 
 namespace {
@@ -63,7 +63,7 @@ std::int32_t ServiceSet(int socket, int wordCount, char** words) {
 
 std::int32_t ServiceSave(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
-  if (!platform::WritePrivateProfileString(kSection, kKey, GetServiceData().portText, kIniFile)) {
+  if (!platform::WriteIniString(kSection, kKey, GetServiceData().portText, kIniFile)) {
     return ReplyWith(socket, "save error\r\n", 0);
   }
   return 0;
@@ -99,7 +99,7 @@ std::int32_t ServiceCommand(int socket, int wordCount, char** words) {
 
 std::int32_t ServiceLoad(int socket) {
   CServiceData settings;
-  settings.portText = platform::GetPrivateProfileString(kSection, kKey, "8000", 256, kIniFile);
+  settings.portText = platform::ReadIniString(kSection, kKey, "8000", 256, kIniFile);
   settings.port = PortOf(settings.portText);
   // An invalid text stays stored, so that the next start of the command server fails on it.
   SetServiceData(settings);

@@ -8,12 +8,12 @@
 #include "command/NacCmdServer.h"
 #include "command/ServiceCommand.h"
 #include "command/ServiceData.h"
-#include "control/RegisteredMessages.h"
+#include "msgthread/RegisteredMessages.h"
 #include "keepalive/NacKeepAlive.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
-#include "registry/KeepAliveData.h"
-#include "registry/NacNode.h"
+#include "keepalive/KeepAliveData.h"
+#include "list/NacNode.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
 #include "support/Syslog.h"
@@ -107,7 +107,7 @@ void CNacControl::StartCommandServer() {
             [](CNacCmdServer& server) {
               if (server.StartServer(GetServiceData().port)) return;
               // Without its console the service has no use: it stops right after start-up.
-              if (!platform::PostThreadMessage(platform::CurrentThreadId(), platform::WM_QUIT, 0, 0)) {
+              if (!platform::PostToThread(platform::CurrentThreadId(), platform::kQuitMessage, 0, 0)) {
                 SyslogSend(3, "CNacControl::OnCreate: An error occurred in PostThreadMessage.");
               }
             });

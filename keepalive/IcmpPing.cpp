@@ -10,7 +10,7 @@
 
 #include "keepalive/EchoRequest.h"
 #include "platform/Clock.h"
-#include "platform/Profile.h"
+#include "platform/IniFile.h"
 #include "platform/UniqueFd.h"
 #include "support/Syslog.h"
 
@@ -51,7 +51,7 @@ ssize_t Receive(int fd, std::uint8_t* buffer, std::size_t size) {
 }  // namespace
 
 PingMode ReadPingMode() {
-  return platform::GetPrivateProfileString("PING", "MODE", "raw", 256, "Velnor.ini") == "dll" ? PingMode::kLibrary
+  return platform::ReadIniString("PING", "MODE", "raw", 256, "Velnor.ini") == "dll" ? PingMode::kLibrary
                                                                                            : PingMode::kRaw;
 }
 

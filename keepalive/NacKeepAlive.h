@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "control/MessageThread.h"
-#include "control/OwnerThread.h"
+#include "msgthread/MessageThread.h"
+#include "msgthread/OwnerThread.h"
 #include "keepalive/NacKeepAliveThread.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"

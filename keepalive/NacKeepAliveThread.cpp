@@ -2,9 +2,9 @@
 
 #include <system_error>
 
-#include "control/RegisteredMessages.h"
+#include "msgthread/RegisteredMessages.h"
 #include "registry/GwDataList.h"
-#include "registry/NacNode.h"
+#include "list/NacNode.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 

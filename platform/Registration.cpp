@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/Profile.h"
+#include "platform/IniFile.h"
 
 namespace platform {
 namespace {
@@ -13,27 +13,27 @@ constexpr char kAbsent[] = "\x01";       // no value can hold this, so it marks 
 
 }  // namespace
 
-Registration::Registration(std::string file, std::string appId, std::string exeName)
-    : file_(std::move(file)), appId_(std::move(appId)), exeName_(std::move(exeName)) {}
+Registration::Registration(std::string file, std::string appId, std::string programEntry)
+    : file_(std::move(file)), appId_(std::move(appId)), programEntry_(std::move(programEntry)) {}
 
 std::string Registration::AppIdSection() const { return "AppID\\" + appId_; }
 
 bool Registration::Write(const std::string& serviceName,
                          const std::optional<std::string>& localService) const {
-  if (!WritePrivateProfileString(AppIdSection(), "@", serviceName, file_)) return false;
-  if (!WritePrivateProfileString("AppID\\" + exeName_, "AppID", appId_, file_)) return false;
-  if (localService) return WritePrivateProfileString(AppIdSection(), "LocalService", *localService, file_);
-  return DeletePrivateProfileKey(AppIdSection(), "LocalService", file_);
+  if (!WriteIniString(AppIdSection(), "@", serviceName, file_)) return false;
+  if (!WriteIniString("AppID\\" + programEntry_, "AppID", appId_, file_)) return false;
+  if (localService) return WriteIniString(AppIdSection(), "LocalService", *localService, file_);
+  return DeleteIniKey(AppIdSection(), "LocalService", file_);
 }
 
 bool Registration::Remove() const { return std::remove(file_.c_str()) == 0 || errno == ENOENT; }
 
 std::optional<std::string> Registration::ReadLocalService() const {
-  if (GetPrivateProfileString(AppIdSection(), "@", kAbsent, kValueSize, file_) == kAbsent) return std::nullopt;
-  if (GetPrivateProfileString("AppID\\" + exeName_, "AppID", kAbsent, kValueSize, file_) == kAbsent) {
+  if (ReadIniString(AppIdSection(), "@", kAbsent, kValueSize, file_) == kAbsent) return std::nullopt;
+  if (ReadIniString("AppID\\" + programEntry_, "AppID", kAbsent, kValueSize, file_) == kAbsent) {
     return std::nullopt;
   }
-  return GetPrivateProfileString(AppIdSection(), "LocalService", "", kValueSize, file_);
+  return ReadIniString(AppIdSection(), "LocalService", "", kValueSize, file_);
 }
 
 }  // namespace platform

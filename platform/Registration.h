@@ -11,7 +11,7 @@ namespace platform {
 //   [AppID\<exe name>]  AppID={guid}
 class Registration {
  public:
-  Registration(std::string file, std::string appId, std::string exeName);
+  Registration(std::string file, std::string appId, std::string programEntry);
 
   // Writes the records; localService set means "runs as a service", unset removes it.
   bool Write(const std::string& serviceName, const std::optional<std::string>& localService) const;
@@ -27,7 +27,7 @@ class Registration {
 
   std::string file_;
   std::string appId_;
-  std::string exeName_;
+  std::string programEntry_;
 };
 
 }  // namespace platform

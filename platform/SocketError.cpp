@@ -67,17 +67,17 @@ constexpr ErrnoToWsa kErrnoToWsa[] = {
     {ECANCELED, 10103},        // WSAECANCELLED
 };
 
-static_assert(kWsaEWouldBlock == 10035 && kWsaENotSock == 10038 && kWsaEConnReset == 10054);
+static_assert(kSockErrWouldBlock == 10035 && kSockErrNotSock == 10038 && kSockErrConnReset == 10054);
 
 }  // namespace
 
-int WsaErrorFromErrno(int err) {
+int SocketErrorFromErrno(int err) {
   for (const ErrnoToWsa& row : kErrnoToWsa) {
     if (row.err == err) return row.wsa;
   }
   return -err;
 }
 
-int LastSocketError() { return WsaErrorFromErrno(errno); }
+int LastSocketError() { return SocketErrorFromErrno(errno); }
 
 }  // namespace platform

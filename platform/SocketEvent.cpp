@@ -255,14 +255,14 @@ void Interpret(State& s, short revents, long watch, int selfFd = -1) {
         if ((s.mask & FD_WRITE) != 0) s.Record(FD_WRITE_BIT, 0);
       } else {
         s.phase = Phase::kDead;
-        if ((s.mask & FD_CONNECT) != 0) s.Record(FD_CONNECT_BIT, WsaErrorFromErrno(err));
+        if ((s.mask & FD_CONNECT) != 0) s.Record(FD_CONNECT_BIT, SocketErrorFromErrno(err));
       }
       changed = true;
     }
   } else if (s.phase == Phase::kListening) {
     if ((watch & FD_CLOSE) != 0 && broken) {
       const int err = TakeSocketError(s.fd);
-      s.Record(FD_CLOSE_BIT, err != 0 ? WsaErrorFromErrno(err) : 0);
+      s.Record(FD_CLOSE_BIT, err != 0 ? SocketErrorFromErrno(err) : 0);
       s.closeRecorded = true;
       changed = true;
     } else if ((watch & FD_ACCEPT) != 0 && (revents & POLLIN) != 0) {
@@ -294,7 +294,7 @@ void Interpret(State& s, short revents, long watch, int selfFd = -1) {
         if ((watch & FD_CLOSE) != 0) {
           int err = TakeSocketError(s.fd);
           if (err == 0) err = s.resetErrno;
-          s.Record(FD_CLOSE_BIT, err != 0 ? WsaErrorFromErrno(err) : 0);
+          s.Record(FD_CLOSE_BIT, err != 0 ? SocketErrorFromErrno(err) : 0);
           s.closeRecorded = true;
           changed = true;
         }

@@ -171,7 +171,7 @@ MessageQueueState* FindQueue(uint32_t threadId) {
 
 }  // namespace
 
-uint32_t RegisterWindowMessage(std::string_view name) {
+uint32_t RegisterMessageName(std::string_view name) {
   MessageNames& names = Names();
   std::lock_guard lock(names.mutex);
   auto [it, inserted] = names.ids.try_emplace(std::string(name), 0);
@@ -190,7 +190,7 @@ uint32_t CurrentThreadId() {
   return id;
 }
 
-bool PostThreadMessage(uint32_t threadId, uint32_t message, uint32_t wParam, uint32_t lParam) {
+bool PostToThread(uint32_t threadId, uint32_t message, uint32_t wParam, uint32_t lParam) {
   MessageQueueState* queue = FindQueue(threadId);
   if (queue == nullptr) return false;
   return queue->Post(ThreadMessage{message, wParam, lParam});
@@ -214,11 +214,11 @@ MessageQueue::~MessageQueue() {
   }
 }
 
-bool MessageQueue::GetMessage(ThreadMessage& message) {
+bool MessageQueue::TakeMessage(ThreadMessage& message) {
   message = state_->Take();
-  return message.message != WM_QUIT;
+  return message.message != kQuitMessage;
 }
 
-bool MessageQueue::PeekMessage(ThreadMessage& message) { return state_->TryTake(message); }
+bool MessageQueue::TryTakeMessage(ThreadMessage& message) { return state_->TryTake(message); }
 
 }  // namespace platform

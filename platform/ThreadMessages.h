@@ -10,8 +10,8 @@ namespace platform {
 // posts to it by thread id. Posting never blocks; a thread receives its messages in the
 // order they were posted.
 
-inline constexpr uint32_t WM_QUIT = 18;
-inline constexpr uint32_t WM_TIMER = 0x0113;
+inline constexpr uint32_t kQuitMessage = 18;
+inline constexpr uint32_t kTimerMessage = 0x0113;
 // A queue holds at most this many messages; a post beyond it fails.
 inline constexpr std::size_t kMessageQueueLimit = 10000;
 
@@ -23,14 +23,14 @@ struct ThreadMessage {
 
 // Identifier for a message name, in 0xC000..0xFFFF; equal names give equal identifiers
 // for the whole process, whichever module asks. Returns 0 when the range is used up.
-uint32_t RegisterWindowMessage(std::string_view name);
+uint32_t RegisterMessageName(std::string_view name);
 
 // The Linux thread id (gettid) of the calling thread; never 0.
 uint32_t CurrentThreadId();
 
 // Appends a message to the queue of the thread. Fails when the thread has no queue (it
 // has not started its loop, or has ended) or its queue is full.
-bool PostThreadMessage(uint32_t threadId, uint32_t message, uint32_t wParam, uint32_t lParam);
+bool PostToThread(uint32_t threadId, uint32_t message, uint32_t wParam, uint32_t lParam);
 
 class MessageQueueState;
 
@@ -44,12 +44,12 @@ class MessageQueue {
   MessageQueue(const MessageQueue&) = delete;
   MessageQueue& operator=(const MessageQueue&) = delete;
 
-  // Blocks until a message arrives. Returns false for WM_QUIT (which is still stored in
+  // Blocks until a message arrives. Returns false for the quit message (which is still stored in
   // message), true for any other.
-  bool GetMessage(ThreadMessage& message);
+  bool TakeMessage(ThreadMessage& message);
 
   // Takes a message if one waits; false when the queue is empty.
-  bool PeekMessage(ThreadMessage& message);
+  bool TryTakeMessage(ThreadMessage& message);
 
  private:
   uint32_t threadId_;

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "registry/NacNode.h"
+#include "list/NacNode.h"
 
 // Nodes by a key taken from their records: the building block of the registry indexes.
 // Not locked itself; it lives under its list's lock.

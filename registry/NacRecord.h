@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "registry/NacListItem.h"
+#include "list/NacListItem.h"
 
 // The base of every registry record. Changes are two-phase: commands and loads only set
 // these flags, and the ACL engine later sends the rules, then clears added or erases the

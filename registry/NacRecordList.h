@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "registry/CsvFile.h"
-#include "registry/NacList.h"
+#include "list/NacList.h"
 #include "registry/NacRecord.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"

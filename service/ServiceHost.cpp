@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "control/NacControl.h"
-#include "platform/Profile.h"
-#include "platform/ServiceNotify.h"
+#include "platform/IniFile.h"
+#include "platform/SystemdNotify.h"
 #include "platform/StopSignals.h"
 #include "platform/Thread.h"
 #include "platform/ThreadMessages.h"
@@ -19,11 +19,11 @@ namespace {
 
 constexpr char kServiceName[] = "Velnor";
 constexpr char kAppId[] = "{4C1E7A92-3B5D-4F08-9A6E-2D7C81F0B543}";
-constexpr char kExeName[] = "Velnor.EXE";
+constexpr char kProgramEntry[] = "Velnor.EXE";
 constexpr char kRegistrationFile[] = "Velnor.reg";
 
-constexpr int kWinsockMajor = 2;
-constexpr int kWinsockMinor = 2;
+constexpr int kSocketApiMajor = 2;
+constexpr int kSocketApiMinor = 2;
 constexpr int kLogOption = 32;
 constexpr int kLogFacilityDaemon = 24;
 
@@ -36,7 +36,7 @@ constexpr Severity kSeverities[] = {{"emerg", 0},   {"alert", 1},  {"crit", 2}, 
 
 // The log threshold named by syslog.ini; a name not in the table sends everything.
 int ThresholdFromSyslogIni() {
-  const std::string mask = platform::GetPrivateProfileString("SYSLOG", "PRIORITYMASK", "info", 256, "syslog.ini");
+  const std::string mask = platform::ReadIniString("SYSLOG", "PRIORITYMASK", "info", 256, "syslog.ini");
   for (const Severity& severity : kSeverities) {
     if (mask == severity.name) return severity.level;
   }
@@ -48,7 +48,7 @@ int ThresholdFromSyslogIni() {
 CServiceHost::CServiceHost()
     : serviceName_(kServiceName),
       eventLog_(kServiceName),
-      registration_(kRegistrationFile, kAppId, kExeName) {}
+      registration_(kRegistrationFile, kAppId, kProgramEntry) {}
 
 void CServiceHost::LogEvent(const char* format, ...) {
   char text[256];
@@ -63,7 +63,7 @@ void CServiceHost::LogEvent(const char* format, ...) {
   eventLog_.Report(text);
 }
 
-void CServiceHost::MessageBox(const char* text) const {
+void CServiceHost::ReportFailure(const char* text) const {
   std::fprintf(stderr, "%s: %s\n", serviceName_.c_str(), text);
 }
 
@@ -74,9 +74,9 @@ void CServiceHost::SetServiceStatus(int state) {
   state_.store(state);
   if (!serviceMode_) return;
   if (state == kRunning) {
-    platform::NotifyServiceManager("READY=1");
+    platform::NotifySystemd("READY=1");
   } else if (state == kStopPending) {
-    platform::NotifyServiceManager("STOPPING=1");
+    platform::NotifySystemd("STOPPING=1");
   }
 }
 
@@ -120,7 +120,7 @@ int CServiceHost::Start() {
     return 1;
   }
   serviceMode_ = !localService->empty();
-  if (serviceMode_ && !platform::ServiceManagerPresent()) {
+  if (serviceMode_ && !platform::RunningUnderSystemd()) {
     std::fprintf(stderr,
                  "%s: The service process could not connect to the service controller: service mode "
                  "runs only under systemd (NOTIFY_SOCKET is not set). Start it with systemctl start "
@@ -159,7 +159,7 @@ int CServiceHost::Run() {
   SetLogThreshold(ThresholdFromSyslogIni());
   OpenSyslog(serviceName_.c_str(), kLogOption, kLogFacilityDaemon);
   SyslogSend(6, "service started.");
-  SyslogSend(7, "winsock version %d.%d", kWinsockMajor, kWinsockMinor);
+  SyslogSend(7, "winsock version %d.%d", kSocketApiMajor, kSocketApiMinor);
 
   try {
     auto controller = std::make_unique<CNacControl>();
@@ -169,7 +169,7 @@ int CServiceHost::Run() {
       // A stop that came while the controller was being built is acted on now.
       if (stopDemanded_) {
         controller_->SetEndFlag();
-        platform::PostThreadMessage(controller_->ThreadId(), platform::WM_QUIT, 0, 0);
+        platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);
       }
     }
     controller->WaitForEnd();
@@ -200,7 +200,7 @@ void CServiceHost::OnStop() {
   stopDemanded_ = true;
   if (controller_ == nullptr) return;
   controller_->SetEndFlag();
-  platform::PostThreadMessage(controller_->ThreadId(), platform::WM_QUIT, 0, 0);
+  platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);
 }
 
 bool CServiceHost::Install() {
@@ -208,13 +208,13 @@ bool CServiceHost::Install() {
   const std::string path = platform::ExecutablePath();
   if (path.empty()) return false;
   if (!manager_.Accessible()) {
-    MessageBox("Could not open Service Manager");
+    ReportFailure("Could not open Service Manager");
     return false;
   }
   std::error_code error;
   const std::string workingDirectory = std::filesystem::current_path(error).string();
   if (error || !manager_.Create(serviceName_, "\"" + path + "\"", workingDirectory)) {
-    MessageBox("Could not start service");
+    ReportFailure("Could not start service");
     return false;
   }
   return true;
@@ -223,14 +223,14 @@ bool CServiceHost::Install() {
 bool CServiceHost::Uninstall() {
   if (!manager_.Exists(serviceName_)) return true;
   if (!manager_.Accessible()) {
-    MessageBox("Could not open Service Manager");
+    ReportFailure("Could not open Service Manager");
     return false;
   }
-  if (manager_.Stop(serviceName_) == platform::ServiceManager::StopResult::kFailed) {
-    MessageBox("Could not stop service");
+  if (manager_.Stop(serviceName_) == platform::SystemdUnits::StopResult::kFailed) {
+    ReportFailure("Could not stop service");
   }
   if (!manager_.Delete(serviceName_)) {
-    MessageBox("Could not delete service");
+    ReportFailure("Could not delete service");
     return false;
   }
   return true;

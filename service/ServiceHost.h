@@ -6,9 +6,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/EventLog.h"
+#include "platform/SystemLog.h"
 #include "platform/Registration.h"
-#include "platform/ServiceManager.h"
+#include "platform/SystemdUnits.h"
 
 class CNacControl;
 
@@ -45,12 +45,12 @@ class CServiceHost {
   int ServiceMain();
   int RunOnThread();
   void SetServiceStatus(int state);
-  void MessageBox(const char* text) const;
+  void ReportFailure(const char* text) const;
 
   const std::string serviceName_;
-  platform::EventLog eventLog_;
+  platform::SystemLog eventLog_;
   platform::Registration registration_;
-  platform::ServiceManager manager_;
+  platform::SystemdUnits manager_;
   bool serviceMode_ = true;
 
   // The stop control reports stop pending on the signal thread while Run may be reporting

@@ -52,7 +52,7 @@ int SocketSendAll(int socket, const void* bytes, int length) {
       continue;
     }
     const int error = platform::LastSocketError();
-    if (error != platform::kWsaEWouldBlock) {
+    if (error != platform::kSockErrWouldBlock) {
       LogSocketError(error);
       return -1;
     }

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "platform/Adapters.h"
-#include "platform/Profile.h"
+#include "platform/InterfaceAddress.h"
+#include "platform/IniFile.h"
 #include "platform/UniqueFd.h"
 
 namespace {
@@ -48,7 +48,7 @@ std::string HostText() {
   char name[kTextSize] = {};
   if (gethostname(name, sizeof name - 1) == 0) return name;
   std::string address;
-  if (!platform::FirstAdapterAddress(address)) std::fputs("Call to GetAdaptersInfo failed.\n", stdout);
+  if (!platform::FirstInterfaceAddress(address)) std::fputs("Call to GetAdaptersInfo failed.\n", stdout);
   return address;
 }
 
@@ -56,7 +56,7 @@ std::string HostText() {
 void OpenSocket(LogState& state) {
   if (state.socket) return;
   const std::string destination =
-      platform::GetPrivateProfileString("SYSLOG", "DESTINATION", "127.0.0.1", kTextSize, "syslog.ini");
+      platform::ReadIniString("SYSLOG", "DESTINATION", "127.0.0.1", kTextSize, "syslog.ini");
   platform::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!fd) return;
   sockaddr_in local{};

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "command/NacCmdServer.h"
-#include "control/RegisteredMessages.h"
+#include "msgthread/RegisteredMessages.h"
 #include "support/Syslog.h"
 #include "tests/command/CommandHarness.h"
 #include "tests/common/ConsoleClient.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "command/CommandHandler.h"
-#include "platform/Profile.h"
+#include "platform/IniFile.h"
 #include "tests/command/CommandHarness.h"
 
 namespace {
@@ -23,7 +23,7 @@ std::string Settings() { return GetServiceData().portText + "/" + std::to_string
 // What "service" shows, then the port saved in Velnor.ini.
 std::string ShownAndSaved() {
   return RunCommandLine("service").reply + "|" +
-         platform::GetPrivateProfileString("SERVICE", "PORT", "", 256, "Velnor.ini");
+         platform::ReadIniString("SERVICE", "PORT", "", 256, "Velnor.ini");
 }
 
 using ServiceCommandTest = CommandTest;

@@ -22,7 +22,7 @@ class OwnerStandIn {
       platform::MessageQueue queue;
       id_.set_value(platform::CurrentThreadId());
       platform::ThreadMessage message;
-      while (queue.GetMessage(message)) {
+      while (queue.TakeMessage(message)) {
         std::lock_guard lock(mutex_);
         received_.push_back(message);
       }
@@ -30,7 +30,7 @@ class OwnerStandIn {
     threadId_ = id_.get_future().get();
   }
   ~OwnerStandIn() {
-    platform::PostThreadMessage(threadId_, platform::WM_QUIT, 0, 0);
+    platform::PostToThread(threadId_, platform::kQuitMessage, 0, 0);
     thread_.Join();
   }
   OwnerStandIn(const OwnerStandIn&) = delete;

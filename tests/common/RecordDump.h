@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "registry/NacList.h"
-#include "registry/NacNode.h"
+#include "list/NacList.h"
+#include "list/NacNode.h"
 
 namespace testing_support {
 

@@ -45,7 +45,7 @@ TEST(ControllerStart, ReadsTheFourFilesAndClearsTheAddedFlags) {
     SetLogThreshold(7);
     {
       CNacControl controller;
-      platform::PostThreadMessage(controller.ThreadId(), platform::WM_QUIT, 0, 0);
+      platform::PostToThread(controller.ThreadId(), platform::kQuitMessage, 0, 0);
       controller.WaitForEnd();
     }
     const std::vector<std::string> texts = testing_support::LogTexts(collector.Drain(), "");

@@ -47,7 +47,7 @@ class NacControlTest : public ::testing::Test {
   // Stops the controller as the service does and gives its stop lines in the order logged.
   std::vector<std::string> Stop(std::unique_ptr<CNacControl>& controller) {
     controller->SetEndFlag();
-    EXPECT_TRUE(platform::PostThreadMessage(controller->ThreadId(), platform::WM_QUIT, 0, 0));
+    EXPECT_TRUE(platform::PostToThread(controller->ThreadId(), platform::kQuitMessage, 0, 0));
     controller->WaitForEnd();
     controller.reset();
     std::vector<std::string> stopLines;

@@ -13,7 +13,7 @@
 #include "command/CommandDispatch.h"
 #include "command/CommandLineReader.h"
 #include "command/ServiceData.h"
-#include "control/OwnerThread.h"
+#include "msgthread/OwnerThread.h"
 #include "registry/GwDataList.h"
 #include "registry/NacDataList.h"
 #include "registry/PcDataList.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "control/RegisteredMessages.h"
+#include "msgthread/RegisteredMessages.h"
 #include "keepalive/IcmpPing.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"

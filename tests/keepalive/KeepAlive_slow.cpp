@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/RegisteredMessages.h"
+#include "msgthread/RegisteredMessages.h"
 #include "keepalive/NacKeepAlive.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"

@@ -16,51 +16,51 @@ using namespace platform;
 TEST(ThreadMessagesTest, EqualNamesGiveEqualIdsInTheRegisteredRange) {
   std::set<uint32_t> ids;
   for (int i = 0; i < 20; ++i) {
-    const uint32_t id = RegisterWindowMessage("TMTEST:WM_" + std::to_string(i));
+    const uint32_t id = RegisterMessageName("TMTEST:WM_" + std::to_string(i));
     EXPECT_GE(id, 0xC000u);
     EXPECT_LE(id, 0xFFFFu);
     ids.insert(id);
   }
   EXPECT_EQ(ids.size(), 20u);
   uint32_t fromThread = 0;
-  std::thread([&] { fromThread = RegisterWindowMessage("TMTEST:WM_7"); }).join();
-  EXPECT_EQ(fromThread, RegisterWindowMessage(std::string("TMTEST:") + "WM_7"));
+  std::thread([&] { fromThread = RegisterMessageName("TMTEST:WM_7"); }).join();
+  EXPECT_EQ(fromThread, RegisterMessageName(std::string("TMTEST:") + "WM_7"));
 }
 
 // A post needs the thread's queue, alive and with room: at most 10000 messages wait.
 TEST(ThreadMessagesTest, PostNeedsAQueueWithRoom) {
   const uint32_t self = CurrentThreadId();
-  EXPECT_FALSE(PostThreadMessage(self, 0xC123, 1, 2));
-  EXPECT_FALSE(PostThreadMessage(0, 0xC123, 1, 2));
+  EXPECT_FALSE(PostToThread(self, 0xC123, 1, 2));
+  EXPECT_FALSE(PostToThread(0, 0xC123, 1, 2));
   {
     MessageQueue queue;
-    for (uint32_t i = 0; i < 10000; ++i) ASSERT_TRUE(PostThreadMessage(self, 0xC100, i, 0)) << i;
-    EXPECT_FALSE(PostThreadMessage(self, 0xC100, 10000, 0));
-    EXPECT_FALSE(PostThreadMessage(self, WM_QUIT, 0, 0));
+    for (uint32_t i = 0; i < 10000; ++i) ASSERT_TRUE(PostToThread(self, 0xC100, i, 0)) << i;
+    EXPECT_FALSE(PostToThread(self, 0xC100, 10000, 0));
+    EXPECT_FALSE(PostToThread(self, kQuitMessage, 0, 0));
     ThreadMessage message;
-    ASSERT_TRUE(queue.GetMessage(message));
+    ASSERT_TRUE(queue.TakeMessage(message));
     EXPECT_EQ(message.wParam, 0u);
-    EXPECT_TRUE(PostThreadMessage(self, 0xC100, 10001, 0));
-    EXPECT_FALSE(PostThreadMessage(self, 0xC100, 10002, 0));
+    EXPECT_TRUE(PostToThread(self, 0xC100, 10001, 0));
+    EXPECT_FALSE(PostToThread(self, 0xC100, 10002, 0));
   }
-  EXPECT_FALSE(PostThreadMessage(self, 0xC123, 1, 2)) << "the queue is gone";
+  EXPECT_FALSE(PostToThread(self, 0xC123, 1, 2)) << "the queue is gone";
 }
 
 TEST(ThreadMessagesTest, GetMessageReturnsFalseOnlyForQuitAndKeepsParameters) {
   MessageQueue queue;
   const uint32_t self = CurrentThreadId();
-  ASSERT_TRUE(PostThreadMessage(self, 0, 0xDEADBEEF, 0x01020304));
-  ASSERT_TRUE(PostThreadMessage(self, WM_QUIT, 3, 4));
-  ASSERT_TRUE(PostThreadMessage(self, 0xC001, 5, 5));
+  ASSERT_TRUE(PostToThread(self, 0, 0xDEADBEEF, 0x01020304));
+  ASSERT_TRUE(PostToThread(self, kQuitMessage, 3, 4));
+  ASSERT_TRUE(PostToThread(self, 0xC001, 5, 5));
   ThreadMessage message;
-  EXPECT_TRUE(queue.GetMessage(message));
+  EXPECT_TRUE(queue.TakeMessage(message));
   EXPECT_EQ(message.wParam, 0xDEADBEEFu);
   EXPECT_EQ(message.lParam, 0x01020304u);
-  EXPECT_FALSE(queue.GetMessage(message));
-  EXPECT_EQ(message.message, WM_QUIT);
-  EXPECT_TRUE(queue.GetMessage(message)) << "the quit message ends a loop, not the queue";
+  EXPECT_FALSE(queue.TakeMessage(message));
+  EXPECT_EQ(message.message, kQuitMessage);
+  EXPECT_TRUE(queue.TakeMessage(message)) << "the quit message ends a loop, not the queue";
   EXPECT_EQ(message.message, 0xC001u);
-  EXPECT_FALSE(queue.PeekMessage(message));
+  EXPECT_FALSE(queue.TryTakeMessage(message));
 }
 
 TEST(ThreadMessagesTest, EachSendersOrderIsKeptAcrossThreads) {
@@ -71,17 +71,17 @@ TEST(ThreadMessagesTest, EachSendersOrderIsKeptAcrossThreads) {
     MessageQueue queue;
     idPromise.set_value(CurrentThreadId());
     ThreadMessage message;
-    while (queue.GetMessage(message)) bySender.at(message.wParam).push_back(message.lParam);
+    while (queue.TakeMessage(message)) bySender.at(message.wParam).push_back(message.lParam);
   });
   const uint32_t receiverId = idPromise.get_future().get();
   std::vector<std::thread> senders;
   for (uint32_t s = 0; s < 2; ++s) {
     senders.emplace_back([&, s] {
-      for (uint32_t i = 0; i < kPerSender; ++i) EXPECT_TRUE(PostThreadMessage(receiverId, 0xC0DE, s, i));
+      for (uint32_t i = 0; i < kPerSender; ++i) EXPECT_TRUE(PostToThread(receiverId, 0xC0DE, s, i));
     });
   }
   for (std::thread& sender : senders) sender.join();
-  ASSERT_TRUE(PostThreadMessage(receiverId, WM_QUIT, 0, 0));
+  ASSERT_TRUE(PostToThread(receiverId, kQuitMessage, 0, 0));
   receiver.join();
   std::vector<uint32_t> expected(kPerSender);
   std::iota(expected.begin(), expected.end(), 0u);

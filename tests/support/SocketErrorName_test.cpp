@@ -31,17 +31,17 @@ TEST(SocketErrorName, NotedRowsAndSixtyOneDistinctNumbers) {
   EXPECT_EQ(SocketErrorName(10046), nullptr);
 }
 
-TEST(WsaErrorFromErrno, LinuxErrorsGetTheirWindowsNames) {
+TEST(SocketErrorFromErrno, LinuxErrorsGetTheirWindowsNames) {
   const std::pair<int, const char*> cases[] = {
       {ECONNRESET, "WSAECONNRESET"}, {ECONNREFUSED, "WSAECONNREFUSED"}, {EAGAIN, "WSAEWOULDBLOCK"},
       {EINPROGRESS, "WSAEINPROGRESS"}, {ENOTSOCK, "WSAENOTSOCK"},       {ECANCELED, "WSAECANCELLED"},
       {EPIPE, "WSAESHUTDOWN"},         {ENFILE, "WSAEMFILE"},           {ENOMEM, "WSAENOBUFS"},
       {EPERM, "WSAEACCES"}};
-  for (const auto& [err, name] : cases) EXPECT_STREQ(SocketErrorName(platform::WsaErrorFromErrno(err)), name) << err;
+  for (const auto& [err, name] : cases) EXPECT_STREQ(SocketErrorName(platform::SocketErrorFromErrno(err)), name) << err;
 
   int mapped = 0;
   for (int err = 1; err < 4096; ++err) {
-    const int wsa = platform::WsaErrorFromErrno(err);
+    const int wsa = platform::SocketErrorFromErrno(err);
     if (wsa == -err) continue;
     ++mapped;
     EXPECT_NE(SocketErrorName(wsa), nullptr) << "errno " << err << " gave " << wsa;
@@ -50,7 +50,7 @@ TEST(WsaErrorFromErrno, LinuxErrorsGetTheirWindowsNames) {
 }
 
 TEST(SocketErrorText, NamesThenUnknownNumbersThenErrnoText) {
-  EXPECT_EQ(platform::WsaErrorFromErrno(EPROTO), -EPROTO);
+  EXPECT_EQ(platform::SocketErrorFromErrno(EPROTO), -EPROTO);
   EXPECT_EQ(SocketErrorText(-EPROTO),
             "errno " + std::to_string(EPROTO) + " (" + std::strerror(EPROTO) + ")");
   EXPECT_EQ(SocketErrorText(10038), "WSAENOTSOCK");

@@ -8,9 +8,9 @@ namespace platform {
 // unit directory: /etc/systemd/system, or $VELNOR_UNIT_DIR when set. A unit that exists is
 // an installed service. systemctl runs only when systemd is the running init; otherwise the
 // unit file alone is the registration.
-class ServiceManager {
+class SystemdUnits {
  public:
-  ServiceManager();
+  SystemdUnits();
 
   const std::string& UnitDirectory() const { return directory_; }
   std::string UnitPath(const std::string& name) const;

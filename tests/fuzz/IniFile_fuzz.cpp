@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Profile.h"
+#include "platform/IniFile.h"
 #include "tests/fuzz/FuzzFiles.h"
 
 using fuzz_files::Check;
-using platform::GetPrivateProfileString;
+using platform::ReadIniString;
 
 namespace {
 
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   for (const std::string& section : sections) {
     for (const std::string& key : keys) {
       for (std::size_t cut : {0, 1, 2, 8, 4096}) {
-        const std::string value = GetPrivateProfileString(section, key, "dflt", cut, file);
+        const std::string value = ReadIniString(section, key, "dflt", cut, file);
         Check(cut == 0 ? value.empty() : value.size() <= cut - 1, "value not cut to size - 1");
       }
     }
@@ -55,16 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const std::string &section = sections.back(), &key = keys.back(), &otherSection = sections.front();
   const std::string value(data.substr(size > 24 ? size - 24 : 0)), otherKey = "other";
   const bool sameEntry = Folded(otherSection) == Folded(section) && Folded(otherKey) == Folded(key);
-  const std::string otherBefore = GetPrivateProfileString(otherSection, otherKey, "none", 4096, file);
-  const std::string keyBefore = GetPrivateProfileString(section, "k", "none", 4096, file);
-  if (!platform::WritePrivateProfileString(section, key, value, file)) return 0;
-  Check(GetPrivateProfileString(section, key, "none", value.size() + 1, file) == value,
+  const std::string otherBefore = ReadIniString(otherSection, otherKey, "none", 4096, file);
+  const std::string keyBefore = ReadIniString(section, "k", "none", 4096, file);
+  if (!platform::WriteIniString(section, key, value, file)) return 0;
+  Check(ReadIniString(section, key, "none", value.size() + 1, file) == value,
         "written value does not read back");
-  Check(sameEntry || GetPrivateProfileString(otherSection, otherKey, "none", 4096, file) == otherBefore,
+  Check(sameEntry || ReadIniString(otherSection, otherKey, "none", 4096, file) == otherBefore,
         "write changed another key");
-  Check(platform::DeletePrivateProfileKey(section, key, file), "delete failed");
-  Check(GetPrivateProfileString(section, key, "none", 4096, file) == "none", "deleted key still reads");
-  Check(Folded(key) == "k" || GetPrivateProfileString(section, "k", "none", 4096, file) == keyBefore,
+  Check(platform::DeleteIniKey(section, key, file), "delete failed");
+  Check(ReadIniString(section, key, "none", 4096, file) == "none", "deleted key still reads");
+  Check(Folded(key) == "k" || ReadIniString(section, "k", "none", 4096, file) == keyBefore,
         "write and delete changed a neighbour key");
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "control/MessageThread.h"
+#include "msgthread/MessageThread.h"
 
 #include <system_error>
 
@@ -39,7 +39,7 @@ MessageThread::~MessageThread() {
 }
 
 bool MessageThread::PostQuit() const {
-  return platform::PostThreadMessage(threadId_, platform::WM_QUIT, 0, 0);
+  return platform::PostToThread(threadId_, platform::kQuitMessage, 0, 0);
 }
 
 void MessageThread::Join() { thread_.Join(); }
@@ -49,6 +49,6 @@ void MessageThread::Body() {
   handler_.OnCreate();
   started_.Set();
   platform::ThreadMessage message;
-  while (queue.GetMessage(message)) handler_.OnMessage(message);
+  while (queue.TakeMessage(message)) handler_.OnMessage(message);
   handler_.OnClose();
 }

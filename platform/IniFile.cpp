@@ -1,4 +1,4 @@
-#include "platform/Profile.h"
+#include "platform/IniFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -242,7 +242,7 @@ std::mutex& WriteMutex() {
 
 }  // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+std::string ReadIniString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, std::size_t size,
                                     const std::string& file) {
   if (size == 0) return {};
@@ -263,7 +263,7 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
   return cut(fallback);
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
+bool WriteIniString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& file) {
   const std::string_view sectionName = Trim(section);
   const std::string_view keyName = Trim(key);
@@ -310,7 +310,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   return ReplaceFile(file, updated);
 }
 
-bool DeletePrivateProfileKey(const std::string& section, const std::string& key,
+bool DeleteIniKey(const std::string& section, const std::string& key,
                              const std::string& file) {
   std::lock_guard<std::mutex> lock(WriteMutex());
   bool missing = false;

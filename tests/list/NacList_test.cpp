@@ -1,4 +1,4 @@
-#include "registry/NacList.h"
+#include "list/NacList.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "registry/NacRecord.h"
 #include "support/ThrownText.h"
 
 namespace {
@@ -37,7 +36,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Tracked : CNacRecord {  // tells its destruction
+struct Tracked : CNacListItem {  // tells its destruction
   Tracked(int id, std::vector<int>* destroyed) : id(id), destroyed(destroyed) {}
   ~Tracked() override { destroyed != nullptr ? destroyed->push_back(id) : void(); }
   const int id;

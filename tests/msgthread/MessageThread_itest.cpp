@@ -1,4 +1,4 @@
-#include "control/MessageThread.h"
+#include "msgthread/MessageThread.h"
 
 #include <gtest/gtest.h>
 
@@ -12,15 +12,15 @@
 #include <thread>
 #include <vector>
 
-#include "control/OwnerThread.h"
-#include "control/RegisteredMessages.h"
+#include "msgthread/OwnerThread.h"
+#include "msgthread/RegisteredMessages.h"
 #include "platform/Clock.h"
 #include "platform/ThreadMessages.h"
 
 namespace {
 
 using platform::CurrentThreadId;
-using platform::PostThreadMessage;
+using platform::PostToThread;
 using platform::ThreadMessage;
 using namespace std::chrono_literals;
 
@@ -82,10 +82,10 @@ TEST_F(MessageThreadTest, ConstructionWaitsForStartWorkThenATenthOfASecond) {
 TEST_F(MessageThreadTest, MessagesAreHandledInOrderAndUnknownOnesDoNotStopTheLoop) {
   MessageThread thread(recorder_, kTexts);
   constexpr uint32_t kCount = 1000;
-  const uint32_t unknown[] = {0u, platform::WM_TIMER, 0xFFFFu, 0xFFFFFFFFu, 17u, 19u};
+  const uint32_t unknown[] = {0u, platform::kTimerMessage, 0xFFFFu, 0xFFFFFFFFu, 17u, 19u};
   for (uint32_t i = 0; i < kCount; ++i) {
     const uint32_t message = i % 2 ? 0xC000 + i % 7 : unknown[i / 2 % 6];
-    ASSERT_TRUE(PostThreadMessage(thread.Id(), message, i, ~i)) << i;
+    ASSERT_TRUE(PostToThread(thread.Id(), message, i, ~i)) << i;
   }
   ASSERT_TRUE(recorder_.WaitForHandled(kCount));
   for (uint32_t i = 0; i < kCount; ++i) {
@@ -99,11 +99,11 @@ TEST_F(MessageThreadTest, MessagesAreHandledInOrderAndUnknownOnesDoNotStopTheLoo
 TEST_F(MessageThreadTest, DestructionHandlesWaitingMessagesClosesOnceAndJoins) {
   auto thread = std::make_unique<MessageThread>(recorder_, kTexts);
   const uint32_t id = thread->Id();
-  for (uint32_t i = 0; i < 100; ++i) ASSERT_TRUE(PostThreadMessage(id, 0xC222, i, 0));
+  for (uint32_t i = 0; i < 100; ++i) ASSERT_TRUE(PostToThread(id, 0xC222, i, 0));
   thread.reset();
   EXPECT_EQ(recorder_.trace.back(), "close on " + std::to_string(id) + " after 100");
   EXPECT_EQ(std::ranges::count_if(recorder_.trace, [](auto& e) { return e.starts_with("close"); }), 1);
-  EXPECT_FALSE(PostThreadMessage(id, 0xC222, 0, 0)) << "the thread's queue is gone";
+  EXPECT_FALSE(PostToThread(id, 0xC222, 0, 0)) << "the thread's queue is gone";
 }
 
 TEST_F(MessageThreadTest, PostMessageMainThreadGoesToTheSavedOwnerOnly) {
@@ -115,7 +115,7 @@ TEST_F(MessageThreadTest, PostMessageMainThreadGoesToTheSavedOwnerOnly) {
   reporter.SaveThreadID(0);
   EXPECT_FALSE(reporter.PostMessageMainThread(0xC333, 1, 2));
   ThreadMessage message;
-  EXPECT_FALSE(queue.PeekMessage(message));
+  EXPECT_FALSE(queue.TryTakeMessage(message));
 
   MessageThread owner(recorder_, kTexts);
   reporter.SaveThreadID(owner.Id());
@@ -136,7 +136,7 @@ TEST(RegisteredMessagesTest, IdentifiersAreDistinct) {
       keep::WM_KEEPALIVE_ERROR, keep::WM_KEEPALIVE_EXIT,  keep::WM_THREAD_ERROR,    keep::WM_THREAD_EXIT,
       keep::WM_KEEPALIVE_START, keep::WM_KEEPALIVE_STOP,  msg::WM_QUIT};
   EXPECT_EQ(ids.size(), 19u);
-  EXPECT_EQ(cmd::WM_SERVER_EXIT, platform::RegisterWindowMessage("VELNORCMD:WM_SERVER_EXIT"));
+  EXPECT_EQ(cmd::WM_SERVER_EXIT, platform::RegisterMessageName("VELNORCMD:WM_SERVER_EXIT"));
 }
 
 }  // namespace

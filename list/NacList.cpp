@@ -1,4 +1,4 @@
-#include "registry/NacList.h"
+#include "list/NacList.h"
 
 #include <pthread.h>
 

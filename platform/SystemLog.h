@@ -6,12 +6,12 @@ namespace platform {
 
 // The operating system's event log: syslog(3) under an ident, facility daemon, priority
 // info; journald files it. Failures are silent, as reporting an event never fails a caller.
-class EventLog {
+class SystemLog {
  public:
-  explicit EventLog(std::string source);
-  ~EventLog();
-  EventLog(const EventLog&) = delete;
-  EventLog& operator=(const EventLog&) = delete;
+  explicit SystemLog(std::string source);
+  ~SystemLog();
+  SystemLog(const SystemLog&) = delete;
+  SystemLog& operator=(const SystemLog&) = delete;
 
   void Report(const char* text);
 

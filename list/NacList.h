@@ -4,8 +4,8 @@
 #include <memory>
 #include <mutex>
 
-#include "registry/NacListItem.h"
-#include "registry/NacNode.h"
+#include "list/NacListItem.h"
+#include "list/NacNode.h"
 
 // Told of every node that enters or leaves a list, under the list's lock: the registries
 // keep their indexes in step with the list this way, whichever operation changed it.

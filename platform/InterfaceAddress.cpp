@@ -1,4 +1,4 @@
-#include "platform/Adapters.h"
+#include "platform/InterfaceAddress.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -7,7 +7,7 @@
 
 namespace platform {
 
-bool FirstAdapterAddress(std::string& address) {
+bool FirstInterfaceAddress(std::string& address) {
   address.clear();
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return false;

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "registry/NacListItem.h"
+#include "list/NacListItem.h"
 
 // One gateway address (network byte order) queued as a keep-alive start or stop request,
 // or as a probe job.

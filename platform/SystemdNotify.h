@@ -3,10 +3,10 @@
 namespace platform {
 
 // Whether the process was started by systemd as a notify-type service ($NOTIFY_SOCKET).
-bool ServiceManagerPresent();
+bool RunningUnderSystemd();
 
 // Sends one state datagram ("READY=1", "STOPPING=1") to $NOTIFY_SOCKET; false when there
 // is no socket or the send fails. A leading '@' names the abstract namespace.
-bool NotifyServiceManager(const char* state);
+bool NotifySystemd(const char* state);
 
 }  // namespace platform

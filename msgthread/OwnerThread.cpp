@@ -1,4 +1,4 @@
-#include "control/OwnerThread.h"
+#include "msgthread/OwnerThread.h"
 
 #include <system_error>
 
@@ -28,5 +28,5 @@ uint32_t OwnerThread::LoadThreadID() {
 bool OwnerThread::PostMessageMainThread(uint32_t message, uint32_t wParam, uint32_t lParam) {
   const uint32_t owner = LoadThreadID();
   if (owner == 0) return false;
-  return platform::PostThreadMessage(owner, message, wParam, lParam);
+  return platform::PostToThread(owner, message, wParam, lParam);
 }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "registry/NacListItem.h"
+#include "list/NacListItem.h"
 
 class CNacList;
 

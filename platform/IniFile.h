@@ -14,7 +14,7 @@ namespace platform {
 // loses them; the first section of a name and its first line of the key count. Trailing
 // blanks of the default are dropped, as Windows does. The result is cut to size - 1
 // characters, as into a caller's buffer of that size (size 0 gives an empty text).
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+std::string ReadIniString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, std::size_t size,
                                     const std::string& file);
 
@@ -27,12 +27,12 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 // Returns false, leaving the file as it was, when it cannot be written or when a name or the
 // value holds a line break or NUL (or a key name holds '=' or starts with ';' or '[', or a
 // section name holds ']').
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
+bool WriteIniString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& file);
 
 // Removes key from section (the rest of the file stays). True when the file is as asked
 // afterwards, including when the key was not there.
-bool DeletePrivateProfileKey(const std::string& section, const std::string& key,
+bool DeleteIniKey(const std::string& section, const std::string& key,
                              const std::string& file);
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/ServiceNotify.h"
+#include "platform/SystemdNotify.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -11,13 +11,13 @@
 
 namespace platform {
 
-bool ServiceManagerPresent() {
+bool RunningUnderSystemd() {
   const char* path = std::getenv("NOTIFY_SOCKET");
   return path != nullptr && (path[0] == '/' || path[0] == '@');
 }
 
-bool NotifyServiceManager(const char* state) {
-  if (!ServiceManagerPresent()) return false;
+bool NotifySystemd(const char* state) {
+  if (!RunningUnderSystemd()) return false;
   const char* path = std::getenv("NOTIFY_SOCKET");
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

@@ -1,4 +1,4 @@
-#include "platform/Profile.h"
+#include "platform/IniFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -12,14 +12,14 @@
 
 namespace {
 
-using platform::GetPrivateProfileString;
-using platform::WritePrivateProfileString;
+using platform::ReadIniString;
+using platform::WriteIniString;
 
 class ProfileTest : public ::testing::Test {
  protected:
   static std::string Get(const std::string& section, const std::string& key,
                          const std::string& file = "t.ini", std::size_t size = 256) {
-    return GetPrivateProfileString(section, key, "DEF", size, file);
+    return ReadIniString(section, key, "DEF", size, file);
   }
   testing_support::TempDir dir_;
 };
@@ -64,31 +64,31 @@ TEST_F(ProfileTest, ResultAndDefaultAreCutToSizeLessOne) {
   EXPECT_EQ(Get("s", "k", "t.ini", 7), "abcdef");
   EXPECT_EQ(Get("s", "k", "t.ini", 1), "");
   EXPECT_EQ(Get("s", "k", "t.ini", 0), "");
-  EXPECT_EQ(GetPrivateProfileString("s", "none", "default", 4, "t.ini"), "def");
-  EXPECT_EQ(GetPrivateProfileString("s", "none", "ab  \t", 10, "t.ini"), "ab");
+  EXPECT_EQ(ReadIniString("s", "none", "default", 4, "t.ini"), "def");
+  EXPECT_EQ(ReadIniString("s", "none", "ab  \t", 10, "t.ini"), "ab");
 }
 
 TEST_F(ProfileTest, WriteCreatesFileSectionAndKey) {
-  ASSERT_TRUE(WritePrivateProfileString("Syslog", "Destination", "10.1.2.3", "new.ini"));
+  ASSERT_TRUE(WriteIniString("Syslog", "Destination", "10.1.2.3", "new.ini"));
   EXPECT_EQ(dir_.Read("new.ini"), "[Syslog]\r\nDestination=10.1.2.3\r\n");
-  ASSERT_TRUE(WritePrivateProfileString("syslog", "Priority", "info", "new.ini"));
-  ASSERT_TRUE(WritePrivateProfileString("Other", "k", "v", "new.ini"));
+  ASSERT_TRUE(WriteIniString("syslog", "Priority", "info", "new.ini"));
+  ASSERT_TRUE(WriteIniString("Other", "k", "v", "new.ini"));
   EXPECT_EQ(dir_.Read("new.ini"),
             "[Syslog]\r\nDestination=10.1.2.3\r\nPriority=info\r\n[Other]\r\nk=v\r\n");
-  EXPECT_FALSE(WritePrivateProfileString("s", "k", "v", "nodir/t.ini"));
+  EXPECT_FALSE(WriteIniString("s", "k", "v", "nodir/t.ini"));
 }
 
 TEST_F(ProfileTest, WriteKeepsOtherLinesByteForByte) {
   dir_.Write("t.ini",
              "; header\n[ A ]   ; trailing\n  x =  1  \n\ny=\"2\"\n; after the keys\n\n[b]\nz=3");
-  ASSERT_TRUE(WritePrivateProfileString("a", "X", "10", "t.ini"));
+  ASSERT_TRUE(WriteIniString("a", "X", "10", "t.ini"));
   std::string expected =
       "; header\n[ A ]   ; trailing\nX=10\n\ny=\"2\"\n; after the keys\n\n[b]\nz=3";
   EXPECT_EQ(dir_.Read("t.ini"), expected) << "replaced in place";
-  ASSERT_TRUE(WritePrivateProfileString("a", "w", "new", "t.ini"));
+  ASSERT_TRUE(WriteIniString("a", "w", "new", "t.ini"));
   expected = "; header\n[ A ]   ; trailing\nX=10\n\ny=\"2\"\nw=new\n; after the keys\n\n[b]\nz=3";
   EXPECT_EQ(dir_.Read("t.ini"), expected) << "a new key follows the section's last key";
-  ASSERT_TRUE(WritePrivateProfileString("b", "q", "4", "t.ini"));
+  ASSERT_TRUE(WriteIniString("b", "q", "4", "t.ini"));
   EXPECT_EQ(dir_.Read("t.ini"), expected + "\nq=4\n") << "the missing last line end is added";
 }
 
@@ -101,7 +101,7 @@ TEST_F(ProfileTest, FailedWriteLeavesPreviousFileIntact) {
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   const rlimit small{4096, saved.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool written = WritePrivateProfileString("s", "k", std::string(100000, 'n'), "t.ini");
+  const bool written = WriteIniString("s", "k", std::string(100000, 'n'), "t.ini");
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(written);

@@ -1,4 +1,4 @@
-#include "platform/ServiceManager.h"
+#include "platform/SystemdUnits.h"
 
 #include <limits.h>
 #include <sys/stat.h>
@@ -42,28 +42,28 @@ std::string UnitName(const std::string& name) {
 
 }  // namespace
 
-ServiceManager::ServiceManager() {
+SystemdUnits::SystemdUnits() {
   const char* override = std::getenv("VELNOR_UNIT_DIR");
   directory_ = override != nullptr && *override != '\0' ? override : "/etc/systemd/system";
 }
 
-std::string ServiceManager::UnitPath(const std::string& name) const {
+std::string SystemdUnits::UnitPath(const std::string& name) const {
   return directory_ + "/" + UnitName(name);
 }
 
-bool ServiceManager::Accessible() const { return access(directory_.c_str(), W_OK | X_OK) == 0; }
+bool SystemdUnits::Accessible() const { return access(directory_.c_str(), W_OK | X_OK) == 0; }
 
-bool ServiceManager::Exists(const std::string& name) const {
+bool SystemdUnits::Exists(const std::string& name) const {
   struct stat info {};
   return stat(UnitPath(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool ServiceManager::SystemdRunning() const {
+bool SystemdUnits::SystemdRunning() const {
   struct stat info {};
   return stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool ServiceManager::Create(const std::string& name, const std::string& quotedCommand,
+bool SystemdUnits::Create(const std::string& name, const std::string& quotedCommand,
                             const std::string& workingDirectory) const {
   const std::string path = UnitPath(name);
   const std::string temporary = path + ".new";
@@ -94,14 +94,14 @@ bool ServiceManager::Create(const std::string& name, const std::string& quotedCo
   return true;
 }
 
-ServiceManager::StopResult ServiceManager::Stop(const std::string& name) const {
+SystemdUnits::StopResult SystemdUnits::Stop(const std::string& name) const {
   if (!SystemdRunning()) return StopResult::kNotActive;
   const std::string unit = UnitName(name);
   if (Systemctl("is-active", unit.c_str()) != 0) return StopResult::kNotActive;
   return Systemctl("stop", unit.c_str()) == 0 ? StopResult::kStopped : StopResult::kFailed;
 }
 
-bool ServiceManager::Delete(const std::string& name) const {
+bool SystemdUnits::Delete(const std::string& name) const {
   if (std::remove(UnitPath(name).c_str()) != 0) return false;
   if (SystemdRunning()) Systemctl("daemon-reload", nullptr);
   return true;

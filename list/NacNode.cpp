@@ -1,3 +1,3 @@
-#include "registry/NacNode.h"
+#include "list/NacNode.h"
 
 CNacNode::~CNacNode() { delete record_; }
