@@ -5,6 +5,7 @@
 #include <new>
 #include <span>
 
+#include "command/CommandEvent.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "support/Syslog.h"
@@ -41,7 +42,7 @@ std::int32_t AddRecord(int socket, int wordCount, char** words, List& list,
   record->added = 1;
   if (list.AddUnique(record.get()) != 0) return ReplyWith(socket, "duplication of data\r\n", 0);
   record.release();
-  return 1;
+  return command_event::kAdd;
 }
 
 // save, load and clear of a registry with a file: each takes exactly the two words.
@@ -58,13 +59,13 @@ std::int32_t SaveRegistry(int socket, int wordCount, List& list, const char* fil
 template <class List>
 std::int32_t LoadRegistry(int socket, int wordCount, List& list, const char* file, const char* usage) {
   if (wordCount != 2) return ReplyWith(socket, usage, 0);
-  if (list.Load(file) != 0) return ReplyWith(socket, "load error\r\n", 3);
-  return 3;
+  if (list.Load(file) != 0) return ReplyWith(socket, "load error\r\n", command_event::kLoad);
+  return command_event::kLoad;
 }
 
 template <class List>
 std::int32_t ClearRegistry(int socket, int wordCount, List& list, const char* usage) {
   if (wordCount != 2) return ReplyWith(socket, usage, 0);
   list.MarkAllDeleted(1);
-  return 4;
+  return command_event::kClear;
 }

@@ -10,6 +10,12 @@
 bool IsWord(const char* word, const char* name);
 bool IsLeadingPart(const char* word, const char* keyword);
 
+// Whether a free-text value (a user id, a password, a device name) comes back from a
+// registry file as it went in. The files escape nothing: a comma or a double quote would
+// split or cut the column, a control byte the line. Such values are refused where they
+// are entered, so that what an operator is told was stored is what the next load gives.
+bool SurvivesRegistryFile(const char* value);
+
 // The rule for one option of a family: its keyword and what its value does to the record
 // being filled; apply gives false for an invalid value.
 template <class Target>

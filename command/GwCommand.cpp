@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "command/CommandEvent.h"
 #include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
@@ -44,7 +45,6 @@ constexpr char kClearUsage[] = "gw: invalid option\r\n\r\nUsage: gw clear\r\n\r\
     "gw: invalid option\r\n\r\nUsage: gw show\r\n\r\nExamples:\r\n  gw show\r\n";
 
 constexpr char kMemoryThrow[] = "memory throw\r\n";
-constexpr char kFile[] = "gw.csv";
 
 bool ApplyPort(CGwData& gateway, const char* value) {
   gateway.portText = value;
@@ -54,12 +54,12 @@ bool ApplyPort(CGwData& gateway, const char* value) {
 
 bool ApplyUser(CGwData& gateway, const char* value) {
   gateway.user = value;
-  return true;
+  return SurvivesRegistryFile(value);
 }
 
 bool ApplyPassword(CGwData& gateway, const char* value) {
   gateway.password = value;
-  return true;
+  return SurvivesRegistryFile(value);
 }
 
 constexpr CommandOption<CGwData> kOptions[] = {
@@ -97,15 +97,15 @@ std::int32_t GwDel(int socket, int wordCount, char** words) {
   // user and pass are read for their errors only: the match looks at address and port.
   if (!FillGateway(wordCount, words, *key)) return ReplyWith(socket, kDelUsage, 0);
   GetGwDataList().MarkDeleted(*key);
-  return 2;
+  return command_event::kDel;
 }
 
 std::int32_t GwSave(int socket, int wordCount, char** /*words*/) {
-  return SaveRegistry(socket, wordCount, GetGwDataList(), kFile, kSaveUsage);
+  return SaveRegistry(socket, wordCount, GetGwDataList(), CGwDataList::kFileName, kSaveUsage);
 }
 
 std::int32_t GwLoad(int socket, int wordCount, char** /*words*/) {
-  return LoadRegistry(socket, wordCount, GetGwDataList(), kFile, kLoadUsage);
+  return LoadRegistry(socket, wordCount, GetGwDataList(), CGwDataList::kFileName, kLoadUsage);
 }
 
 std::int32_t GwClear(int socket, int wordCount, char** /*words*/) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "command/CommandEvent.h"
 #include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
@@ -51,7 +52,6 @@ constexpr char kClearUsage[] =
 
 constexpr char kMemoryThrow[] = "memory throw\r\n";
 constexpr char kNotRegistered[] = "TARGET is not registered.\r\n";
-constexpr char kFile[] = "gwroute.csv";
 
 bool ApplyNetwork(CGwrouteData& route, const char* value) {
   route.networkText = value;
@@ -65,7 +65,7 @@ bool ApplyNetmask(CGwrouteData& route, const char* value) {
 
 bool ApplyDevice(CGwrouteData& route, const char* value) {
   route.device = value;
-  return true;
+  return SurvivesRegistryFile(value);
 }
 
 constexpr CommandOption<CGwrouteData> kOptions[] = {
@@ -121,7 +121,7 @@ std::int32_t RouteAdd(int socket, int wordCount, char** words) {
   {
     CGwDataList& gateways = GetGwDataList();
     CNacList::Guard guard(gateways, false);
-    CGwData* gateway = gateways.FindLive(*key, true);
+    CGwData* gateway = gateways.FindLive(*key, guard);
     route->added = 1;
     if (gateway == nullptr) {
       refusal = kNotRegistered;
@@ -131,7 +131,7 @@ std::int32_t RouteAdd(int socket, int wordCount, char** words) {
       route.release();
     }
   }
-  return refusal != nullptr ? ReplyWith(socket, refusal, 0) : 1;
+  return refusal != nullptr ? ReplyWith(socket, refusal, 0) : command_event::kAdd;
 }
 
 std::int32_t RouteDel(int socket, int wordCount, char** words) {
@@ -148,24 +148,37 @@ std::int32_t RouteDel(int socket, int wordCount, char** words) {
   {
     CGwDataList& gateways = GetGwDataList();
     CNacList::Guard guard(gateways, false);
-    CGwData* gateway = gateways.FindLive(*key, true);
+    CGwData* gateway = gateways.FindLive(*key, guard);
     if (gateway != nullptr) {
       registered = true;
       gateway->Routes().MarkDeleted(route);
     }
   }
-  return registered ? 2 : ReplyWith(socket, kNotRegistered, 0);
+  return registered ? command_event::kDel : ReplyWith(socket, kNotRegistered, 0);
 }
 
 std::int32_t RouteSave(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
-  if (SaveGwroutes(GetGwDataList(), kFile) != 0) return ReplyWith(socket, "save error\r\n", 0);
+  if (SaveGwroutes(GetGwDataList(), kGwrouteFileName) != 0) return ReplyWith(socket, "save error\r\n", 0);
   return 0;
 }
 
 std::int32_t RouteLoad(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
-  return GwrouteLoad(socket);
+  switch (LoadGwroutes(GetGwDataList(), kGwrouteFileName)) {
+    case GwrouteLoadResult::kLoaded:
+      return command_event::kLoad;
+    case GwrouteLoadResult::kNotOpened:
+    case GwrouteLoadResult::kAppendFailed:
+      return ReplyWith(socket, "load error\r\n", 0);
+    case GwrouteLoadResult::kBadLine:
+      return ReplyWith(socket, kMemoryThrow, 0);
+    case GwrouteLoadResult::kReadError:
+    case GwrouteLoadResult::kStopped:
+      break;
+  }
+  // A read that broke off ends an operator's session without a reply.
+  return -1;
 }
 
 std::int32_t RouteClear(int socket, int wordCount, char** /*words*/) {
@@ -176,7 +189,7 @@ std::int32_t RouteClear(int socket, int wordCount, char** /*words*/) {
   for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
     node->RecordAs<CGwData>()->Routes().MarkAllDeleted(1);
   }
-  return 4;
+  return command_event::kClear;
 }
 
 std::int32_t RouteShow(int socket, int /*wordCount*/, char** /*words*/) {
@@ -214,20 +227,4 @@ constexpr SubCommand kSubCommands[] = {{"add", RouteAdd},   {"del", RouteDel},  
 
 std::int32_t GwrouteCommand(int socket, int wordCount, char** words) {
   return RunFamily(socket, wordCount, words, kSubCommands, RouteShow, kUsage);
-}
-
-std::int32_t GwrouteLoad(int socket) {
-  switch (LoadGwroutes(GetGwDataList(), kFile)) {
-    case GwrouteLoadResult::kLoaded:
-      return 3;
-    case GwrouteLoadResult::kNotOpened:
-    case GwrouteLoadResult::kAppendFailed:
-      return ReplyWith(socket, "load error\r\n", 0);
-    case GwrouteLoadResult::kBadLine:
-      return ReplyWith(socket, kMemoryThrow, 0);
-    case GwrouteLoadResult::kReadError:
-      break;
-  }
-  // A read that broke off ends an operator's session without a reply.
-  return -1;
 }

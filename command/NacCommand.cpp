@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "command/CommandEvent.h"
 #include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
@@ -47,7 +48,6 @@ constexpr const char kStopText[] =
 constexpr const char kStartText[] =
     "nac: invalid option\r\n\r\nUsage: nac start\r\n\r\nExamples:\r\n  nac start\r\n\r\nNonimplement\r\n";
 
-constexpr std::int32_t kDeleted = 2;
 
 constexpr CommandOption<CNacData> kOptions[] = {
     {"source", [](CNacData& entry, const char* value) { return entry.SetSource(value); }},
@@ -83,7 +83,7 @@ std::int32_t Del(int socket, int wordCount, char** words) {
   CNacData key;
   if (!ReadEntry(wordCount, words, key)) return ReplyWith(socket, kDelUsage, 0);
   GetNacDataList().MarkDeleted(key);
-  return kDeleted;
+  return command_event::kDel;
 }
 
 const char* TargetText(std::int32_t target) {

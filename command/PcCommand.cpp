@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "command/CommandEvent.h"
 #include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
@@ -50,9 +51,7 @@ constexpr const char kSaveUsage[] = "pc: invalid option\r\n\r\nUsage: pc save\r\
 constexpr const char kLoadUsage[] = "pc: invalid option\r\n\r\nUsage: pc load\r\n\r\nExamples:\r\n  pc load\r\n";
 constexpr const char kClearUsage[] = "pc: invalid option\r\n\r\nUsage: pc clear\r\n\r\nExamples:\r\n  pc clear\r\n";
 
-constexpr const char kFileName[] = "pc.csv";
 
-constexpr std::int32_t kDeleted = 2;
 
 // source comes first, so s, so, ... source all mean source; only source- and longer reach
 // source-mac.
@@ -90,15 +89,15 @@ std::int32_t Del(int socket, int wordCount, char** words) {
     return ReplyWith(socket, kDelUsage, 0);
   }
   GetPcDataList().MarkDeleted(key);
-  return kDeleted;
+  return command_event::kDel;
 }
 
 std::int32_t Save(int socket, int wordCount, char** /*words*/) {
-  return SaveRegistry(socket, wordCount, GetPcDataList(), kFileName, kSaveUsage);
+  return SaveRegistry(socket, wordCount, GetPcDataList(), CPcDataList::kFileName, kSaveUsage);
 }
 
 std::int32_t Load(int socket, int wordCount, char** /*words*/) {
-  return LoadRegistry(socket, wordCount, GetPcDataList(), kFileName, kLoadUsage);
+  return LoadRegistry(socket, wordCount, GetPcDataList(), CPcDataList::kFileName, kLoadUsage);
 }
 
 std::int32_t Clear(int socket, int wordCount, char** /*words*/) {

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "command/CommandEvent.h"
 #include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
@@ -48,14 +49,10 @@ constexpr const char kLoadUsage[] =
 constexpr const char kClearUsage[] =
     "quarantine: invalid option\r\n\r\nUsage: quarantine clear\r\n\r\nExamples:\r\n  quarantine clear\r\n";
 
-constexpr const char kFileName[] = "quarantine.csv";
-
-constexpr std::int32_t kDeleted = 2;
-
-// Only the first three characters are checked; the text is kept as typed.
+// Only the first three characters name the protocol; the text is kept as typed.
 bool SetProtocol(CQuarantineData& server, const char* value) {
   server.protocol = value;
-  return std::strncmp(value, "tcp", 3) == 0 || std::strncmp(value, "udp", 3) == 0;
+  return (std::strncmp(value, "tcp", 3) == 0 || std::strncmp(value, "udp", 3) == 0) && SurvivesRegistryFile(value);
 }
 
 constexpr CommandOption<CQuarantineData> kOptions[] = {
@@ -81,7 +78,7 @@ std::int32_t Del(int socket, int wordCount, char** words) {
   CQuarantineData key;
   if (!ReadServer(wordCount, words, key)) return ReplyWith(socket, kDelUsage, 0);
   GetQuarantineDataList().MarkDeleted(key);
-  return kDeleted;
+  return command_event::kDel;
 }
 
 std::int32_t Clear(int socket, int wordCount, char** /*words*/) {
@@ -89,11 +86,11 @@ std::int32_t Clear(int socket, int wordCount, char** /*words*/) {
 }
 
 std::int32_t Save(int socket, int wordCount, char** /*words*/) {
-  return SaveRegistry(socket, wordCount, GetQuarantineDataList(), kFileName, kSaveUsage);
+  return SaveRegistry(socket, wordCount, GetQuarantineDataList(), CQuarantineDataList::kFileName, kSaveUsage);
 }
 
 std::int32_t Load(int socket, int wordCount, char** /*words*/) {
-  return LoadRegistry(socket, wordCount, GetQuarantineDataList(), kFileName, kLoadUsage);
+  return LoadRegistry(socket, wordCount, GetQuarantineDataList(), CQuarantineDataList::kFileName, kLoadUsage);
 }
 
 std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {

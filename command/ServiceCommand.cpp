@@ -2,12 +2,12 @@
 
 #include <string>
 
+#include "command/CommandEvent.h"
 #include "command/CommandFamily.h"
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
 #include "command/ServiceData.h"
-#include "platform/IniFile.h"
 #include "support/AddressParse.h"
 
 namespace {
@@ -35,15 +35,9 @@ constexpr char kClearUsage[] =
 [[maybe_unused]] constexpr char kShowUsage[] =
     "service: invalid option\r\n\r\nUsage: service show\r\n\r\nExamples:\r\n  service show\r\n";
 
-constexpr char kIniFile[] = "Velnor.ini";
-constexpr char kSection[] = "SERVICE";
-constexpr char kKey[] = "PORT";
-
-std::uint16_t PortOf(const std::string& text) { return ParseNumberInRange(text.c_str(), 1, 65535); }
-
 bool ApplyPort(CServiceData& settings, const char* value) {
   settings.portText = value;
-  settings.port = PortOf(settings.portText);
+  settings.port = ParseNumberInRange(value, 1, 65535);
   return settings.port != 0;
 }
 
@@ -58,26 +52,26 @@ std::int32_t ServiceSet(int socket, int wordCount, char** words) {
   }
   // The running command server keeps its port until the next start.
   SetServiceData(settings);
-  return 1;
+  return command_event::kAdd;
 }
 
 std::int32_t ServiceSave(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kSaveUsage, 0);
-  if (!platform::WriteIniString(kSection, kKey, GetServiceData().portText, kIniFile)) {
-    return ReplyWith(socket, "save error\r\n", 0);
-  }
+  if (!SaveServiceData()) return ReplyWith(socket, "save error\r\n", 0);
   return 0;
 }
 
 std::int32_t ServiceLoadCommand(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kLoadUsage, 0);
-  return ServiceLoad(socket);
+  // An invalid text stays stored, so that the next start of the command server fails on it.
+  if (!LoadServiceData()) return ReplyWith(socket, "load error\r\n", 0);
+  return command_event::kLoad;
 }
 
 std::int32_t ServiceClear(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
   SetServiceData(CServiceData{});
-  return 4;
+  return command_event::kClear;
 }
 
 std::int32_t ServiceShow(int socket, int /*wordCount*/, char** /*words*/) {
@@ -95,14 +89,4 @@ constexpr SubCommand kSubCommands[] = {
 
 std::int32_t ServiceCommand(int socket, int wordCount, char** words) {
   return RunFamily(socket, wordCount, words, kSubCommands, ServiceShow, kUsage);
-}
-
-std::int32_t ServiceLoad(int socket) {
-  CServiceData settings;
-  settings.portText = platform::ReadIniString(kSection, kKey, "8000", 256, kIniFile);
-  settings.port = PortOf(settings.portText);
-  // An invalid text stays stored, so that the next start of the command server fails on it.
-  SetServiceData(settings);
-  if (settings.port == 0) return ReplyWith(socket, "load error\r\n", 0);
-  return 3;
 }

@@ -2,7 +2,15 @@
 
 #include <mutex>
 
+#include "platform/IniFile.h"
+#include "support/AddressParse.h"
+
 namespace {
+
+constexpr char kIniFile[] = "Velnor.ini";
+constexpr char kSection[] = "SERVICE";
+constexpr char kKey[] = "PORT";
+constexpr std::size_t kValueSize = 256;
 
 std::mutex& SettingsMutex() {
   static std::mutex mutex;
@@ -10,7 +18,7 @@ std::mutex& SettingsMutex() {
 }
 
 CServiceData& Settings() {
-  static CServiceData settings;
+  static CServiceData settings;  // guarded by SettingsMutex()
   return settings;
 }
 
@@ -25,3 +33,13 @@ void SetServiceData(const CServiceData& data) {
   std::lock_guard lock(SettingsMutex());
   Settings() = data;
 }
+
+bool LoadServiceData() {
+  CServiceData settings;
+  settings.portText = platform::ReadIniString(kSection, kKey, "8000", kValueSize, kIniFile);
+  settings.port = ParseNumberInRange(settings.portText.c_str(), 1, 65535);
+  SetServiceData(settings);
+  return settings.port != 0;
+}
+
+bool SaveServiceData() { return platform::WriteIniString(kSection, kKey, GetServiceData().portText, kIniFile); }

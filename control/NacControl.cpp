@@ -3,19 +3,19 @@
 #include <memory>
 #include <system_error>
 
-#include "command/CommandHandler.h"
-#include "command/GwrouteCommand.h"
 #include "command/NacCmdServer.h"
-#include "command/ServiceCommand.h"
 #include "command/ServiceData.h"
 #include "msgthread/RegisteredMessages.h"
 #include "keepalive/NacKeepAlive.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
+#include "registry/GwrouteFile.h"
 #include "keepalive/KeepAliveData.h"
 #include "list/NacNode.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
+#include "registry/SaveLeftovers.h"
+#include "support/AdminReport.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 
@@ -28,8 +28,9 @@ constexpr MessageThreadTexts kTexts{
 
 constexpr uint32_t kKeepAliveWaitMs = 100;
 
-// The result of gwroute load and service load when they read their file.
-constexpr std::int32_t kLoadedResult = 3;
+// The files the service saves, whose killed saves may have left temporaries behind.
+constexpr const char* kSavedFiles[] = {CGwDataList::kFileName, kGwrouteFileName, CPcDataList::kFileName,
+                                       CQuarantineDataList::kFileName, "Velnor.ini", "Velnor.reg"};
 
 // Makes a child in place of any old one, makes this thread its owner and starts it. A
 // text thrown on the way is logged, anything else thrown as failureText; the controller
@@ -63,29 +64,37 @@ void StopChild(std::unique_ptr<Child>& child) {
 }  // namespace
 
 // The thread is the last member: its destructor stops it before the lists and workers go.
-CNacControl::CNacControl() : thread_(*this, kTexts) {}
+CNacControl::CNacControl() : CNacControl(ownEndFlag_) {}
+
+CNacControl::CNacControl(std::atomic<int>& endFlag) : endFlag_(endFlag), thread_(*this, kTexts) {}
 
 CNacControl::~CNacControl() = default;
 
 void CNacControl::OnCreate() {
   LoadRegistries();
   ClearAddedFlags();
-  StartCommandServer();
-  StartKeepAliveWorker(start_, "KeepAliveStartProc", &CNacControl::KeepAliveStartProc);
-  StartKeepAliveWorker(stop_, "KeepAliveStopProc", &CNacControl::KeepAliveStopProc);
-  StartKeepAliveScheduler();
+  // A stop demanded during the loads starts nothing more; the quit message follows.
+  if (!EndFlag()) StartCommandServer();
+  if (!EndFlag()) StartKeepAliveWorker(start_, "KeepAliveStartProc", &CNacControl::KeepAliveStartProc);
+  if (!EndFlag()) StartKeepAliveWorker(stop_, "KeepAliveStopProc", &CNacControl::KeepAliveStopProc);
+  if (!EndFlag()) StartKeepAliveScheduler();
   SyslogSend(7, "Start processing was finished.");
 }
 
 void CNacControl::LoadRegistries() {
+  if (const int removed = RemoveSaveLeftovers(".", kSavedFiles); removed > 0) {
+    SyslogSend(4, "I removed %d temporary files that interrupted saves had left.", removed);
+  }
   CGwDataList& gateways = GetGwDataList();
-  if (gateways.Load("gw.csv") == 0) SyslogSend(7, "I succeeded in reading of GW data.");
-  if (GwrouteLoad(kNoConnection) == kLoadedResult) SyslogSend(7, "I succeeded in reading of GWROUTE data.");
-  if (GetPcDataList().Load("pc.csv") == 0) SyslogSend(7, "I succeeded in reading of PC data.");
-  if (GetQuarantineDataList().Load("quarantine.csv") == 0) {
+  if (gateways.Load(CGwDataList::kFileName, &endFlag_) == 0) SyslogSend(7, "I succeeded in reading of GW data.");
+  if (LoadGwroutes(gateways, kGwrouteFileName, &endFlag_) == GwrouteLoadResult::kLoaded) {
+    SyslogSend(7, "I succeeded in reading of GWROUTE data.");
+  }
+  if (GetPcDataList().Load(CPcDataList::kFileName, &endFlag_) == 0) SyslogSend(7, "I succeeded in reading of PC data.");
+  if (GetQuarantineDataList().Load(CQuarantineDataList::kFileName, &endFlag_) == 0) {
     SyslogSend(7, "I succeeded in reading of QUARANTINE data.");
   }
-  if (ServiceLoad(kNoConnection) == kLoadedResult) SyslogSend(7, "I succeeded in reading of SERVICE data.");
+  if (LoadServiceData()) SyslogSend(7, "I succeeded in reading of SERVICE data.");
 }
 
 void CNacControl::ClearAddedFlags() {
@@ -104,8 +113,16 @@ void CNacControl::ClearAddedFlags() {
 
 void CNacControl::StartCommandServer() {
   MakeChild(commandServer_, "I failed in start of CNacCmdServer.", "I succeeded in making of a COMMAND thread.",
-            [](CNacCmdServer& server) {
-              if (server.StartServer(GetServiceData().port)) return;
+            [this](CNacCmdServer& server) {
+              const CServiceData settings = GetServiceData();
+              if (server.StartServer(settings.port)) return;
+              if (settings.port == 0) {
+                ReportFailure(2, "Velnor.ini: PORT=%s in section SERVICE is not a port from 1 to 65535; the service stops.",
+                              settings.portText.c_str());
+                exitStatus_ = kExitBadSetting;
+              } else {
+                exitStatus_ = 1;
+              }
               // Without its console the service has no use: it stops right after start-up.
               if (!platform::PostToThread(platform::CurrentThreadId(), platform::kQuitMessage, 0, 0)) {
                 SyslogSend(3, "CNacControl::OnCreate: An error occurred in PostThreadMessage.");

@@ -24,8 +24,10 @@
 class CNacControl final : private MessageThread::Handler {
  public:
   // Returns when the start work is done. Throws ThrownText when its event or thread cannot
-  // be made.
+  // be made. The end flag may be the caller's, so that a stop demanded while the start work
+  // runs (a long load) ends it early; without one the controller has its own.
   CNacControl();
+  explicit CNacControl(std::atomic<int>& endFlag);
   ~CNacControl();
   CNacControl(const CNacControl&) = delete;
   CNacControl& operator=(const CNacControl&) = delete;
@@ -37,6 +39,12 @@ class CNacControl final : private MessageThread::Handler {
   // Set once by the service stop; every long walk ends early once it is set.
   void SetEndFlag() { endFlag_.store(1, std::memory_order_relaxed); }
   bool EndFlag() const { return endFlag_.load(std::memory_order_relaxed) != 0; }
+
+  // What the process should end with once the controller has ended: 0, or non-zero when
+  // it stopped itself because its console could not start (kExitBadSetting when that was
+  // a wrong PORT, so that systemd reports a configuration error rather than a clean end).
+  static constexpr int kExitBadSetting = 78;
+  int ExitStatus() const { return exitStatus_.load(); }
 
  private:
   // One of the two keep-alive worker threads with its request list and events.
@@ -51,7 +59,7 @@ class CNacControl final : private MessageThread::Handler {
   void OnMessage(const platform::ThreadMessage& message) override;
   void OnClose() override;
 
-  // Reads the registry files and the command port.
+  // Removes what killed saves left behind, then reads the registry files and the port.
   void LoadRegistries();
   // What the files held is not new.
   void ClearAddedFlags();
@@ -74,7 +82,9 @@ class CNacControl final : private MessageThread::Handler {
   void KeepAliveStartProcess();
   void KeepAliveStopProcess();
 
-  std::atomic<int> endFlag_{0};
+  std::atomic<int> ownEndFlag_{0};
+  std::atomic<int>& endFlag_;
+  std::atomic<int> exitStatus_{0};
   KeepAliveWorker start_;
   KeepAliveWorker stop_;
   std::unique_ptr<CNacCmdServer> commandServer_;

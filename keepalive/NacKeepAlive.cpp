@@ -141,7 +141,7 @@ void CNacKeepAlive::Schedule(const DueGateway& due, std::int64_t now) {
     key.port = due.port;
     CGwDataList& gateways = GetGwDataList();
     CNacList::Guard guard(gateways, false);
-    CGwData* gateway = gateways.FindLive(key, true);
+    CGwData* gateway = gateways.FindLive(key, guard);
     if (gateway == nullptr) return;
     gateway->probeOutstanding = 1;
     job->SetAddress(gateway->address);

@@ -33,20 +33,25 @@ using CNacPredicate = int (*)(const CNacListItem* record, const void* key);
 // Nodes and records found are only valid while the lock is held.
 class CNacList {
  public:
-  // Holds the list's lock for a scope unless the caller already has it.
+  // Holds the list's lock for a scope unless the caller already has it (locked). Either way
+  // it stands for the lock being held while it lives: the searches that hand out records
+  // ask for one, so that what they find is never used outside the lock.
   class Guard {
    public:
-    Guard(CNacList& list, bool locked) : list_(locked ? nullptr : &list) {
-      if (list_ != nullptr) list_->Lock();
+    explicit Guard(CNacList& list, bool locked = false) : list_(&list), owns_(!locked) {
+      if (owns_) list_->Lock();
     }
     ~Guard() {
-      if (list_ != nullptr) list_->Unlock();
+      if (owns_) list_->Unlock();
     }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
 
+    bool Holds(const CNacList& list) const { return list_ == &list; }
+
    private:
     CNacList* list_;
+    bool owns_;
   };
 
   CNacList();

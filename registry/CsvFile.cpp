@@ -4,24 +4,116 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "registry/LoadFailures.h"
 #include "support/TextScan.h"
 
-CsvLineReader::CsvLineReader(const char* path) : file_(std::fopen(path, "rb")) {}
+namespace {
 
-char* CsvLineReader::Next() {
-  if (!file_ || std::fgets(buffer_, sizeof buffer_, file_.get()) == nullptr) return nullptr;
-  TrimRight(buffer_, " \r\n\t");
-  return buffer_;
+constexpr std::size_t kPieceSize = 4095;  // a line as one 4096-byte buffer holds it
+constexpr std::size_t kChunkSize = 65536;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+bool IsBlankPiece(const char* bytes, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    const char c = bytes[i];
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+  }
+  return true;
 }
 
-bool CsvLineReader::Failed() const { return file_ && std::ferror(file_.get()) != 0; }
+}  // namespace
+
+CsvLineReader::CsvLineReader(const char* path, const std::atomic<int>* stop) : stop_(stop) {
+  // Without O_NONBLOCK the open of a FIFO waits for a writer that never comes.
+  fd_.Reset(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd_) {
+    if (errno == ENOENT) return;
+    state_ = State::kUnreadable;
+    problem_ = std::strerror(errno);
+    return;
+  }
+  struct stat info {};
+  if (::fstat(fd_.Get(), &info) != 0) {
+    state_ = State::kUnreadable;
+    problem_ = std::strerror(errno);
+    fd_.Reset();
+    return;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    state_ = State::kUnreadable;
+    problem_ = "not a regular file";
+    fd_.Reset();
+    return;
+  }
+  const int flags = ::fcntl(fd_.Get(), F_GETFL);
+  if (flags >= 0) ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK);
+  state_ = State::kReading;
+}
+
+bool CsvLineReader::Fill() {
+  if (eof_ || failed_) return false;
+  chunk_.erase(0, chunkPos_);
+  chunkPos_ = 0;
+  const std::size_t kept = chunk_.size();
+  chunk_.resize(kept + kChunkSize);
+  ssize_t got;
+  do {
+    got = ::read(fd_.Get(), chunk_.data() + kept, kChunkSize);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) {
+    failed_ = true;
+    problem_ = std::strerror(errno);
+  }
+  chunk_.resize(kept + (got > 0 ? static_cast<std::size_t>(got) : 0));
+  if (got <= 0) eof_ = true;
+  return got > 0;
+}
+
+char* CsvLineReader::Next() {
+  if (!IsOpen()) return nullptr;
+  for (;;) {
+    if (stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0) {
+      stopped_ = true;
+      return nullptr;
+    }
+    // A piece ends after its LF, or after 4095 bytes, or at the end of the file.
+    const char* lf = nullptr;
+    while (true) {
+      const std::size_t available = chunk_.size() - chunkPos_;
+      lf = static_cast<const char*>(std::memchr(chunk_.data() + chunkPos_, '\n', std::min(available, kPieceSize)));
+      if (lf != nullptr || available >= kPieceSize) break;
+      if (!Fill()) break;
+    }
+    if (atStart_) {
+      atStart_ = false;
+      if (chunk_.compare(chunkPos_, 3, kByteOrderMark) == 0) {
+        chunkPos_ += 3;
+        continue;
+      }
+    }
+    const std::size_t available = chunk_.size() - chunkPos_;
+    if (available == 0) return nullptr;
+    const std::size_t size = lf != nullptr ? static_cast<std::size_t>(lf - (chunk_.data() + chunkPos_)) + 1
+                                           : std::min(available, kPieceSize);
+    const char* piece = chunk_.data() + chunkPos_;
+    chunkPos_ += size;
+    lineNumber_ = linesDone_ + 1;
+    if (lf != nullptr) ++linesDone_;
+    if (IsBlankPiece(piece, size)) continue;
+    std::memcpy(buffer_, piece, size);
+    buffer_[size] = '\0';
+    TrimRight(buffer_, " \r\n\t");
+    return buffer_;
+  }
+}
 
 CsvFileWriter::CsvFileWriter(const char* path, mode_t mode) : path_(path) {
   temporary_ = path_ + ".XXXXXX";
-  const int fd = mkstemp(temporary_.data());
+  const int fd = mkostemp(temporary_.data(), O_CLOEXEC);
   if (fd < 0) return;
   if (fchmod(fd, mode) != 0 || (file_ = fdopen(fd, "wb")) == nullptr) {
     close(fd);
@@ -45,7 +137,7 @@ bool CsvFileWriter::Commit() {
   const bool written = std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
-  if (!written || !closed || std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+  if (!written || !closed || !KeepBackupIfDemanded(path_) || std::rename(temporary_.c_str(), path_.c_str()) != 0) {
     unlink(temporary_.c_str());
     return false;
   }

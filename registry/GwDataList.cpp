@@ -95,8 +95,8 @@ int CGwDataList::AddUnique(CGwData* gateway) { return AddUniqueRecord(gateway); 
 
 int CGwDataList::Save(const char* path) { return SaveLines(path, 0600, &SaveLine); }
 
-int CGwDataList::Load(const char* path) {
-  return LoadLines(path, "I failed in making of CGwData.", &ParseLine);
+int CGwDataList::Load(const char* path, const std::atomic<int>* stop) {
+  return LoadLines(path, "I failed in making of CGwData.", &ParseLine, stop);
 }
 
 int CGwDataList::KeepAliveOn(std::uint32_t address) {
@@ -132,7 +132,7 @@ int CGwDataList::KeepAliveOff(const std::uint8_t address[4]) { return KeepAliveO
 int CGwDataList::KeepAlive(std::uint32_t address, int (*change)(CGwData& gateway)) {
   const CGwData key = AddressKey(address);
   Guard guard(*this, false);
-  CGwData* gateway = FindLive(key, true);
+  CGwData* gateway = FindLive(key, guard);
   if (gateway == nullptr) {
     SyslogSend(3, "I failed in a search of GW.");
     return 0;

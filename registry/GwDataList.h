@@ -15,6 +15,9 @@
 class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
  public:
   static constexpr const char* kRecordName = "CGwData";
+  // Its file, and its name in the log lines about that file.
+  static constexpr const char* kFileName = "gw.csv";
+  static constexpr const char* kDataName = "GW";
   static constexpr const char* kCopyFailureText = "I failed in start of CGwData.";
 
   CGwDataList();
@@ -27,7 +30,7 @@ class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
   // gw.csv: one line per live gateway. The file holds passwords, so only its owner may
   // read it. Both give 0 or -1.
   int Save(const char* path);
-  int Load(const char* path);
+  int Load(const char* path, const std::atomic<int>* stop = nullptr);
 
   // The probed gateway answered (On) or did not (Off): 1 when its ON/OFF state changed,
   // else 0 (also when no live gateway has the address).

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "registry/CsvFile.h"
+#include "registry/LoadFailures.h"
 #include "support/AddressParse.h"
 #include "support/Syslog.h"
 #include "support/TextScan.h"
@@ -75,7 +76,16 @@ int SaveGwroutes(CGwDataList& gateways, const char* path) {
   return file.Commit() ? 0 : -1;
 }
 
-GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path) {
+namespace {
+
+GwrouteLoadResult Failed(GwrouteLoadResult result, const char* path, int line, const std::string& problem) {
+  LoadFailed("GWROUTE", path, line, problem);
+  return result;
+}
+
+}  // namespace
+
+GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path, const std::atomic<int>* stop) {
   // Before the file is opened: a missing file withdraws every route as well.
   {
     CNacList::Guard gatewayLock(gateways, false);
@@ -84,8 +94,9 @@ GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path) {
     }
   }
 
-  CsvLineReader file(path);
-  if (!file.IsOpen()) return GwrouteLoadResult::kNotOpened;
+  CsvLineReader file(path, stop);
+  if (file.Opened() == CsvLineReader::State::kMissing) return GwrouteLoadResult::kNotOpened;
+  if (!file.IsOpen()) return Failed(GwrouteLoadResult::kNotOpened, path, 0, file.Problem());
 
   // One key for the whole file: a line without a gateway address belongs to the gateway
   // of the line before.
@@ -93,7 +104,7 @@ GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path) {
   try {
     key.emplace(CGwDataList::AddressKey(0));
   } catch (const std::bad_alloc&) {
-    return GwrouteLoadResult::kBadLine;
+    return Failed(GwrouteLoadResult::kBadLine, path, 1, "");
   }
 
   while (char* line = file.Next()) {
@@ -102,25 +113,28 @@ GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path) {
       route = std::make_unique<CGwrouteData>();
     } catch (const std::bad_alloc&) {
       SyslogSend(2, "I failed in making of CGwrouteData.");
-      return GwrouteLoadResult::kBadLine;
+      return Failed(GwrouteLoadResult::kBadLine, path, file.LineNumber(), "");
     }
     char* column = nullptr;
     char* cursor = NextToken(line, kCsvSkipSet, kCsvDelimiterSet, &column);
-    if (cursor != nullptr && *column != '\0' && !ParseIPv4Value(column, key->address)) {
-      return GwrouteLoadResult::kBadLine;
+    if ((cursor != nullptr && *column != '\0' && !ParseIPv4Value(column, key->address)) ||
+        !ParseRouteColumns(cursor, *route)) {
+      return Failed(GwrouteLoadResult::kBadLine, path, file.LineNumber(), "");
     }
-    if (!ParseRouteColumns(cursor, *route)) return GwrouteLoadResult::kBadLine;
 
     CNacList::Guard gatewayLock(gateways, false);
-    CGwData* gateway = gateways.FindLive(*key, true);
+    CGwData* gateway = gateways.FindLive(*key, gatewayLock);
     if (gateway == nullptr) continue;
     route->added = 1;
     try {
       gateway->Routes().AddTail(route.get(), false);
     } catch (const ThrownText&) {
-      return GwrouteLoadResult::kAppendFailed;
+      return Failed(GwrouteLoadResult::kAppendFailed, path, file.LineNumber(), "");
     }
     route.release();
   }
-  return file.Failed() ? GwrouteLoadResult::kReadError : GwrouteLoadResult::kLoaded;
+  if (file.Failed()) return Failed(GwrouteLoadResult::kReadError, path, 0, file.Problem());
+  if (file.Stopped()) return GwrouteLoadResult::kStopped;
+  LoadSucceeded(path);
+  return GwrouteLoadResult::kLoaded;
 }

@@ -2,13 +2,16 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "registry/CsvFile.h"
+#include "registry/LoadFailures.h"
 #include "list/NacList.h"
 #include "registry/NacRecord.h"
 #include "support/Syslog.h"
@@ -38,9 +41,12 @@ class CNacRecordList : public CNacList {
  public:
   using Rule = bool (*)(const Record& record, const Record& key);
 
-  Record* FindLive(const Record& key, bool locked) { return Find(key, Flag::kLive, locked); }
-  Record* FindAdded(const Record& key, bool locked) { return Find(key, Flag::kAdded, locked); }
-  Record* FindDeleted(const Record& key, bool locked) { return Find(key, Flag::kDeleted, locked); }
+  // The first live, added or deleted record that matches key, or none. What they find
+  // belongs to the list: they take the guard that holds its lock, and the record is only
+  // valid while that guard lives.
+  Record* FindLive(const Record& key, const Guard& held) { return Find(key, Flag::kLive, held); }
+  Record* FindAdded(const Record& key, const Guard& held) { return Find(key, Flag::kAdded, held); }
+  Record* FindDeleted(const Record& key, const Guard& held) { return Find(key, Flag::kDeleted, held); }
 
   // Marks every live record that matches key.
   void MarkDeleted(const Record& key) {
@@ -83,7 +89,7 @@ class CNacRecordList : public CNacList {
   }
 
  protected:
-  enum class Flag { kAny, kLive, kAdded, kDeleted };
+  enum class Flag { kLive, kAdded, kDeleted };
 
   CNacRecordList(Rule match, Rule identity, std::unique_ptr<CNacRecordIndex<Record>> index)
       : match_(match), identity_(identity), index_(std::move(index)) {
@@ -139,10 +145,17 @@ class CNacRecordList : public CNacList {
 
   // Reads one record per line with parse, which fills a new record from the line's
   // columns and says whether the line is good. Every good record is stored with its added
-  // flag through the registry's AddUnique; the first bad line ends the load with -1.
-  int LoadLines(const char* path, const char* makeFailureText, bool (*parse)(char* line, Record& record)) {
-    CsvLineReader file(path);
-    if (!file.IsOpen()) return -1;
+  // flag through the registry's AddUnique; the first bad line ends the load with -1. A load
+  // that did not read the file whole is logged with the file and the line (a stop ends it
+  // without a word) and makes the file's next save keep a backup.
+  int LoadLines(const char* path, const char* makeFailureText, bool (*parse)(char* line, Record& record),
+                const std::atomic<int>* stop) {
+    CsvLineReader file(path, stop);
+    if (file.Opened() == CsvLineReader::State::kMissing) return -1;
+    if (!file.IsOpen()) {
+      LoadFailed(Derived::kDataName, path, 0, file.Problem());
+      return -1;
+    }
     if (!IsEmpty(false)) MarkAllDeleted(1);
     while (char* line = file.Next()) {
       std::unique_ptr<Record> record;
@@ -150,14 +163,27 @@ class CNacRecordList : public CNacList {
         record = std::make_unique<Record>();
       } catch (const std::bad_alloc&) {
         SyslogSend(2, "%s", makeFailureText);
+        LoadFailed(Derived::kDataName, path, file.LineNumber(), "");
         return -1;
       }
-      if (!parse(line, *record)) return -1;
-      record->added = 1;
-      if (static_cast<Derived*>(this)->AddUnique(record.get()) != 0) return -1;
+      bool stored = parse(line, *record);
+      if (stored) {
+        record->added = 1;
+        stored = static_cast<Derived*>(this)->AddUnique(record.get()) == 0;
+      }
+      if (!stored) {
+        LoadFailed(Derived::kDataName, path, file.LineNumber(), "");
+        return -1;
+      }
       record.release();
     }
-    return file.Failed() ? -1 : 0;
+    if (file.Failed()) {
+      LoadFailed(Derived::kDataName, path, 0, file.Problem());
+      return -1;
+    }
+    if (file.Stopped()) return -1;
+    LoadSucceeded(path);
+    return 0;
   }
 
   // Calls visit for every record that satisfies rule for key, in no particular order,
@@ -165,9 +191,10 @@ class CNacRecordList : public CNacList {
   template <class Visit>
   bool ForEachMatch(typename CNacRecordIndex<Record>::Rule rule, const Record& key, Visit visit) {
     const Rule test = rule == CNacRecordIndex<Record>::Rule::kMatch ? match_ : identity_;
-    scratch_.clear();
-    if (index_ && index_->Candidates(rule, key, scratch_)) {
-      for (CNacNode* node : scratch_) {
+    // The candidates are the call's own: a visit may search the list again.
+    std::vector<CNacNode*> candidates;
+    if (index_ && index_->Candidates(rule, key, candidates)) {
+      for (CNacNode* node : candidates) {
         Record& record = *node->RecordAs<Record>();
         if (test(record, key) && visit(record)) return true;
       }
@@ -196,18 +223,17 @@ class CNacRecordList : public CNacList {
         return record.added != 0;
       case Flag::kDeleted:
         return record.deleted != 0;
-      case Flag::kAny:
-        break;
     }
-    return true;
+    return false;
   }
 
-  Record* Find(const Record& key, Flag flag, bool locked) {
-    Guard guard(*this, locked);
-    scratch_.clear();
-    if (index_ && index_->Candidates(CNacRecordIndex<Record>::Rule::kMatch, key, scratch_)) {
+  Record* Find(const Record& key, Flag flag, const Guard& held) {
+    // A guard of another list would leave this one unlocked: a fault of the caller.
+    if (!held.Holds(*this)) std::abort();
+    std::vector<CNacNode*> candidates;
+    if (index_ && index_->Candidates(CNacRecordIndex<Record>::Rule::kMatch, key, candidates)) {
       CNacNode* first = nullptr;
-      for (CNacNode* node : scratch_) {
+      for (CNacNode* node : candidates) {
         const Record& record = *node->RecordAs<Record>();
         if ((first == nullptr || node->Order() < first->Order()) && Passes(record, flag) && match_(record, key)) {
           first = node;
@@ -225,5 +251,4 @@ class CNacRecordList : public CNacList {
   const Rule match_;
   const Rule identity_;
   std::unique_ptr<CNacRecordIndex<Record>> index_;
-  std::vector<CNacNode*> scratch_;  // guarded by the list's lock; reused by every search
 };

@@ -99,7 +99,9 @@ int CPcDataList::AddUnique(CPcData* record) {
 
 int CPcDataList::Save(const char* path) { return SaveLines(path, kFileMode, SaveLine); }
 
-int CPcDataList::Load(const char* path) { return LoadLines(path, "I failed in making of CPcData.", ParseLine); }
+int CPcDataList::Load(const char* path, const std::atomic<int>* stop) {
+  return LoadLines(path, "I failed in making of CPcData.", ParseLine, stop);
+}
 
 CPcDataList& GetPcDataList() {
   static CPcDataList list;

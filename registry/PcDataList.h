@@ -7,6 +7,9 @@
 class CPcDataList final : public CNacRecordList<CPcDataList, CPcData> {
  public:
   static constexpr const char* kRecordName = "CPcData";
+  // Its file, and its name in the log lines about that file.
+  static constexpr const char* kFileName = "pc.csv";
+  static constexpr const char* kDataName = "PC";
   // A copy that cannot be made is passed over without a line.
   static constexpr const char* kCopyFailureText = nullptr;
 
@@ -28,8 +31,8 @@ class CPcDataList final : public CNacRecordList<CPcDataList, CPcData> {
   int Save(const char* path);
   // Withdraws the present records and adds those of the file with their added flag. -1
   // when the file cannot be read (nothing changes then) or at the first bad line, which
-  // keeps the records of the lines before it.
-  int Load(const char* path);
+  // keeps the records of the lines before it; a set stop flag ends it at the next line.
+  int Load(const char* path, const std::atomic<int>* stop = nullptr);
 };
 
 // The process-wide registry.

@@ -104,9 +104,9 @@ int CQuarantineDataList::Save(const char* path) {
   return SaveLines(path, 0644, FormatLine);
 }
 
-int CQuarantineDataList::Load(const char* path) {
+int CQuarantineDataList::Load(const char* path, const std::atomic<int>* stop) {
   if (path == nullptr) return -1;
-  return LoadLines(path, "I failed in making of CQuarantineData.", ParseLine);
+  return LoadLines(path, "I failed in making of CQuarantineData.", ParseLine, stop);
 }
 
 CQuarantineDataList& GetQuarantineDataList() {

@@ -11,6 +11,9 @@
 class CQuarantineDataList final : public CNacRecordList<CQuarantineDataList, CQuarantineData> {
  public:
   static constexpr const char* kRecordName = "CQuarantineData";
+  // Its file, and its name in the log lines about that file.
+  static constexpr const char* kFileName = "quarantine.csv";
+  static constexpr const char* kDataName = "QUARANTINE";
   static constexpr const char* kCopyFailureText = nullptr;
 
   CQuarantineDataList();
@@ -31,7 +34,7 @@ class CQuarantineDataList final : public CNacRecordList<CQuarantineDataList, CQu
   // Withdraws the present records and stores those of the file, each flagged added. -1
   // when the file cannot be opened (nothing changes then), on the first bad line (the
   // lines before it stay stored) or on a read error.
-  int Load(const char* path);
+  int Load(const char* path, const std::atomic<int>* stop = nullptr);
 };
 
 CQuarantineDataList& GetQuarantineDataList();

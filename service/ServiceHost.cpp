@@ -142,7 +142,9 @@ int CServiceHost::ServiceMain() {
   const int result = RunOnThread();
   SetServiceStatus(kStopped);
   if (serviceMode_) LogEvent("Service stopped");
-  return result;
+  // Run gives 0 in every case; a controller that stopped itself still ends the process
+  // with a status that says so.
+  return result != 0 ? result : exitStatus_;
 }
 
 int CServiceHost::RunOnThread() {
@@ -162,17 +164,15 @@ int CServiceHost::Run() {
   SyslogSend(7, "winsock version %d.%d", kSocketApiMajor, kSocketApiMinor);
 
   try {
-    auto controller = std::make_unique<CNacControl>();
+    auto controller = std::make_unique<CNacControl>(endFlag_);
     {
       std::lock_guard lock(controllerMutex_);
       controller_ = controller.get();
       // A stop that came while the controller was being built is acted on now.
-      if (stopDemanded_) {
-        controller_->SetEndFlag();
-        platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);
-      }
+      if (stopDemanded_) platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);
     }
     controller->WaitForEnd();
+    exitStatus_ = controller->ExitStatus();
     {
       std::lock_guard lock(controllerMutex_);
       controller_ = nullptr;
@@ -196,10 +196,10 @@ int CServiceHost::Run() {
 
 void CServiceHost::OnStop() {
   SetServiceStatus(kStopPending);
+  endFlag_.store(1);
   std::lock_guard lock(controllerMutex_);
   stopDemanded_ = true;
   if (controller_ == nullptr) return;
-  controller_->SetEndFlag();
   platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);
 }
 

@@ -58,7 +58,11 @@ class CServiceHost {
   std::mutex statusMutex_;
   std::atomic<int> state_{kStopped};
 
+  // The controller's end flag: the stop control sets it even while the controller is
+  // still being built, so that a long start ends early.
+  std::atomic<int> endFlag_{0};
   std::mutex controllerMutex_;
   CNacControl* controller_ = nullptr;  // guarded by controllerMutex_; owned by Run
   bool stopDemanded_ = false;          // guarded by controllerMutex_
+  int exitStatus_ = 0;                 // written by Run before its thread ends
 };

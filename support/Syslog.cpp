@@ -13,6 +13,7 @@
 #include "platform/InterfaceAddress.h"
 #include "platform/IniFile.h"
 #include "platform/UniqueFd.h"
+#include "support/AdminReport.h"
 
 namespace {
 
@@ -69,7 +70,12 @@ void OpenSocket(LogState& state) {
   sockaddr_in remote{};
   remote.sin_family = AF_INET;
   remote.sin_port = htons(kSyslogPort);
-  if (inet_pton(AF_INET, destination.c_str(), &remote.sin_addr) != 1) return;
+  if (inet_pton(AF_INET, destination.c_str(), &remote.sin_addr) != 1) {
+    // Every later line tries the opening again: say it once, where it can be seen.
+    ReportOnce("syslog.ini: DESTINATION=%s in section SYSLOG is not an IPv4 address; no log line can be sent.",
+               destination.c_str());
+    return;
+  }
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) return;
   state.host = HostText();
   state.socket = std::move(fd);

@@ -61,10 +61,10 @@ TEST_F(ServiceCommandTest, SaveLoadClearThroughTheIniFile) {
 
 TEST_F(ServiceCommandTest, StartUpLoadAndUnwritableFile) {
   dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=0\r\n");
-  EXPECT_EQ(ServiceLoad(kNoConnection), 0);
+  EXPECT_FALSE(LoadServiceData());
   EXPECT_EQ(Settings(), "0/0");
   dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=8500\r\n");
-  EXPECT_EQ(ServiceLoad(kNoConnection), 3);
+  EXPECT_TRUE(LoadServiceData());
   EXPECT_EQ(Settings(), "8500/8500");
   std::filesystem::remove("Velnor.ini");
   ASSERT_TRUE(std::filesystem::create_directory("Velnor.ini"));

@@ -97,7 +97,9 @@ TEST_F(NacControlTest, AConsoleThatCannotStartStopsTheController) {
   dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=abc\r\n");
   auto controller = std::make_unique<CNacControl>();
   controller->WaitForEnd();  // nobody else asks it to stop
-  std::vector<std::string> expected{"I succeeded in making of a COMMAND thread.",
+  EXPECT_EQ(controller->ExitStatus(), CNacControl::kExitBadSetting);
+  std::vector<std::string> expected{"Velnor.ini: PORT=abc in section SERVICE is not a port from 1 to 65535; the service stops.",
+                                    "I succeeded in making of a COMMAND thread.",
                                     "I succeeded in making of a KEEP ALIVE thread.", "Start processing was finished."};
   expected.insert(expected.end(), kStopLines.begin(), kStopLines.end());
   EXPECT_EQ(testing_support::LogTexts(collector_->Drain(50ms), ""), expected);

@@ -58,7 +58,7 @@ class KeepAliveTest : public ::testing::Test {
   // A copy of the gateway's record as it stands.
   CGwData Record(const std::string& address) {
     CNacList::Guard guard(GetGwDataList(), false);
-    const CGwData* gateway = GetGwDataList().FindLive(CGwDataList::AddressKey(Address(address)), true);
+    const CGwData* gateway = GetGwDataList().FindLive(CGwDataList::AddressKey(Address(address)), guard);
     return gateway != nullptr ? *gateway : CGwData();
   }
   // Moves the clock by one interval and waits until every gateway named has been probed.
@@ -120,8 +120,8 @@ TEST_F(KeepAliveTest, NeverAnsweredNeverOffDeletedAndOutstandingNotProbed) {
   Register("127.0.0.13");
   {
     CNacList::Guard guard(GetGwDataList(), false);
-    GetGwDataList().FindLive(CGwDataList::AddressKey(Address("127.0.0.12")), true)->deleted = 1;
-    GetGwDataList().FindLive(CGwDataList::AddressKey(Address("127.0.0.13")), true)->probeOutstanding = 1;
+    GetGwDataList().FindLive(CGwDataList::AddressKey(Address("127.0.0.12")), guard)->deleted = 1;
+    GetGwDataList().FindLive(CGwDataList::AddressKey(Address("127.0.0.13")), guard)->probeOutstanding = 1;
   }
   Start();
   for (int round = 0; round < 5; ++round) ProbeRound({"127.0.0.11"});

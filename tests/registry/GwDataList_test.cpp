@@ -54,7 +54,8 @@ TEST(GwDataListTest, IdentityAndMatch) {
     CGwData* stored = NewGw("10.0.0.1", "8080");
     ASSERT_EQ(list.AddUnique(stored), 0);
     CGwData* other = NewGw(c.address, c.port);
-    EXPECT_EQ(list.FindLive(*other, false) == stored, c.match);
+    CNacList::Guard guard(list);
+    EXPECT_EQ(list.FindLive(*other, guard) == stored, c.match);
     EXPECT_EQ(list.AddUnique(other), c.add);
     if (c.add != 0) delete other;
   }

@@ -45,7 +45,8 @@ TEST(NacDataListTest, IdentityAndMatch) {
     CNacData* stored = Entry(c.stored).release();
     ASSERT_EQ(list.AddUnique(stored), 0);
     auto other = Entry(c.other);
-    EXPECT_EQ(list.FindLive(*other, false) == stored, c.match);
+    CNacList::Guard guard(list);
+    EXPECT_EQ(list.FindLive(*other, guard) == stored, c.match);
     EXPECT_EQ(list.AddUnique(other.get()), c.add);
     if (c.add == 0) other.release();
   }

@@ -72,7 +72,8 @@ TEST(PcDataListTest, IdentityAndMatch) {
     SCOPED_TRACE(std::string(c.stored) + " / " + c.other);
     CPcDataList list;
     ASSERT_EQ(Add(list, Pc(c.stored)), 0);
-    EXPECT_EQ(list.FindLive(*Pc(c.other), false) == list.GetHead(false)->Record(), c.match);
+    CNacList::Guard guard(list);
+    EXPECT_EQ(list.FindLive(*Pc(c.other), guard) == list.GetHead(true)->Record(), c.match);
     EXPECT_EQ(Add(list, Pc(c.other)), c.add);
   }
 }
@@ -110,7 +111,7 @@ TEST(PcDataListTest, LoadKeepsTheLinesBeforeTheFirstBadOne) {
       {"\"00:11:22:33:44:55\",\"192.168.0.1\",\"192.168.0.0\",\"\"\r\n", -1, "a"},
       {"\"\",\"192.168.0.1\",\"\",\"\"\r\n", -1, "a"},
       {"\"00:11:22:33:44:55\"\r\nxyz\r\n\"00:11:22:33:44:66\"\r\n", -1, "aB"},
-      {"\"00:11:22:33:44:55\"\r\n\r\n", -1, "aB"},
+      {"\"00:11:22:33:44:55\"\r\n \t\r\n", 0, "aB"},  // a blank line is passed over
       {"\"00:11:22:33:44:55\",,\"\",\"255.0.255.0\"\r\n", -1, "a"},
       {"\"00:11:22:33:44:55\",,\"1.2.3\"\r\n", -1, "a"},
       {"\"00:11:22:33:44:55\"\0,\"1.1.1.1\"\r\n\"\x01\xfe\",\r\n"s, -1, "aB"},

@@ -171,9 +171,10 @@ void RunSequence(unsigned seed, int steps) {
     auto& searched = *active;
     for (int probe = 0; probe < 4; ++probe) {
       const auto key = T::Make(random);
-      ASSERT_EQ(searched.FindLive(*key, false), Walk<T>(searched, *key, [](auto& r) { return r.IsLive(); }));
-      ASSERT_EQ(searched.FindAdded(*key, false), Walk<T>(searched, *key, [](auto& r) { return r.added != 0; }));
-      ASSERT_EQ(searched.FindDeleted(*key, false), Walk<T>(searched, *key, [](auto& r) { return !r.IsLive(); }));
+      CNacList::Guard guard(searched);
+      ASSERT_EQ(searched.FindLive(*key, guard), Walk<T>(searched, *key, [](auto& r) { return r.IsLive(); }));
+      ASSERT_EQ(searched.FindAdded(*key, guard), Walk<T>(searched, *key, [](auto& r) { return r.added != 0; }));
+      ASSERT_EQ(searched.FindDeleted(*key, guard), Walk<T>(searched, *key, [](auto& r) { return !r.IsLive(); }));
     }
   }
 }

@@ -118,9 +118,9 @@ void Work(List& shared, std::unique_ptr<Record> (*make)(int), int pool, const st
         break;
       case 2: {  // a search, and the erasure of a deleted record under the lock that found it
         CNacList::Guard guard(shared, false);
-        const Record* live = shared.FindLive(*record, true);
+        const Record* live = shared.FindLive(*record, guard);
         EXPECT_TRUE(live == nullptr || (live->IsLive() && List::MatchRule(*live, *record)));
-        const Record* deleted = shared.FindDeleted(*record, true);
+        const Record* deleted = shared.FindDeleted(*record, guard);
         EXPECT_TRUE(deleted == nullptr || (deleted->deleted != 0 && List::MatchRule(*deleted, *record)));
         if (deleted != nullptr) shared.RemoveData(deleted, true);
         break;

@@ -1,0 +1,47 @@
+#include "support/AdminReport.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "support/Syslog.h"
+
+namespace {
+
+std::string Format(const char* format, va_list args) {
+  char text[1024];
+  std::vsnprintf(text, sizeof text, format, args);
+  return text;
+}
+
+void PrintLine(const std::string& text) {
+  std::fprintf(stderr, "Velnor: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+void ReportFailure(int priority, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = Format(format, args);
+  va_end(args);
+  SyslogSend(priority, "%s", text.c_str());
+  PrintLine(text);
+}
+
+void ReportOnce(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = Format(format, args);
+  va_end(args);
+  static std::mutex mutex;
+  static std::set<std::string> reported;  // guarded by mutex; one entry per wrong value seen
+  {
+    std::lock_guard lock(mutex);
+    if (!reported.insert(text).second) return;
+  }
+  PrintLine(text);
+}
