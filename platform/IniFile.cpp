@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 namespace platform {
 namespace {
 
@@ -129,27 +131,26 @@ std::string_view Unquote(std::string_view value) {
 
 // The whole file, or nothing when it is missing or cannot be read. missing tells the two
 // apart for the writer, which may create a missing file but must not replace one it could
-// not read.
+// not read. Only a regular file is read: a FIFO would hold the reader for ever, a device
+// might never end.
 std::optional<std::string> ReadWholeFile(const std::string& path, bool* missing) {
   if (missing != nullptr) *missing = false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     if (missing != nullptr) *missing = (errno == ENOENT);
     return std::nullopt;
   }
+  struct stat info {};
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   std::string content;
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
+    if (n < 0) return std::nullopt;
     if (n == 0) break;
     content.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
   return content;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -24,16 +25,22 @@ std::string Flags(CNacList& list) {
   return testing_support::Dump<Record>(list, [](const Record&) { return std::string(); });
 }
 
+// A stop demanded before the start work ends it at once: nothing is read or started.
 TEST(ControllerStart, ReadsTheFourFilesAndClearsTheAddedFlags) {
   const std::vector<std::string> reading = {
       "I succeeded in reading of GW data.", "I succeeded in reading of GWROUTE data.",
-      "I succeeded in reading of PC data.", "I succeeded in reading of QUARANTINE data."};
-  for (const bool withFiles : {false, true}) {
-    SCOPED_TRACE(withFiles ? "with files" : "without files");
+      "I succeeded in reading of PC data.", "I succeeded in reading of QUARANTINE data.",
+      "I succeeded in making of a COMMAND thread."};
+  const struct {
+    bool withFiles, stopFirst;
+  } cases[] = {{false, false}, {true, true}, {true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.withFiles ? "with files" : "without files") + (c.stopFirst ? ", stopped" : ""));
     testing_support::UdpCollector collector(41);
     testing_support::TempDir dir;
     dir.Write("syslog.ini", collector.SyslogIni());
-    if (withFiles) {
+    dir.Write("Velnor.ini", "[SERVICE]\r\nPORT=18124\r\n");
+    if (c.withFiles) {
       dir.Write("gw.csv", "\"127.0.10.1\",880,\"admin\",\"tovin\"\r\n\"127.0.10.2\",8080,\"op\",\"pw\"\r\n");
       dir.Write("gwroute.csv", "\"127.0.10.2\",,\"192.168.0.0\",\"255.255.255.0\"\r\n"
                                "\"127.0.10.1\",\"eth1\",\"10.0.0.0\",\"255.0.0.0\"\r\n");
@@ -44,15 +51,18 @@ TEST(ControllerStart, ReadsTheFourFilesAndClearsTheAddedFlags) {
     CloseSyslog();
     SetLogThreshold(7);
     {
-      CNacControl controller;
+      std::atomic<int> endFlag{c.stopFirst ? 1 : 0};
+      CNacControl controller(endFlag);
       platform::PostToThread(controller.ThreadId(), platform::kQuitMessage, 0, 0);
       controller.WaitForEnd();
     }
     const std::vector<std::string> texts = testing_support::LogTexts(collector.Drain(), "");
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Start processing was finished."), texts.end());
     for (const std::string& line : reading) {
-      EXPECT_EQ(std::find(texts.begin(), texts.end(), line) != texts.end(), withFiles) << line;
+      const bool expected = line.find("COMMAND") != std::string::npos ? !c.stopFirst : c.withFiles && !c.stopFirst;
+      EXPECT_EQ(std::find(texts.begin(), texts.end(), line) != texts.end(), expected) << line;
     }
+    EXPECT_TRUE(!c.stopFirst || (GetGwDataList().IsEmpty(false) && GetPcDataList().IsEmpty(false)));
   }
   CGwDataList& gateways = GetGwDataList();
   EXPECT_EQ(Flags<CGwData>(gateways), ";;");

@@ -1,0 +1,182 @@
+// An administrator's bad day with the registry files: a spreadsheet's byte-order mark, an
+// editor's blank lines, a bad line, a FIFO or a device where a file should be, saves that
+// were killed half-way. Nothing the administrator wrote is lost without a word.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "registry/GwDataList.h"
+#include "registry/GwrouteFile.h"
+#include "registry/PcDataList.h"
+#include "registry/QuarantineDataList.h"
+#include "registry/SaveLeftovers.h"
+#include "support/AddressParse.h"
+#include "support/Syslog.h"
+#include "tests/common/TempDir.h"
+#include "tests/common/UdpCollector.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// One registry file: how to load and save it, a good line and how many records it holds.
+struct RegistryFile {
+  const char* name;
+  const char* dataName;
+  const char* goodLine;
+  const char* otherGoodLine;
+  std::function<int()> load;
+  std::function<int()> save;
+  std::function<int()> count;
+};
+
+template <class List>
+std::function<int()> CountOf(List& list) {
+  return [&list] { return list.GetCount(false); };
+}
+
+class RegistryFilesTest : public ::testing::Test {
+ protected:
+  RegistryFilesTest() : collector_(testing_support::UdpCollector::OnFreeAddress()) {
+    dir_.Write("syslog.ini", collector_->SyslogIni());
+    CloseSyslog();
+    SetLogThreshold(7);
+    gateways_.AddUnique(Gateway("172.16.0.1"));
+  }
+  ~RegistryFilesTest() override { CloseSyslog(); }
+
+  static CGwData* Gateway(const char* address) {
+    auto* gateway = new CGwData;
+    gateway->addressText = address;
+    ParseIPv4Value(address, gateway->address);
+    return gateway;
+  }
+
+  int RouteCount() {
+    CNacList::Guard guard(gateways_);
+    int routes = 0;
+    for (CNacNode* node = gateways_.GetHead(true); node != nullptr; node = gateways_.GetNext(node, true)) {
+      routes += node->RecordAs<CGwData>()->Routes().GetCount(false);
+    }
+    return routes;
+  }
+
+  std::vector<RegistryFile> Files() {
+    return {
+        {"pc.csv", "PC", "\"00:11:22:33:44:55\",,\"\",\"\"", "\"\",,\"10.0.0.0\",\"255.0.0.0\"",
+         [this] { return pcs_.Load("pc.csv"); }, [this] { return pcs_.Save("pc.csv"); }, CountOf(pcs_)},
+        {"quarantine.csv", "QUARANTINE", "\"172.17.254.254\",\"tcp\",\"4208\"", "\"10.0.0.53\",\"udp\",\"53\"",
+         [this] { return servers_.Load("quarantine.csv"); }, [this] { return servers_.Save("quarantine.csv"); },
+         CountOf(servers_)},
+        // The routes first: a failed gw.csv load withdraws the gateway that they need.
+        {"gwroute.csv", "GWROUTE", "\"172.16.0.1\",\"eth0\",\"10.0.0.0\",\"255.0.0.0\"",
+         "\"172.16.0.1\",,\"192.168.0.0\",\"255.255.255.0\"",
+         [this] { return LoadGwroutes(gateways_, "gwroute.csv") == GwrouteLoadResult::kLoaded ? 0 : -1; },
+         [this] { return SaveGwroutes(gateways_, "gwroute.csv"); }, [this] { return RouteCount(); }},
+        {"gw.csv", "GW", "\"172.16.0.1\",880,\"admin\",\"tovin\"", "\"172.16.0.2\",8080,\"u\",\"p\"",
+         [this] { return gateways_.Load("gw.csv"); }, [this] { return gateways_.Save("gw.csv"); },
+         CountOf(gateways_)},
+    };
+  }
+
+  std::vector<std::string> Logged() { return testing_support::LogTexts(collector_->Drain(100ms), ""); }
+
+  testing_support::TempDir dir_;
+  std::unique_ptr<testing_support::UdpCollector> collector_;
+  CPcDataList pcs_;
+  CQuarantineDataList servers_;
+  CGwDataList gateways_;
+};
+
+TEST_F(RegistryFilesTest, AByteOrderMarkAndBlankLinesArePassedOver) {
+  for (const RegistryFile& file : Files()) {
+    SCOPED_TRACE(file.name);
+    dir_.Write(file.name, std::string("\xEF\xBB\xBF") + file.goodLine + "\r\n\r\n \t \r\n" + file.otherGoodLine +
+                              "\n\n");
+    EXPECT_EQ(file.load(), 0);
+    if (std::string(file.name) != "gw.csv") {
+      EXPECT_EQ(file.count(), 2);
+    }
+    ASSERT_EQ(file.save(), 0);
+    EXPECT_EQ(dir_.Read(file.name), std::string(file.goodLine) + "\r\n" + file.otherGoodLine + "\r\n");
+  }
+  EXPECT_EQ(Logged(), std::vector<std::string>{});
+}
+
+TEST_F(RegistryFilesTest, AFailedLoadIsLoggedAndTheFileKeptBeforeTheNextSave) {
+  for (const RegistryFile& file : Files()) {
+    SCOPED_TRACE(file.name);
+    const std::string bad = std::string(file.goodLine) + "\r\n\"300.1.1.1\",\"x\"\r\n" + file.otherGoodLine + "\r\n";
+    dir_.Write(file.name, bad);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(file.load(), -1);
+    const std::string line = std::string("I failed in reading of ") + file.dataName + " data: " + file.name + " line 2.";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Velnor: " + line + "\n");
+    const std::vector<std::string> logged = collector_->Drain(100ms);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(testing_support::LogText(logged[0], ""), line);
+    EXPECT_TRUE(logged[0].starts_with("<11>")) << logged[0];  // user facility, priority 3
+
+    ASSERT_EQ(file.save(), 0);
+    EXPECT_EQ(dir_.Read(std::string(file.name) + ".bak"), bad);
+    EXPECT_EQ(dir_.Read(file.name), std::string(file.goodLine) + "\r\n");
+    // Only the first save after the failure keeps a copy; a later failure keeps another.
+    ASSERT_EQ(file.save(), 0);
+    EXPECT_FALSE(fs::exists(std::string(file.name) + ".bak.1"));
+    dir_.Write(file.name, "\"-\"\r\n");
+    EXPECT_EQ(file.load(), -1);
+    ASSERT_EQ(file.save(), 0);
+    EXPECT_EQ(dir_.Read(std::string(file.name) + ".bak"), "\"-\"\r\n");
+    EXPECT_EQ(dir_.Read(std::string(file.name) + ".bak.1"), bad);
+    Logged();
+  }
+}
+
+TEST_F(RegistryFilesTest, OnlyRegularFilesAreRead) {
+  ASSERT_EQ(mkfifo("pc.csv", 0600), 0);
+  fs::create_symlink("/dev/zero", "gw.csv");
+  fs::create_directory("quarantine.csv");
+  // A FIFO without a writer, and an endless device, must not hold the reader.
+  auto loads = std::async(std::launch::async, [this] {
+    return std::vector<int>{pcs_.Load("pc.csv"), gateways_.Load("gw.csv"), servers_.Load("quarantine.csv")};
+  });
+  ASSERT_EQ(loads.wait_for(5s), std::future_status::ready);
+  EXPECT_EQ(loads.get(), (std::vector<int>{-1, -1, -1}));
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"I failed in reading of PC data: pc.csv: not a regular file.",
+                                                "I failed in reading of GW data: gw.csv: not a regular file.",
+                                                "I failed in reading of QUARANTINE data: quarantine.csv: "
+                                                "not a regular file."}));
+  // Saving replaces the FIFO with a file; what could be kept of it is nothing.
+  EXPECT_EQ(pcs_.Save("pc.csv"), 0);
+  EXPECT_TRUE(fs::is_regular_file("pc.csv"));
+  // A missing file is no failure: a new instance has none.
+  EXPECT_EQ(pcs_.Load("none.csv"), -1);
+  EXPECT_EQ(Logged(), std::vector<std::string>{});
+}
+
+TEST_F(RegistryFilesTest, LeftoversOfKilledSavesAreRemoved) {
+  for (const char* name : {"pc.csv.a1B2c3", "gw.csv.XXXXXX", "gwroute.csv.bak.Qw3rty", "Velnor.ini.000000"}) {
+    dir_.Write(name, "half");
+  }
+  for (const char* name : {"pc.csv.1", "pc.csv.a1B2c34", "pc.csv.a1-2c3", "other.csv.a1B2c3", "pc.csv.bak"}) {
+    dir_.Write(name, "kept");
+  }
+  fs::create_directory("quarantine.csv.dirAbc");
+  const char* const saved[] = {"pc.csv", "gw.csv", "gwroute.csv", "quarantine.csv", "Velnor.ini"};
+  EXPECT_EQ(RemoveSaveLeftovers(".", saved), 4);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(".")) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"other.csv.a1B2c3", "pc.csv.1", "pc.csv.a1-2c3", "pc.csv.a1B2c34",
+                                            "pc.csv.bak", "quarantine.csv.dirAbc", "syslog.ini"}));
+}
+
+}  // namespace
