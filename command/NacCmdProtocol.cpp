@@ -1,16 +1,20 @@
 #include "command/NacCmdProtocol.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <system_error>
 
 #include "command/CommandDispatch.h"
+#include "command/ConsoleSettings.h"
 #include "command/NacCmdProtocolData.h"
 #include "msgthread/RegisteredMessages.h"
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "list/NacNode.h"
 #include "support/SocketIo.h"
@@ -24,9 +28,14 @@ constexpr MessageThreadTexts kTexts{
 
 constexpr char kPrompt[] = "$ ";
 
+// The idle limit is measured on the real clock, as the wait that ends at it runs there.
+std::uint32_t NowMs() { return platform::RealClock().NowMs(); }
+
 }  // namespace
 
-CNacCmdProtocol::CNacCmdProtocol() : thread_(*this, kTexts) {}
+// No pause after the start confirmation: the listener makes one session per connection and
+// would pay it for each, while a burst of connections keeps every operator waiting.
+CNacCmdProtocol::CNacCmdProtocol() : thread_(*this, kTexts, MessageThread::StartPause::kNone) {}
 
 CNacCmdProtocol::~CNacCmdProtocol() {
   if (thread_.Running()) {
@@ -89,8 +98,15 @@ void CNacCmdProtocol::ThreadProc() {
 }
 
 void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
+  lastReceiveMs_ = NowMs();
   for (;;) {
-    switch (platform::WaitForAny({&*stopEvent_, &socketEvent, &*sendEvent_}, std::nullopt)) {
+    switch (platform::WaitForAny({&*stopEvent_, &socketEvent, &*sendEvent_}, IdleWaitMs())) {
+      case platform::kWaitTimeout:
+        if (IdleWaitMs() == 0u) {
+          LogIdleClose();
+          return;
+        }
+        break;
       case 0:
         return;
       case 1:
@@ -120,6 +136,8 @@ int CNacCmdProtocol::NetworkEventProc(platform::SocketEvent& socketEvent) {
     const bool served = reader_.RecvProc(socket_, *this) && SendProc();
     Cork(false);
     if (!served) return -1;
+    // Counted from the end of the replies: a long command is not idle time.
+    lastReceiveMs_ = NowMs();
   }
   if ((events.events & platform::FD_WRITE) != 0) {
     if (!SendProc()) return -1;
@@ -127,6 +145,28 @@ int CNacCmdProtocol::NetworkEventProc(platform::SocketEvent& socketEvent) {
   }
   if ((events.events & platform::FD_CLOSE) != 0) return -1;
   return 0;
+}
+
+void CNacCmdProtocol::SetIdleLimit(std::uint32_t seconds) {
+  idleSeconds_ = std::min(seconds, IdleLimitSetting::kMaxIdleSeconds);
+}
+
+std::optional<std::uint32_t> CNacCmdProtocol::IdleWaitMs() const {
+  if (idleSeconds_ == 0) return std::nullopt;
+  const std::uint32_t limitMs = idleSeconds_ * 1000;
+  const std::uint32_t elapsedMs = NowMs() - lastReceiveMs_;
+  return elapsedMs >= limitMs ? 0 : limitMs - elapsedMs;
+}
+
+void CNacCmdProtocol::LogIdleClose() {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  char address[INET_ADDRSTRLEN] = "";
+  if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET ||
+      ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address) == nullptr) {
+    std::strcpy(address, "?");
+  }
+  SyslogSend(6, "I closed an idle command session of %s after %d seconds.", address, static_cast<int>(idleSeconds_));
 }
 
 bool CNacCmdProtocol::ExecuteLine(char* line) {

@@ -18,7 +18,8 @@
 // Threads: a message thread, idle apart from the quit message, and the worker, which alone
 // reads the socket, runs the handlers and sends. The first prompt is queued by the
 // server's listener before the worker starts. The send queue has its own lock; the socket
-// lock only guards the socket's closing against StopProtocol.
+// lock only guards the socket's closing against StopProtocol. The idle limit is set before
+// StartProtocol and read by the worker alone.
 class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler, private CommandLineReader::Sink {
  public:
   // Throws ThrownText when its event or message thread cannot be made.
@@ -26,6 +27,10 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   ~CNacCmdProtocol();
   CNacCmdProtocol(const CNacCmdProtocol&) = delete;
   CNacCmdProtocol& operator=(const CNacCmdProtocol&) = delete;
+
+  // Closes the session once it has received nothing for this long (at most 2147483 s,
+  // cut to that); 0, the start value, never. Set before StartProtocol.
+  void SetIdleLimit(std::uint32_t seconds);
 
   // Takes over the connection: queues the prompt and starts the worker, which closes the
   // socket when it ends. False when it could not start; the socket is the caller's then.
@@ -44,6 +49,10 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   // The wait loop of the worker; ends when the session must end.
   void ServeConnection(platform::SocketEvent& socketEvent);
   int NetworkEventProc(platform::SocketEvent& socketEvent);
+  // How long the worker may wait before the idle limit is reached: none without a limit,
+  // 0 when it is reached.
+  std::optional<std::uint32_t> IdleWaitMs() const;
+  void LogIdleClose();
   bool SendProc();
   // Queues a prompt; wake sets the send event for a worker that would not send it anyway.
   int PromptSend(bool wake);
@@ -60,6 +69,8 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   std::mutex socketMutex_;
   int socket_ = -1;  // written under socketMutex_; read freely by the worker, its one writer
   std::uint32_t slot_ = 0;
+  std::uint32_t idleSeconds_ = 0;
+  std::uint32_t lastReceiveMs_ = 0;  // worker only: when the last bytes were served
   platform::Thread worker_;
   MessageThread thread_;  // last: ended before anything above is destroyed
 };

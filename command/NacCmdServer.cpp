@@ -11,13 +11,12 @@
 #include <string>
 #include <system_error>
 
+#include "command/ConsoleSettings.h"
 #include "command/NacCmdProtocol.h"
 #include "msgthread/RegisteredMessages.h"
-#include "platform/IniFile.h"
 #include "platform/Socket.h"
 #include "platform/SocketEvent.h"
 #include "support/Syslog.h"
-#include "support/TextScan.h"
 
 namespace {
 
@@ -26,37 +25,73 @@ constexpr MessageThreadTexts kTexts{
     "I failed in making of a message thread to use in CNacCmdServer.",
     "CNacCmdServer::~CNacCmdServer: An error occurred in PostThreadMessage."};
 
-constexpr std::size_t kProfileBufferSize = 256;
+// A port held by another program, or by the previous instance still closing, is tried
+// again this often until it is free.
+constexpr std::uint32_t kBindRetryMs = 5000;
 
-// The listening socket, closed through the socket layer when the listener ends.
+// Keep-alive probes on every session: a peer that vanished without closing (a laptop gone
+// to sleep, a dropped VPN) is found after 60 s of silence and 6 unanswered probes 10 s
+// apart, and its slot is freed.
+constexpr int kKeepAliveIdleSeconds = 60;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 6;
+
+// The listening socket with its accept event; closed through the socket layer (which ends
+// the selection) when the listener ends or a setup step fails.
 class ListenSocket {
  public:
-  ListenSocket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
-  ~ListenSocket() {
-    if (fd_ >= 0) platform::CloseSocket(fd_);
-  }
+  ListenSocket() = default;
+  ~ListenSocket() { Close(); }
   ListenSocket(const ListenSocket&) = delete;
   ListenSocket& operator=(const ListenSocket&) = delete;
+
+  // Binds any local address on port, listens and selects FD_ACCEPT and FD_CLOSE on
+  // acceptEvent. False, with nothing left open, when a step fails.
+  bool Open(std::uint16_t port, platform::SocketEvent& acceptEvent) {
+    Close();
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return false;
+    if (BindAndListen(port) && acceptEvent.Select(fd_, platform::FD_ACCEPT | platform::FD_CLOSE)) return true;
+    Close();
+    return false;
+  }
   int Get() const { return fd_; }
 
  private:
-  int fd_;
+  bool BindAndListen(std::uint16_t port) const {
+    // A restart must not wait for the last run's connections to leave TIME_WAIT; a port
+    // held by a live listener still refuses the bind.
+    const int reuse = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+    if (::listen(fd_, SOMAXCONN) != 0) return false;
+    int blocking = 0;
+    return ::ioctl(fd_, FIONBIO, &blocking) == 0;
+  }
+  void Close() {
+    if (fd_ >= 0) platform::CloseSocket(fd_);
+    fd_ = -1;
+  }
+
+  int fd_ = -1;
 };
 
-bool BindAndListen(int fd, std::uint16_t port) {
-  if (fd < 0) return false;
-  // A restart must not wait for the last run's connections to leave TIME_WAIT; a port held
-  // by a live listener still refuses the bind.
-  const int reuse = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(port);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
-  if (::listen(fd, SOMAXCONN) != 0) return false;
-  int blocking = 0;
-  return ::ioctl(fd, FIONBIO, &blocking) == 0;
+enum class BindRetry { kBound, kStopped, kWaitFailed };
+
+// Tries the bind again every kBindRetryMs until it succeeds; the stop event ends the wait
+// at once.
+BindRetry RetryBind(platform::Event& stopEvent, std::uint16_t port, ListenSocket& listening,
+                    platform::SocketEvent& acceptEvent) {
+  for (;;) {
+    const int signalled = platform::WaitForOne(stopEvent, kBindRetryMs);
+    if (signalled == 0) return BindRetry::kStopped;
+    if (signalled != platform::kWaitTimeout) return BindRetry::kWaitFailed;
+    if (listening.Open(port, acceptEvent)) return BindRetry::kBound;
+  }
 }
 
 void CloseRefused(int socket) {
@@ -64,17 +99,22 @@ void CloseRefused(int socket) {
   platform::CloseSocket(socket);
 }
 
-bool RemoteAccessOn() {
-  std::string value = platform::ReadIniString("SERVICE", "REMOTE", "disable", kProfileBufferSize, "Velnor.ini");
-  StrToLower(value.data());
-  return value == "enable";
-}
-
 bool PeerIsLoopback(int socket) {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
   if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return false;
   return peer.sin_family == AF_INET && peer.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+}
+
+void SetSessionOptions(int socket) {
+  // Replies go out in several sends (lines, then the prompt); an operator waiting for
+  // the prompt must not wait for the acknowledgement of the lines first.
+  const int on = 1;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof kKeepAliveIdleSeconds);
+  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof kKeepAliveIntervalSeconds);
+  ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
 }
 
 }  // namespace
@@ -137,12 +177,22 @@ void CNacCmdServer::ThreadProc() {
   {
     ListenSocket listening;
     platform::SocketEvent acceptEvent;
-    if (!BindAndListen(listening.Get(), port_) ||
-        !acceptEvent.Select(listening.Get(), platform::FD_ACCEPT | platform::FD_CLOSE)) {
+    if (!listening.Open(port_, acceptEvent)) {
       SyslogSend(2, "I failed in bind for command processing.");
       PostToOwner(msg::cmd::WM_SERVER_ERROR);
       PostToOwner(msg::cmd::WM_SERVER_EXIT);
-      return;
+      // Without a console the service could only be stopped: the listener waits for the
+      // port instead, quietly.
+      switch (RetryBind(*stopEvent_, port_, listening, acceptEvent)) {
+        case BindRetry::kBound:
+          break;
+        case BindRetry::kStopped:
+          return;
+        case BindRetry::kWaitFailed:
+          PostToOwner(msg::cmd::WM_SERVER_ERROR);
+          return;
+      }
+      SyslogSend(6, "I succeeded in bind for command processing on port %u.", static_cast<unsigned>(port_));
     }
     acceptEvent.Reset();
     for (;;) {
@@ -169,23 +219,21 @@ void CNacCmdServer::AcceptOne(int listenSocket) {
     CloseRefused(socket);
     return;
   }
-  // Replies go out in several sends (lines, then the prompt); an operator waiting for
-  // the prompt must not wait for the acknowledgement of the lines first.
-  const int noDelay = 1;
-  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-  if (!CreateProtocol(socket, thread_.Id())) {
+  SetSessionOptions(socket);
+  if (!CreateProtocol(socket, thread_.Id(), idleLimit_.Read())) {
     CloseRefused(socket);
     PostToOwner(msg::cmd::WM_SERVER_ERROR);
   }
 }
 
-bool CNacCmdServer::CreateProtocol(int socket, std::uint32_t serverThreadId) {
+bool CNacCmdServer::CreateProtocol(int socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds) {
   const int slot = slots_.Reserve();
   if (slot < 0) return false;
   std::unique_ptr<CNacCmdProtocol> session;
   try {
     session = std::make_unique<CNacCmdProtocol>();
     session->SaveThreadID(serverThreadId);
+    session->SetIdleLimit(idleSeconds);
   } catch (...) {
     SyslogSend(2, "I failed in making of CNacCmdProtocol.");
     slots_.Release(slot);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "command/ConsoleSettings.h"
 #include "command/SessionSlots.h"
 #include "msgthread/MessageThread.h"
 #include "msgthread/OwnerThread.h"
@@ -11,7 +12,8 @@
 
 // The operator console's listener: accepts connections on the command port, admits
 // loopback peers (any peer once REMOTE is enable in Velnor.ini) and gives each admitted
-// connection to a session in one of ten slots. Command results of the sessions go on to
+// connection, with keep-alive probes and the IDLE limit of Velnor.ini, to a session in one
+// of ten slots. Command results of the sessions go on to
 // the owner, the controller.
 //
 // Threads: the message thread (frees the slots of ended sessions, forwards results) and
@@ -28,7 +30,8 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
 
   // Starts the listener on port (host order). False for port 0 or when the listener
   // thread cannot be started; a port that cannot be bound is reported by the listener
-  // itself ("VELNORCMD:WM_SERVER_ERROR", then "VELNORCMD:WM_SERVER_EXIT").
+  // itself ("VELNORCMD:WM_SERVER_ERROR", then "VELNORCMD:WM_SERVER_EXIT"), which then
+  // tries it again every 5 s until it is bound or the server is stopped.
   bool StartServer(std::uint16_t port);
   // Ends the listener and waits for it.
   void StopServer();
@@ -45,13 +48,14 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   void ThreadProc();
   // Accepts one waiting connection and gives it a session, or closes it.
   void AcceptOne(int listenSocket);
-  bool CreateProtocol(int socket, std::uint32_t serverThreadId);
+  bool CreateProtocol(int socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);
   void DestroySession(int slot);
   void PostToOwner(std::uint32_t message);
 
   std::uint16_t port_ = 0;
   std::optional<platform::Event> stopEvent_;
   platform::Thread listener_;
+  IdleLimitSetting idleLimit_;  // listener only
   SessionSlots slots_;
   MessageThread thread_;  // last: ended before anything above is destroyed
 };

@@ -18,7 +18,7 @@ platform::Event MakeStartEvent(const char* text) {
 
 }  // namespace
 
-MessageThread::MessageThread(Handler& handler, const MessageThreadTexts& texts)
+MessageThread::MessageThread(Handler& handler, const MessageThreadTexts& texts, StartPause pause)
     : handler_(handler), texts_(texts), started_(MakeStartEvent(texts.event)) {
   try {
     thread_ = platform::Thread([this] { Body(); });
@@ -29,7 +29,7 @@ MessageThread::MessageThread(Handler& handler, const MessageThreadTexts& texts)
   // Without a time-out: the start work (loading every registry) may take long, and the
   // owner must not go on before it is done.
   platform::WaitForOne(started_, std::nullopt);
-  platform::Sleep(kSettleMs);
+  if (pause == StartPause::kSettle) platform::Sleep(kSettleMs);
 }
 
 MessageThread::~MessageThread() {

@@ -19,9 +19,15 @@ struct MessageThreadTexts {
 // member is destroyed, and implements Handler:
 //   on the new thread: OnCreate (start work), start confirmation, OnMessage for each
 //   message in posting order, and OnClose once the quit message has arrived.
-// The constructor returns when OnCreate has finished, plus 100 ms, as owners expect.
+// The constructor returns when OnCreate has finished, plus 100 ms, as owners expect,
+// unless the object was made with StartPause::kNone.
 class MessageThread {
  public:
+  enum class StartPause {
+    kSettle,  // 100 ms after the start confirmation
+    kNone,    // return at the confirmation: for objects made once per operator connection
+  };
+
   class Handler {
    public:
     virtual void OnCreate() {}
@@ -33,7 +39,7 @@ class MessageThread {
   };
 
   // Throws ThrownText with texts.event or texts.thread.
-  MessageThread(Handler& handler, const MessageThreadTexts& texts);
+  MessageThread(Handler& handler, const MessageThreadTexts& texts, StartPause pause = StartPause::kSettle);
   // Posts the quit message unless the thread was already joined, and waits for the end.
   ~MessageThread();
   MessageThread(const MessageThread&) = delete;

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -155,7 +157,7 @@ TEST_F(CommandServerTest, RemotePeersOnlyWhenRemoteIsEnable) {
   Operator();
 }
 
-TEST_F(CommandServerTest, PortInUseIsLoggedAndReported) {
+TEST_F(CommandServerTest, APortInUseIsReportedOnceAndTakenWhenFreed) {
   auto collector = testing_support::UdpCollector::OnFreeAddress();
   dir_.Write("syslog.ini", collector->SyslogIni());
   CloseSyslog();
@@ -165,14 +167,132 @@ TEST_F(CommandServerTest, PortInUseIsLoggedAndReported) {
   ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(::listen(taken.Get(), 1), 0);
 
+  // A stop does not wait for the next try.
+  {
+    testing_support::OwnerStandIn owner;
+    CNacCmdServer waiting;
+    waiting.SaveThreadID(owner.Id());
+    ASSERT_TRUE(waiting.StartServer(kPort + 1));
+    ASSERT_TRUE(owner.Await(msg::cmd::WM_SERVER_EXIT));
+    const auto stopping = std::chrono::steady_clock::now();
+    waiting.StopServer();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 2s);
+  }
+
   Start(kPort + 1);
   ASSERT_TRUE(owner_.Await(msg::cmd::WM_SERVER_EXIT));
+  taken.Reset();
+  std::unique_ptr<ConsoleClient> client;
+  for (const auto deadline = std::chrono::steady_clock::now() + 8s;
+       (!client || !client->Connected()) && std::chrono::steady_clock::now() < deadline;) {
+    client = std::make_unique<ConsoleClient>(kPort + 1);
+  }
+  ASSERT_TRUE(client->Connected()) << "the freed port was not taken";
+  EXPECT_EQ(client->ReadPrompt(), "$ ");
   std::vector<std::uint32_t> received;
   for (const platform::ThreadMessage& m : owner_.Received()) received.push_back(m.message);
   EXPECT_EQ(received, (std::vector<std::uint32_t>{msg::cmd::WM_SERVER_ERROR, msg::cmd::WM_SERVER_EXIT}));
-  EXPECT_EQ(LogTexts(collector->Drain(), ""), std::vector<std::string>{"I failed in bind for command processing."});
+  std::vector<std::string> bindLines;
+  for (const std::string& text : LogTexts(collector->Drain(), "")) {
+    if (text.find(" bind ") != std::string::npos) bindLines.push_back(text);
+  }
+  EXPECT_EQ(bindLines, (std::vector<std::string>{"I failed in bind for command processing.",
+                                                 "I failed in bind for command processing.",
+                                                 "I succeeded in bind for command processing on port 18001."}));
   CloseSyslog();
   EXPECT_FALSE(CNacCmdServer().StartServer(0));
+}
+
+TEST_F(CommandServerTest, ABurstOfConnectionsThatCloseAtOnceLeavesTheConsoleAnswering) {
+  Start();
+  Operator();
+  {
+    std::vector<platform::UniqueFd> burst;
+    const sockaddr_in to{AF_INET, htons(kPort), {htonl(INADDR_LOOPBACK)}, {}};
+    for (int i = 0; i < 300; ++i) {
+      burst.emplace_back(::socket(AF_INET, SOCK_STREAM, 0));
+      ASSERT_EQ(::connect(burst.back().Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+    }
+  }
+  ConsoleClient late(kPort);
+  EXPECT_EQ(late.ReadPrompt(10s), "$ ") << "the burst still keeps operators out";
+  EXPECT_EQ(late.Command("foo"), "command not found\r\n");
+}
+
+TEST_F(CommandServerTest, SilentSessionsAreClosedAtTheIdleLimit) {
+  auto collector = testing_support::UdpCollector::OnFreeAddress();
+  dir_.Write("syslog.ini", collector->SyslogIni());
+  CloseSyslog();
+  SetLogThreshold(7);
+  const auto idle = [this](const std::string& value) { dir_.Write("Velnor.ini", "[SERVICE]\r\nIDLE=" + value + "\r\n"); };
+  idle("0");
+  Start();
+  auto unlimited = Operator();
+  for (const char* value : {"ten", "ten", "-1", "2147484", "2147483"}) {
+    idle(value);
+    Operator();
+  }
+  idle("1");
+  auto busy = Operator();
+  auto silent = Operator();
+  for (int i = 0; i < 4; ++i) {  // each line starts the limit again
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(busy->Command("foo"), "command not found\r\n");
+  }
+  EXPECT_EQ(silent->ReadToClose(), "");
+  EXPECT_EQ(busy->ReadToClose(), "");
+  EXPECT_EQ(unlimited->Command("foo"), "command not found\r\n");
+
+  std::vector<std::string> lines;
+  for (const std::string& text : LogTexts(collector->Drain(), "")) {
+    if (text.find("IDLE") != std::string::npos || text.find("idle") != std::string::npos) lines.push_back(text);
+  }
+  const std::string closed = "I closed an idle command session of 127.0.0.1 after 1 seconds.";
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "Velnor.ini: IDLE=ten in section SERVICE is not a number of seconds; 600 is used.",
+                       "Velnor.ini: IDLE=-1 in section SERVICE is not a number of seconds; 600 is used.",
+                       "Velnor.ini: IDLE=2147484 in section SERVICE is not a number of seconds; 600 is used.",
+                       closed, closed}));
+  CloseSyslog();
+}
+
+// The server's end of a client's connection, among this process's descriptors.
+int ServerSideOf(const ConsoleClient& client) {
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  ::getsockname(client.Fd(), reinterpret_cast<sockaddr*>(&local), &length);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int fd = std::stoi(entry.path().filename().string());
+    sockaddr_in self{};
+    sockaddr_in peer{};
+    socklen_t selfLength = sizeof self;
+    socklen_t peerLength = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &selfLength) == 0 &&
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 && self.sin_port == htons(kPort) &&
+        peer.sin_port == local.sin_port) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+TEST_F(CommandServerTest, APeerThatVanishesWithoutClosingIsFoundWithinTwoMinutes) {
+  Start();
+  auto client = Operator();
+  const int session = ServerSideOf(*client);
+  ASSERT_GE(session, 0);
+  const auto option = [session](int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    ::getsockopt(session, level, name, &value, &length);
+    return value;
+  };
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+  const int idle = option(IPPROTO_TCP, TCP_KEEPIDLE);
+  const int interval = option(IPPROTO_TCP, TCP_KEEPINTVL);
+  const int probes = option(IPPROTO_TCP, TCP_KEEPCNT);
+  EXPECT_GT(probes, 0);
+  EXPECT_LE(idle + interval * probes, 130) << idle << " s, then " << probes << " probes " << interval << " s apart";
 }
 
 TEST_F(CommandServerTest, AClientThatNeverReadsHoldsOnlyItsOwnSession) {
