@@ -1,8 +1,8 @@
 #include "command/ServiceData.h"
 
-#include <mutex>
 
 #include "platform/IniFile.h"
+#include "platform/Mutex.h"
 #include "support/AddressParse.h"
 
 namespace {
@@ -12,26 +12,28 @@ constexpr char kSection[] = "SERVICE";
 constexpr char kKey[] = "PORT";
 constexpr std::size_t kValueSize = 256;
 
-std::mutex& SettingsMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+struct SharedSettings {
+  platform::Mutex mutex;
+  CServiceData data VELNOR_GUARDED_BY(mutex);
+};
 
-CServiceData& Settings() {
-  static CServiceData settings;  // guarded by SettingsMutex()
+SharedSettings& Settings() {
+  static SharedSettings settings;
   return settings;
 }
 
 }  // namespace
 
 CServiceData GetServiceData() {
-  std::lock_guard lock(SettingsMutex());
-  return Settings();
+  SharedSettings& settings = Settings();
+  platform::MutexLock lock(settings.mutex);
+  return settings.data;
 }
 
 void SetServiceData(const CServiceData& data) {
-  std::lock_guard lock(SettingsMutex());
-  Settings() = data;
+  SharedSettings& settings = Settings();
+  platform::MutexLock lock(settings.mutex);
+  settings.data = data;
 }
 
 bool LoadServiceData() {

@@ -7,7 +7,7 @@ SessionSlots::SessionSlots() = default;
 SessionSlots::~SessionSlots() = default;
 
 int SessionSlots::Reserve() {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   for (int slot = 0; slot < kCount; ++slot) {
     if (!taken_[slot]) {
       taken_[slot] = true;
@@ -19,18 +19,18 @@ int SessionSlots::Reserve() {
 
 void SessionSlots::Fill(int slot, std::unique_ptr<CNacCmdProtocol> session) {
   if (!InRange(slot)) return;
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   sessions_[slot] = std::move(session);
 }
 
 std::unique_ptr<CNacCmdProtocol> SessionSlots::Take(int slot) {
   if (!InRange(slot)) return nullptr;
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return std::move(sessions_[slot]);
 }
 
 void SessionSlots::Release(int slot) {
   if (!InRange(slot)) return;
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   taken_[slot] = false;
 }

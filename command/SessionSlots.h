@@ -2,7 +2,8 @@
 
 #include <array>
 #include <memory>
-#include <mutex>
+
+#include "platform/Mutex.h"
 
 class CNacCmdProtocol;
 
@@ -29,7 +30,7 @@ class SessionSlots {
  private:
   static bool InRange(int slot) { return slot >= 0 && slot < kCount; }
 
-  std::mutex mutex_;
-  std::array<bool, kCount> taken_{};
-  std::array<std::unique_ptr<CNacCmdProtocol>, kCount> sessions_;
+  platform::Mutex mutex_;
+  std::array<bool, kCount> taken_ VELNOR_GUARDED_BY(mutex_){};
+  std::array<std::unique_ptr<CNacCmdProtocol>, kCount> sessions_ VELNOR_GUARDED_BY(mutex_);
 };

@@ -53,7 +53,7 @@ int CNacKeepAlive::StartTimer() {
 void CNacKeepAlive::OnCreate() {
   // The probers report to this thread; its id is not yet known to the constructor.
   const std::uint32_t self = platform::CurrentThreadId();
-  std::lock_guard lock(proberMutex_);
+  platform::MutexLock lock(proberMutex_);
   for (int index = 0; index < kProbers; ++index) {
     try {
       auto prober = std::make_unique<CNacKeepAliveThread>();
@@ -92,7 +92,7 @@ void CNacKeepAlive::StopTimer() {
 }
 
 void CNacKeepAlive::StopProbers() {
-  std::lock_guard lock(proberMutex_);
+  platform::MutexLock lock(proberMutex_);
   for (std::unique_ptr<CNacKeepAliveThread>& prober : probers_) {
     if (!prober) continue;
     prober->StopThread();
@@ -132,7 +132,7 @@ void CNacKeepAlive::Scan() {
 }
 
 void CNacKeepAlive::Schedule(const DueGateway& due, std::int64_t now) {
-  std::lock_guard lock(proberMutex_);
+  platform::MutexLock lock(proberMutex_);
   CNacKeepAliveThread* prober = LeastBusyProber();
   try {
     auto job = std::make_unique<CKeepAliveData>();

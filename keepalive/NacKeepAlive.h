@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +12,7 @@
 #include "msgthread/OwnerThread.h"
 #include "keepalive/NacKeepAliveThread.h"
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 #include "platform/Thread.h"
 
 // The keep-alive scheduler: every 100 ms it hands each gateway whose probe is due to the
@@ -62,13 +62,13 @@ class CNacKeepAlive final : public OwnerThread, private MessageThread::Handler {
   void Scan();
   void Schedule(const DueGateway& due, std::int64_t now);
   // The prober to hand the next job to; none when there is none. Holds the prober lock.
-  CNacKeepAliveThread* LeastBusyProber();
+  CNacKeepAliveThread* LeastBusyProber() VELNOR_REQUIRES(proberMutex_);
   void StopTimer();
   void StopProbers();
   void PostToOwner(std::uint32_t message, const char* failureText);
 
-  std::recursive_mutex proberMutex_;
-  std::array<std::unique_ptr<CNacKeepAliveThread>, kProbers> probers_;  // guarded by proberMutex_
+  platform::Mutex proberMutex_;
+  std::array<std::unique_ptr<CNacKeepAliveThread>, kProbers> probers_ VELNOR_GUARDED_BY(proberMutex_);
   std::optional<platform::Event> timerEndEvent_;
   platform::Thread timer_;
   std::vector<DueGateway> due_;  // the timer thread's, reused by every scan

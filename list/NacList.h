@@ -6,6 +6,7 @@
 
 #include "list/NacListItem.h"
 #include "list/NacNode.h"
+#include "platform/ThreadSafety.h"
 
 // Told of every node that enters or leaves a list, under the list's lock: the registries
 // keep their indexes in step with the list this way, whichever operation changed it.
@@ -31,17 +32,21 @@ using CNacPredicate = int (*)(const CNacListItem* record, const void* key);
 // Every operation takes `locked` last: false makes it take the lock itself and give it
 // back before it returns; true means the caller holds the lock and it is left alone.
 // Nodes and records found are only valid while the lock is held.
-class CNacList {
+class VELNOR_CAPABILITY("guarded list") CNacList {
  public:
   // Holds the list's lock for a scope unless the caller already has it (locked). Either way
   // it stands for the lock being held while it lives: the searches that hand out records
   // ask for one, so that what they find is never used outside the lock.
-  class Guard {
+  class VELNOR_SCOPED_CAPABILITY Guard {
    public:
-    explicit Guard(CNacList& list, bool locked = false) : list_(&list), owns_(!locked) {
+    // The analysis takes the lock as held from here either way; only the caller's word
+    // (locked) tells that someone else took it.
+    explicit Guard(CNacList& list, bool locked = false) VELNOR_ACQUIRE(list) VELNOR_NO_THREAD_SAFETY_ANALYSIS
+        : list_(&list),
+          owns_(!locked) {
       if (owns_) list_->Lock();
     }
-    ~Guard() {
+    ~Guard() VELNOR_RELEASE() VELNOR_NO_THREAD_SAFETY_ANALYSIS {
       if (owns_) list_->Unlock();
     }
     Guard(const Guard&) = delete;
@@ -59,8 +64,8 @@ class CNacList {
   CNacList& operator=(const CNacList&) = delete;
 
   // Waits without time limit; the holding thread may take it again, once per Unlock.
-  void Lock();
-  void Unlock();
+  void Lock() VELNOR_ACQUIRE();
+  void Unlock() VELNOR_RELEASE();
 
   // The registries derive from the list and override only the destructor; the slot order
   // of these operations is fixed.

@@ -8,7 +8,7 @@
 
 void OwnerThread::SaveThreadID(uint32_t threadId) {
   try {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     ownerThreadId_ = threadId;
   } catch (const std::system_error&) {
     throw ThrownText("I failed in a save of ThreadID.");
@@ -17,7 +17,7 @@ void OwnerThread::SaveThreadID(uint32_t threadId) {
 
 uint32_t OwnerThread::LoadThreadID() {
   try {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return ownerThreadId_;
   } catch (const std::system_error&) {
     SyslogSend(2, "I failed in a load of ThreadID.");

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+
+#include "platform/Mutex.h"
 
 // The link from an active object to the thread that owns it: the owner's message-thread
 // id, saved by the owner right after construction, and the one way to report to it.
@@ -22,6 +23,6 @@ class OwnerThread {
   ~OwnerThread() = default;
 
  private:
-  std::mutex mutex_;
-  uint32_t ownerThreadId_ = 0;  // guarded by mutex_
+  platform::Mutex mutex_;
+  uint32_t ownerThreadId_ VELNOR_GUARDED_BY(mutex_) = 0;
 };

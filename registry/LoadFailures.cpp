@@ -6,22 +6,23 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <mutex>
 #include <set>
 
+#include "platform/Mutex.h"
 #include "platform/UniqueFd.h"
 #include "support/AdminReport.h"
 
 namespace {
 
-std::mutex& Mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+// The paths whose next save must keep a backup.
+struct BackupDemands {
+  platform::Mutex mutex;
+  std::set<std::string> paths VELNOR_GUARDED_BY(mutex);
+};
 
-std::set<std::string>& Demands() {
-  static std::set<std::string> paths;  // guarded by Mutex()
-  return paths;
+BackupDemands& Demands() {
+  static BackupDemands demands;
+  return demands;
 }
 
 bool Exists(const std::string& path) {
@@ -77,19 +78,22 @@ void LoadFailed(const char* dataName, const std::string& path, int line, const s
   } else {
     ReportFailure(3, "I failed in reading of %s data: %s: %s.", dataName, path.c_str(), problem.c_str());
   }
-  std::lock_guard lock(Mutex());
-  Demands().insert(path);
+  BackupDemands& demands = Demands();
+  platform::MutexLock lock(demands.mutex);
+  demands.paths.insert(path);
 }
 
 void LoadSucceeded(const std::string& path) {
-  std::lock_guard lock(Mutex());
-  Demands().erase(path);
+  BackupDemands& demands = Demands();
+  platform::MutexLock lock(demands.mutex);
+  demands.paths.erase(path);
 }
 
 bool KeepBackupIfDemanded(const std::string& path) {
-  std::lock_guard lock(Mutex());
-  if (Demands().count(path) == 0) return true;
+  BackupDemands& demands = Demands();
+  platform::MutexLock lock(demands.mutex);
+  if (demands.paths.count(path) == 0) return true;
   if (!CopyFile(path, path + ".bak")) return false;
-  Demands().erase(path);
+  demands.paths.erase(path);
   return true;
 }

@@ -44,9 +44,15 @@ class CNacRecordList : public CNacList {
   // The first live, added or deleted record that matches key, or none. What they find
   // belongs to the list: they take the guard that holds its lock, and the record is only
   // valid while that guard lives.
-  Record* FindLive(const Record& key, const Guard& held) { return Find(key, Flag::kLive, held); }
-  Record* FindAdded(const Record& key, const Guard& held) { return Find(key, Flag::kAdded, held); }
-  Record* FindDeleted(const Record& key, const Guard& held) { return Find(key, Flag::kDeleted, held); }
+  Record* FindLive(const Record& key, const Guard& held) VELNOR_REQUIRES(this) {
+    return Find(key, Flag::kLive, held);
+  }
+  Record* FindAdded(const Record& key, const Guard& held) VELNOR_REQUIRES(this) {
+    return Find(key, Flag::kAdded, held);
+  }
+  Record* FindDeleted(const Record& key, const Guard& held) VELNOR_REQUIRES(this) {
+    return Find(key, Flag::kDeleted, held);
+  }
 
   // Marks every live record that matches key.
   void MarkDeleted(const Record& key) {
@@ -102,14 +108,14 @@ class CNacRecordList : public CNacList {
   void CopyDetails(const Record& /*source*/, Record& /*copy*/) {}
 
   // Whether a live record has the identity of candidate. The caller holds the lock.
-  bool LiveIdentityExists(const Record& candidate) {
+  bool LiveIdentityExists(const Record& candidate) VELNOR_REQUIRES(this) {
     return ForEachMatch(CNacRecordIndex<Record>::Rule::kIdentity, candidate,
                         [](Record& record) { return record.IsLive(); });
   }
 
   // AddTail under the caller's lock; -1 when the node cannot be made (the caller keeps
   // the record then).
-  int Append(Record* record) {
+  int Append(Record* record) VELNOR_REQUIRES(this) {
     try {
       AddTail(record, true);
     } catch (const ThrownText&) {
@@ -189,7 +195,7 @@ class CNacRecordList : public CNacList {
   // Calls visit for every record that satisfies rule for key, in no particular order,
   // until visit gives true; gives whether it did. The caller holds the lock.
   template <class Visit>
-  bool ForEachMatch(typename CNacRecordIndex<Record>::Rule rule, const Record& key, Visit visit) {
+  bool ForEachMatch(typename CNacRecordIndex<Record>::Rule rule, const Record& key, Visit visit) VELNOR_REQUIRES(this) {
     const Rule test = rule == CNacRecordIndex<Record>::Rule::kMatch ? match_ : identity_;
     // The candidates are the call's own: a visit may search the list again.
     std::vector<CNacNode*> candidates;
@@ -227,7 +233,7 @@ class CNacRecordList : public CNacList {
     return false;
   }
 
-  Record* Find(const Record& key, Flag flag, const Guard& held) {
+  Record* Find(const Record& key, Flag flag, const Guard& held) VELNOR_REQUIRES(this) {
     // A guard of another list would leave this one unlocked: a fault of the caller.
     if (!held.Holds(*this)) std::abort();
     std::vector<CNacNode*> candidates;

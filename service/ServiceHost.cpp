@@ -68,7 +68,7 @@ void CServiceHost::ReportFailure(const char* text) const {
 }
 
 void CServiceHost::SetServiceStatus(int state) {
-  std::lock_guard lock(statusMutex_);
+  platform::MutexLock lock(statusMutex_);
   // A stop that came first wins: systemd is not told "running" after "stopping".
   if (state == kRunning && state_.load() == kStopPending) return;
   state_.store(state);
@@ -166,7 +166,7 @@ int CServiceHost::Run() {
   try {
     auto controller = std::make_unique<CNacControl>(endFlag_);
     {
-      std::lock_guard lock(controllerMutex_);
+      platform::MutexLock lock(controllerMutex_);
       controller_ = controller.get();
       // A stop that came while the controller was being built is acted on now.
       if (stopDemanded_) platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);
@@ -174,7 +174,7 @@ int CServiceHost::Run() {
     controller->WaitForEnd();
     exitStatus_ = controller->ExitStatus();
     {
-      std::lock_guard lock(controllerMutex_);
+      platform::MutexLock lock(controllerMutex_);
       controller_ = nullptr;
     }
     controller.reset();
@@ -184,7 +184,7 @@ int CServiceHost::Run() {
     SyslogSend(2, "CNacControl class did a throw.");
   }
   {
-    std::lock_guard lock(controllerMutex_);
+    platform::MutexLock lock(controllerMutex_);
     controller_ = nullptr;
   }
 
@@ -197,7 +197,7 @@ int CServiceHost::Run() {
 void CServiceHost::OnStop() {
   SetServiceStatus(kStopPending);
   endFlag_.store(1);
-  std::lock_guard lock(controllerMutex_);
+  platform::MutexLock lock(controllerMutex_);
   stopDemanded_ = true;
   if (controller_ == nullptr) return;
   platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);

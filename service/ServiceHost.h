@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Mutex.h"
 #include "platform/SystemLog.h"
 #include "platform/Registration.h"
 #include "platform/SystemdUnits.h"
@@ -55,14 +56,14 @@ class CServiceHost {
 
   // The stop control reports stop pending on the signal thread while Run may be reporting
   // running: one report at a time, each state with its own notification.
-  std::mutex statusMutex_;
+  platform::Mutex statusMutex_;
   std::atomic<int> state_{kStopped};
 
   // The controller's end flag: the stop control sets it even while the controller is
   // still being built, so that a long start ends early.
   std::atomic<int> endFlag_{0};
-  std::mutex controllerMutex_;
-  CNacControl* controller_ = nullptr;  // guarded by controllerMutex_; owned by Run
-  bool stopDemanded_ = false;          // guarded by controllerMutex_
+  platform::Mutex controllerMutex_;
+  CNacControl* controller_ VELNOR_GUARDED_BY(controllerMutex_) = nullptr;  // owned by Run
+  bool stopDemanded_ VELNOR_GUARDED_BY(controllerMutex_) = false;
   int exitStatus_ = 0;                 // written by Run before its thread ends
 };

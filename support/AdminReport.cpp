@@ -2,10 +2,10 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 #include <set>
 #include <string>
 
+#include "platform/Mutex.h"
 #include "support/Syslog.h"
 
 namespace {
@@ -37,11 +37,14 @@ void ReportOnce(const char* format, ...) {
   va_start(args, format);
   const std::string text = Format(format, args);
   va_end(args);
-  static std::mutex mutex;
-  static std::set<std::string> reported;  // guarded by mutex; one entry per wrong value seen
+  // One entry per text already said.
+  static struct {
+    platform::Mutex mutex;
+    std::set<std::string> texts VELNOR_GUARDED_BY(mutex);
+  } reported;
   {
-    std::lock_guard lock(mutex);
-    if (!reported.insert(text).second) return;
+    platform::MutexLock lock(reported.mutex);
+    if (!reported.texts.insert(text).second) return;
   }
   PrintLine(text);
 }
