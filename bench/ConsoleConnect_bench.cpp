@@ -27,9 +27,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Loopback.h"
 #include "platform/UniqueFd.h"
 
 namespace {
+
+using bench::FreePort;
+using bench::Loopback;
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::duration<double, std::milli>;
@@ -41,23 +45,6 @@ constexpr int kBurst = 300;
 [[noreturn]] void Fail(const std::string& why) {
   std::fprintf(stderr, "bench: %s\n", why.c_str());
   std::exit(1);
-}
-
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-std::uint16_t FreePort() {
-  platform::UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  ::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
 }
 
 platform::UniqueFd Connect(std::uint16_t port) {

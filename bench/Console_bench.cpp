@@ -23,33 +23,19 @@
 #include <vector>
 
 #include "command/NacCmdServer.h"
+#include "bench/Loopback.h"
 #include "platform/UniqueFd.h"
 
 namespace {
+
+using bench::FreePort;
+using bench::Loopback;
 
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRoundTrips = 20000;
 constexpr int kSessions = 10;
 constexpr char kLine[] = "service\n";
-
-sockaddr_in Loopback(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-// A port that nothing listens on right now.
-std::uint16_t FreePort() {
-  platform::UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  ::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
-}
 
 // Reads until the text received ends with a prompt.
 bool AwaitPrompt(int fd) {
