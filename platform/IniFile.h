@@ -10,10 +10,11 @@ namespace platform {
 
 // Value of key in section of file, or the default when the file, the section or the key is
 // missing or unreadable. Section and key names compare without regard to case (ASCII);
-// blanks around names and values are ignored; a value in matching double or single quotes
-// loses them; the first section of a name and its first line of the key count. Trailing
-// blanks of the default are dropped, as Windows does. The result is cut to size - 1
-// characters, as into a caller's buffer of that size (size 0 gives an empty text).
+// blanks (space, tab, CR, VT, FF) around names and values are ignored; a value in matching
+// double or single quotes loses them; the first section of a name and its first line of the
+// key count. Trailing spaces and tabs of the default are dropped, as Windows does. The result
+// is cut to size - 1 characters, as into a caller's buffer of that size (size 0 gives an
+// empty text).
 std::string ReadIniString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, std::size_t size,
                                     const std::string& file);

@@ -1,7 +1,9 @@
 #!/bin/sh
-# Builds and runs every test: the normal build (warnings as errors), the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, the ThreadSanitizer build, and each libFuzzer target
-# for a fixed time. "tools/test.sh quick" runs the normal build only.
+# Builds and runs every test: the check that each folder includes only the floors below it,
+# the normal build (warnings as errors), the ThreadSanitizer build, the AddressSanitizer +
+# UndefinedBehaviorSanitizer build, and the clang build, which checks the lock annotations
+# and runs each libFuzzer target for a fixed time from its kept seeds and findings (the
+# other builds replay those as unit tests). "tools/test.sh quick" runs the normal build only.
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh" cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
@@ -20,6 +22,7 @@ run_suite() {  # name, extra cmake arguments...
 }
 
 start=$(date +%s)
+"$top/tools/check-floors.sh"
 run_suite normal
 [ "${1:-}" = quick ] && exit 0
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_suite tsan -DVELNOR_SANITIZE=thread -DVELNOR_BENCH=OFF
@@ -27,21 +30,39 @@ ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
   run_suite asan -DVELNOR_SANITIZE=address -DVELNOR_BENCH=OFF
 
 echo "== fuzz build"
+# clang also checks the lock annotations here (-Wthread-safety), as errors.
 CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DVELNOR_FUZZ=ON -DVELNOR_TESTS=OFF \
-  -DVELNOR_BENCH=OFF >/dev/null
+  -DVELNOR_BENCH=OFF -DVELNOR_WERROR=ON >/dev/null
 cmake --build "$top/build-fuzz"
-echo "== fuzzing, ${fuzz_seconds}s per target, $jobs at a time"
-mkdir -p "$top/build-fuzz/runs"
-ls "$top/build-fuzz/tests/"*_fuzz | xargs -P "$jobs" -I{} sh -c '
-  name=$(basename {})
-  dir='"$top"'/build-fuzz/runs/$name
+echo "== fuzzing, ${fuzz_seconds}s per target, $jobs at a time, from the kept seeds and findings"
+rm -rf "$top/build-fuzz/runs"
+# The targets of the sources, not whatever binaries an older build left behind.
+ls "$top/tests/fuzz/"*_fuzz.cpp | xargs -P "$jobs" -I{} sh -c '
+  top=$2 seconds=$3
+  target=$(basename "$1" .cpp)
+  name=${target%_fuzz}
+  fuzzer=$top/build-fuzz/tests/$target
+  dir=$top/build-fuzz/runs/$target
   mkdir -p "$dir/corpus"
   cd "$dir"
-  dict='"$top"'/tests/fuzz/$name.dict
+  dict=$top/tests/fuzz/$target.dict
   [ -f "$dict" ] && dict="-dict=$dict" || dict=""
-  if {} -max_total_time='"$fuzz_seconds"' -print_final_stats=1 $dict "$dir/corpus" >log 2>&1; then
-    echo "fuzz $name: no finding ($(grep -o "stat::number_of_executed_units: *[0-9]*" log | grep -o "[0-9]*$") runs)"
+  # libFuzzer reads every folder and adds what it learns to the first only: the fresh one.
+  set -- "$dir/corpus" "$top/tests/fuzz/corpus/$name"
+  [ -d "$top/tests/fuzz/findings/$name" ] && set -- "$@" "$top/tests/fuzz/findings/$name"
+  if "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$dir/" $dict "$@" >log 2>&1; then
+    echo "fuzz $target: no finding ($(grep -o "stat::number_of_executed_units: *[0-9]*" log | grep -o "[0-9]*$") runs)"
   else
-    echo "fuzz $name: FINDING"; tail -n 40 log; exit 1
-  fi'
+    echo "fuzz $target: FINDING"
+    tail -n 40 log
+    for input in "$dir"/crash-* "$dir"/leak-* "$dir"/timeout-* "$dir"/oom-*; do
+      [ -f "$input" ] || continue
+      echo "fuzz $target: the input, in Base64:"
+      base64 -w 0 "$input"
+      echo
+    done
+    echo "fuzz $target: fix the fault (or the fuzzer, if its model is wrong), then keep the input as"
+    echo "  tests/fuzz/findings/$name/<what-it-catches> (base64 -d) so that the unit suite replays it."
+    exit 1
+  fi' sh {} "$top" "$fuzz_seconds"
 echo "== all suites passed in $(( $(date +%s) - start ))s"

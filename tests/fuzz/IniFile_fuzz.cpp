@@ -1,4 +1,4 @@
-// Profile reader and writer on arbitrary file contents: no crash, no sanitizer finding, a
+// Ini-file reader and writer on arbitrary file contents: no crash, no sanitizer finding, a
 // write reads back as written, and a write or delete of one key leaves the others alone.
 
 #include <cstddef>
@@ -15,10 +15,13 @@ using platform::ReadIniString;
 
 namespace {
 
+// The reader's blanks: "   \v\vK" and "k" are the same key to it.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
 // A name as the reader compares it: without blanks around it, in lower case.
 std::string Folded(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   std::string out;
   for (char c : text) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   return out;
@@ -27,7 +30,7 @@ std::string Folded(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-  static const std::string file = fuzz_files::ScratchDir("profile") + "/f.ini";
+  static const std::string file = fuzz_files::ScratchDir("inifile") + "/f.ini";
   const std::string_view data(reinterpret_cast<const char*>(bytes), size);
   fuzz_files::WriteAll(file, data.data(), data.size());
 
