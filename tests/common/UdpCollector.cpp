@@ -11,10 +11,21 @@
 
 namespace testing_support {
 
+namespace {
+
+int RandomLoopbackHost() {
+  thread_local std::mt19937 random{std::random_device{}()};
+  return std::uniform_int_distribution<int>(2, 254)(random);
+}
+
+}  // namespace
+
 UdpCollector::UdpCollector(int host) {
   if (host <= 0) host = 2 + static_cast<int>(getpid() % 250);
   address_ = "127.0.0." + std::to_string(host);
   socket_.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  const int room = 4 << 20;  // beyond the system's limit only as root
+  ::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room);
   sockaddr_in addr{AF_INET, htons(514), {}, {}};
   inet_pton(AF_INET, address_.c_str(), &addr.sin_addr);
   if (!socket_ || ::bind(socket_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
@@ -22,10 +33,10 @@ UdpCollector::UdpCollector(int host) {
   }
 }
 
-std::unique_ptr<UdpCollector> UdpCollector::OnFreeAddress(std::set<int>* taken) {
+std::unique_ptr<UdpCollector> UdpCollector::OnFreeAddress() {
   for (int attempt = 0; attempt < 20; ++attempt) {
     try {
-      return std::make_unique<UdpCollector>(RandomLoopbackHost(taken));
+      return std::make_unique<UdpCollector>(RandomLoopbackHost());
     } catch (const std::runtime_error&) {
     }
   }
@@ -36,12 +47,15 @@ std::string UdpCollector::SyslogIni(const std::string& mask) const {
   return "[SYSLOG]\r\nDESTINATION=" + address_ + "\r\nPRIORITYMASK=" + mask + "\r\n";
 }
 
-std::optional<std::string> UdpCollector::Next(std::chrono::milliseconds timeout) {
+std::optional<std::string> UdpCollector::Next(std::chrono::milliseconds timeout, std::uint16_t* fromPort) {
   pollfd p{socket_.Get(), POLLIN, 0};
   if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return std::nullopt;
   char buffer[65536];
-  const ssize_t n = ::recv(socket_.Get(), buffer, sizeof buffer, 0);
+  sockaddr_in from{};
+  socklen_t length = sizeof from;
+  const ssize_t n = ::recvfrom(socket_.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
   if (n < 0) return std::nullopt;
+  if (fromPort != nullptr) *fromPort = ntohs(from.sin_port);
   return std::string(buffer, static_cast<std::size_t>(n));
 }
 
@@ -84,15 +98,6 @@ std::vector<std::string> LogTexts(const std::vector<std::string>& datagrams, con
   std::vector<std::string> texts;
   for (const std::string& datagram : datagrams) texts.push_back(LogText(datagram, tag));
   return texts;
-}
-
-int RandomLoopbackHost(std::set<int>* taken) {
-  thread_local std::mt19937 random{std::random_device{}()};
-  std::uniform_int_distribution<int> host(2, 254);
-  for (;;) {
-    const int candidate = host(random);
-    if (taken == nullptr || taken->insert(candidate).second) return candidate;
-  }
 }
 
 }  // namespace testing_support

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <set>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,24 +11,24 @@
 
 namespace testing_support {
 
-// A syslog collector for tests: a UDP socket bound to a loopback address on port 514.
-// Start it before the code under test opens its log socket.
+// A syslog collector for tests: a UDP socket bound to a loopback address on port 514, with
+// room for bursts of lines. Start it before the code under test opens its log socket.
 class UdpCollector {
  public:
   // Binds 127.0.0.<host>:514 (host 0 picks one from the process id).
   explicit UdpCollector(int host = 0);
 
   // A collector on a random 127.0.0.2 to .254 whose port 514 is free, trying up to 20
-  // hosts; throws std::runtime_error when none binds. With taken, hosts already in it are
-  // not tried and every host tried is added.
-  static std::unique_ptr<UdpCollector> OnFreeAddress(std::set<int>* taken = nullptr);
+  // hosts; throws std::runtime_error when none binds.
+  static std::unique_ptr<UdpCollector> OnFreeAddress();
 
   const std::string& Address() const { return address_; }
   // The syslog.ini text that sends every level here.
   std::string SyslogIni(const std::string& mask = "debug") const;
 
-  // The next datagram, or none after the time-out.
-  std::optional<std::string> Next(std::chrono::milliseconds timeout = std::chrono::seconds(2));
+  // The next datagram, or none after the time-out; fromPort receives its sender's port.
+  std::optional<std::string> Next(std::chrono::milliseconds timeout = std::chrono::seconds(2),
+                                  std::uint16_t* fromPort = nullptr);
   // Datagrams until one contains text (that one included), or none after the time-out.
   std::optional<std::vector<std::string>> Until(const std::string& text,
                                                std::chrono::milliseconds timeout = std::chrono::seconds(5));
@@ -45,8 +45,5 @@ class UdpCollector {
 std::string LogText(const std::string& datagram, const std::string& tag = "Velnor");
 // LogText of each datagram, in order.
 std::vector<std::string> LogTexts(const std::vector<std::string>& datagrams, const std::string& tag = "Velnor");
-
-// A random loopback host number, 2 to 254; with taken, one not in it, which is then added.
-int RandomLoopbackHost(std::set<int>* taken = nullptr);
 
 }  // namespace testing_support

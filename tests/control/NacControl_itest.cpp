@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -13,10 +14,13 @@
 #include "platform/ThreadMessages.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
+#include "registry/PcDataList.h"
+#include "registry/QuarantineDataList.h"
 #include "support/AddressParse.h"
 #include "support/Syslog.h"
 #include "tests/common/ManualClock.h"
 #include "tests/common/PrivateNetwork.h"
+#include "tests/common/RecordDump.h"
 #include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
@@ -35,6 +39,12 @@ std::size_t ThreadCount() {
   return count;
 }
 
+// Each record's '+' when it is flagged added, '-' when withdrawn.
+template <class Record>
+std::string Flags(CNacList& list) {
+  return testing_support::Dump<Record>(list, [](const Record&) { return std::string(); });
+}
+
 class NacControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -42,7 +52,22 @@ class NacControlTest : public ::testing::Test {
     CloseSyslog();
     SetLogThreshold(7);
   }
-  void TearDown() override { CloseSyslog(); }
+  void TearDown() override {
+    CloseSyslog();
+    GetGwDataList().RemoveAll(false);
+    GetPcDataList().RemoveAll(false);
+    GetQuarantineDataList().RemoveAll(false);
+  }
+  std::vector<std::string> Logged() { return testing_support::LogTexts(collector_->Drain(50ms), ""); }
+  // The four registry files: two gateways with a route each, two PCs and a server.
+  void WriteRegistryFiles() {
+    dir_.Write("gw.csv", "\"127.0.10.1\",880,\"admin\",\"tovin\"\r\n\"127.0.10.2\",8080,\"op\",\"pw\"\r\n");
+    dir_.Write("gwroute.csv", "\"127.0.10.2\",,\"192.168.0.0\",\"255.255.255.0\"\r\n"
+                              "\"127.0.10.1\",\"eth1\",\"10.0.0.0\",\"255.0.0.0\"\r\n");
+    dir_.Write("pc.csv", "\"00:11:22:33:44:55\",\"192.168.0.1\",\"\",\"\"\r\n"
+                         "\"\",,\"192.168.1.0\",\"255.255.255.0\"\r\n");
+    dir_.Write("quarantine.csv", "\"172.17.254.254\",\"tcp\",\"4208\"\r\n");
+  }
 
   // Stops the controller as the service does and gives its stop lines in the order logged.
   std::vector<std::string> Stop(std::unique_ptr<CNacControl>& controller) {
@@ -51,7 +76,7 @@ class NacControlTest : public ::testing::Test {
     controller->WaitForEnd();
     controller.reset();
     std::vector<std::string> stopLines;
-    for (const std::string& text : testing_support::LogTexts(collector_->Drain(50ms), "")) {
+    for (const std::string& text : Logged()) {
       if (std::find(kStopLines.begin(), kStopLines.end(), text) != kStopLines.end()) stopLines.push_back(text);
     }
     return stopLines;
@@ -60,13 +85,6 @@ class NacControlTest : public ::testing::Test {
   testing_support::TempDir dir_;
   std::unique_ptr<testing_support::UdpCollector> collector_ = testing_support::UdpCollector::OnFreeAddress();
 };
-
-TEST_F(NacControlTest, StartFinishesBeforeTheConstructorReturnsAndStopLogsInOrder) {
-  auto controller = std::make_unique<CNacControl>();
-  const std::vector<std::string> started = testing_support::LogTexts(collector_->Drain(50ms), "");
-  EXPECT_NE(std::find(started.begin(), started.end(), "Start processing was finished."), started.end());
-  EXPECT_EQ(Stop(controller), kStopLines);
-}
 
 TEST_F(NacControlTest, EndFlagEndsTheKeepAliveThreadsPromptly) {
   auto controller = std::make_unique<CNacControl>();
@@ -82,15 +100,54 @@ TEST_F(NacControlTest, EndFlagEndsTheKeepAliveThreadsPromptly) {
   EXPECT_EQ(Stop(controller), kStopLines);
 }
 
-TEST_F(NacControlTest, StartLogsTheLoadedPortAndTheConsole) {
+// Without registry files only the port is read; the whole start is done when the
+// constructor returns, and the stop logs its lines in order.
+TEST_F(NacControlTest, WithoutRegistryFilesTheStartReadsThePortAndStartsTheRest) {
   dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=18123\r\n");
   auto controller = std::make_unique<CNacControl>();
-  EXPECT_EQ(testing_support::LogTexts(collector_->Drain(50ms), ""),
-            (std::vector<std::string>{"I succeeded in reading of SERVICE data.",
-                                      "I succeeded in making of a COMMAND thread.",
-                                      "I succeeded in making of a KEEP ALIVE thread.",
-                                      "Start processing was finished."}));
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"I succeeded in reading of SERVICE data.",
+                                                "I succeeded in making of a COMMAND thread.",
+                                                "I succeeded in making of a KEEP ALIVE thread.",
+                                                "Start processing was finished."}));
   EXPECT_EQ(Stop(controller), kStopLines);
+}
+
+// Nothing read from a file counts as a new change.
+TEST_F(NacControlTest, TheStartReadsTheFourFilesAndClearsTheAddedFlags) {
+  WriteRegistryFiles();
+  dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=18124\r\n");
+  auto controller = std::make_unique<CNacControl>();
+  std::vector<std::string> started = Logged();
+  started.resize(5);
+  EXPECT_EQ(started, (std::vector<std::string>{
+                         "I succeeded in reading of GW data.", "I succeeded in reading of GWROUTE data.",
+                         "I succeeded in reading of PC data.", "I succeeded in reading of QUARANTINE data.",
+                         "I succeeded in reading of SERVICE data."}));
+  EXPECT_EQ(Stop(controller), kStopLines);
+  CGwDataList& gateways = GetGwDataList();
+  EXPECT_EQ(Flags<CGwData>(gateways), ";;");
+  std::string routes;
+  for (CNacNode* node = gateways.GetHead(false); node != nullptr; node = gateways.GetNext(node, false)) {
+    routes += Flags<CGwrouteData>(node->RecordAs<CGwData>()->Routes());
+  }
+  EXPECT_EQ(routes, ";;");
+  EXPECT_EQ(Flags<CPcData>(GetPcDataList()), ";;");
+  EXPECT_EQ(Flags<CQuarantineData>(GetQuarantineDataList()), ";");
+}
+
+// A stop demanded before the start work ends it at once: nothing is read or started.
+TEST_F(NacControlTest, AStopBeforeTheStartWorkStartsNothing) {
+  WriteRegistryFiles();
+  std::atomic<int> endFlag{1};
+  {
+    CNacControl controller(endFlag);
+    platform::PostToThread(controller.ThreadId(), platform::kQuitMessage, 0, 0);
+    controller.WaitForEnd();
+  }
+  std::vector<std::string> expected{"I succeeded in reading of SERVICE data.", "Start processing was finished."};
+  expected.insert(expected.end(), kStopLines.begin(), kStopLines.end());
+  EXPECT_EQ(Logged(), expected);
+  EXPECT_TRUE(GetGwDataList().IsEmpty(false) && GetPcDataList().IsEmpty(false));
 }
 
 TEST_F(NacControlTest, AConsoleThatCannotStartStopsTheController) {
@@ -102,7 +159,7 @@ TEST_F(NacControlTest, AConsoleThatCannotStartStopsTheController) {
                                     "I succeeded in making of a COMMAND thread.",
                                     "I succeeded in making of a KEEP ALIVE thread.", "Start processing was finished."};
   expected.insert(expected.end(), kStopLines.begin(), kStopLines.end());
-  EXPECT_EQ(testing_support::LogTexts(collector_->Drain(50ms), ""), expected);
+  EXPECT_EQ(Logged(), expected);
 }
 
 TEST_F(NacControlTest, GatewayReportsReachTheKeepAliveThreadsAndNoThreadOutlivesTheStop) {
@@ -125,7 +182,6 @@ TEST_F(NacControlTest, GatewayReportsReachTheKeepAliveThreadsAndNoThreadOutlives
   EXPECT_TRUE(collector_->Until("KeepAlive stop event addition of GW(10.11.0.1).", 3s));
   EXPECT_EQ(Stop(controller), kStopLines);
   EXPECT_EQ(ThreadCount(), before);
-  GetGwDataList().RemoveAll(false);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,29 +15,22 @@
 
 namespace {
 
-TEST(EchoRequestTest, HasTheLayoutAndAChecksumThatSumsToZero) {
+// Fields in the host's byte order, the text behind them, zeros to the end; the checksum
+// makes the whole sum to zero, which is what the receiver checks.
+TEST(EchoRequestTest, IsTheRequestOfTheWireWithAChecksumThatSumsToZero) {
   const auto request = BuildEchoRequest(0x1234, 0xAABBCCDD);
-  ASSERT_EQ(request.size(), 76u);
-  EXPECT_EQ(request[0], 8);
-  EXPECT_EQ(request[1], 0);
-  std::uint16_t identifier, sequence;
-  std::uint32_t ticks;
-  std::memcpy(&identifier, &request[4], 2);
-  std::memcpy(&sequence, &request[6], 2);
-  std::memcpy(&ticks, &request[8], 4);
-  EXPECT_EQ(identifier, 0x1234);
-  EXPECT_EQ(sequence, 0);
-  EXPECT_EQ(ticks, 0xAABBCCDDu);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&request[12])), kEchoText);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&request[12])).size(), 51u);
-  EXPECT_EQ(request[75], 0);
+  std::array<std::uint8_t, 76> expected{8, 0, request[2], request[3]};
+  const std::uint16_t identifier = 0x1234;
+  const std::uint32_t ticks = 0xAABBCCDD;
+  std::memcpy(&expected[4], &identifier, 2);
+  std::memcpy(&expected[8], &ticks, 4);
+  std::memcpy(&expected[12], "Talvex Networks Inc. Network Access Control System.", 51);
+  EXPECT_EQ(request, expected);
   EXPECT_EQ(InternetChecksum(request.data(), request.size()), 0);
   // The textbook example: words 0001 f203 f4f5 f6f7 sum to ddf2, checksum 220d.
   const std::uint8_t sample[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
   const std::uint16_t checksum = InternetChecksum(sample, sizeof sample);
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&checksum);
-  EXPECT_EQ(bytes[0], 0x22);
-  EXPECT_EQ(bytes[1], 0x0d);
+  EXPECT_EQ(std::memcmp(&checksum, "\x22\x0d", 2), 0);
   const std::uint8_t odd[] = {0x01};
   EXPECT_EQ(InternetChecksum(odd, 1), static_cast<std::uint16_t>(~0x0001));
 }
@@ -66,13 +60,10 @@ TEST(EchoRequestTest, OnlyOurEchoRepliesAndTimeExceededAreAnswers) {
       {"unreachable", Packet(5, {3, 1, 0, 0, id[0], id[1]}), false},
       {"reply cut before its identifier", Packet(5, {0, 0, 0, 0, id[0]}), false},
       {"header alone", Packet(5, {}), false},
-      {"header length beyond the packet", Packet(15, {}), false},
+      {"header length beyond the packet", {0x4F, 0, 0, 0}, false},
       {"nothing", {}, false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsEchoAnswer(c.packet.data(), c.packet.size(), ours), c.answer) << c.what;
-  // A header length that points past the bytes received is never read.
-  const std::uint8_t shortPacket[] = {0x4F, 0, 0, 0};
-  EXPECT_FALSE(IsEchoAnswer(shortPacket, sizeof shortPacket, ours));
 }
 
 TEST(EchoRequestTest, TheJobGoesToTheLeastBusyProberTiesToTheLowest) {

@@ -44,26 +44,28 @@ class KeepAliveTest : public ::testing::Test {
     GetGwDataList().RemoveAll(false);
   }
 
-  void Register(const std::string& address) {
+  static void Register(const std::string& address) {
     auto* gateway = new CGwData();
     gateway->addressText = address;
     gateway->address = Address(address);
-    ASSERT_EQ(GetGwDataList().AddUnique(gateway), 0);
+    if (GetGwDataList().AddUnique(gateway) != 0) delete gateway;
   }
   void Start() {
     keepAlive_ = std::make_unique<CNacKeepAlive>();
     keepAlive_->SaveThreadID(owner_.Id());
     ASSERT_EQ(keepAlive_->StartTimer(), 0);
   }
-  // A copy of the gateway's record as it stands.
-  CGwData Record(const std::string& address) {
+  // A copy of the gateway's record as it stands, withdrawn or not.
+  static CGwData Record(const std::string& address) {
     CNacList::Guard guard(GetGwDataList(), false);
-    const CGwData* gateway = GetGwDataList().FindLive(CGwDataList::AddressKey(Address(address)), guard);
-    return gateway != nullptr ? *gateway : CGwData();
+    for (CNacNode* node = GetGwDataList().GetHead(true); node != nullptr; node = GetGwDataList().GetNext(node, true)) {
+      if (node->RecordAs<CGwData>()->addressText == address) return *node->RecordAs<CGwData>();
+    }
+    return CGwData();
   }
-  // Moves the clock by one interval and waits until every gateway named has been probed.
-  void ProbeRound(const std::vector<std::string>& addresses) {
-    clock_.Advance(10);
+  // Moves the clock on (by one interval) and waits until every gateway named has been probed.
+  void ProbeRound(const std::vector<std::string>& addresses, std::int64_t seconds = 10) {
+    clock_.Advance(seconds);
     const std::int64_t now = clock_.NowSeconds();
     for (const std::string& address : addresses) {
       const auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -114,6 +116,20 @@ TEST_F(KeepAliveTest, OnOnceWhileAnsweringOffAtTheFourthFailureAndOnceOnly) {
   EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10"), 2);
 }
 
+// The scans run every 100 ms on the calendar seconds of the clock.
+TEST_F(KeepAliveTest, ProbedAgainOnlyOnceItsIntervalHasPassed) {
+  PrivateNetwork::AddAddress("127.0.0.10");
+  Register("127.0.0.10");
+  Start();
+  ProbeRound({"127.0.0.10"}, 0);  // never probed: due at once
+  clock_.Advance(9);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(Record("127.0.0.10").lastProbeTime, clock_.NowSeconds() - 9);
+  const auto due = std::chrono::steady_clock::now();
+  ProbeRound({"127.0.0.10"}, 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - due, 500ms) << "a probe that is due waits for more than a scan or two";
+}
+
 TEST_F(KeepAliveTest, NeverAnsweredNeverOffDeletedAndOutstandingNotProbed) {
   Register("127.0.0.11");  // no such address: never answers
   Register("127.0.0.12");
@@ -127,13 +143,7 @@ TEST_F(KeepAliveTest, NeverAnsweredNeverOffDeletedAndOutstandingNotProbed) {
   for (int round = 0; round < 5; ++round) ProbeRound({"127.0.0.11"});
   EXPECT_TRUE(owner_.Received().empty());
   EXPECT_EQ(Record("127.0.0.13").lastProbeTime, 0);
-  CNacList::Guard guard(GetGwDataList(), false);
-  for (CNacNode* node = GetGwDataList().GetHead(true); node != nullptr; node = GetGwDataList().GetNext(node, true)) {
-    const CGwData& gateway = *node->RecordAs<CGwData>();
-    if (gateway.addressText == "127.0.0.12") {
-      EXPECT_EQ(gateway.lastProbeTime, 0);
-    }
-  }
+  EXPECT_EQ(Record("127.0.0.12").lastProbeTime, 0);
 }
 
 TEST_F(KeepAliveTest, TwentySilentGatewaysAreSharedByTheFiveProbers) {
@@ -191,10 +201,7 @@ TEST_F(KeepAliveTest, FlappingGatewaysWhileOperatorsChangeTheRegistry) {
   std::atomic<bool> done{false};
   std::thread operators([&] {
     for (int i = 0; !done; ++i) {
-      auto* gateway = new CGwData();
-      gateway->addressText = "127.0.1." + std::to_string(i % 50);
-      gateway->address = Address(gateway->addressText);
-      if (GetGwDataList().AddUnique(gateway) != 0) delete gateway;
+      Register("127.0.1." + std::to_string(i % 50));
       GetGwDataList().MarkDeleted(CGwDataList::AddressKey(Address("127.0.1." + std::to_string((i + 25) % 50))));
       std::this_thread::sleep_for(2ms);
     }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/ThrownText.h"
@@ -55,20 +54,12 @@ std::vector<int> Ids(CNacList& list) {
   return ids;
 }
 
-// Whether work ends in time on a thread of its own; a blocked one is left behind.
-bool FinishesWithin(std::function<void()> work, std::chrono::milliseconds timeout = 3s) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> ended = done->get_future();
-  std::thread([work = std::move(work), done] {
-    work();
-    done->set_value();
-  }).detach();
-  return ended.wait_for(timeout) == std::future_status::ready;
-}
+// Work on a thread of its own; the future's end joins it, so a caller that holds the lock
+// gives it back before the future goes.
+std::future<void> OnOtherThread(std::function<void()> work) { return std::async(std::launch::async, std::move(work)); }
 
-// Whether another thread gets the lock in a short while (it gets it later anyway).
-bool OtherThreadGetsLock(const std::shared_ptr<CNacList>& list) {
-  return FinishesWithin([list] { list->GetCount(false); }, 50ms);
+bool Finishes(std::future<void>& work, std::chrono::milliseconds within) {
+  return work.wait_for(within) == std::future_status::ready;
 }
 
 class NacListTest : public ::testing::Test {
@@ -140,34 +131,36 @@ TEST_F(NacListTest, SearchFromIncludesItsStart) {
 }
 
 TEST(NacListLockTest, LockIsReentrantAndLockedCallsLeaveItAlone) {
-  auto list = std::make_shared<CNacList>();
-  list->Lock();
-  list->Lock();
-  list->AddTail(new Tracked(1, nullptr), false);
-  list->Unlock();
-  EXPECT_FALSE(OtherThreadGetsLock(list)) << "taken twice and released once, yet free";
-  list->RemoveAll(true);
-  EXPECT_FALSE(OtherThreadGetsLock(list)) << "a call with locked true gave the lock away";
-  EXPECT_TRUE(FinishesWithin([list] {
-    list->AddTail(new Tracked(3, nullptr), true);
-    list->RemoveHead(true);
-  })) << "a call with locked true waited for the lock";
-  list->Unlock();
-  EXPECT_TRUE(OtherThreadGetsLock(list));
+  CNacList list;
+  list.Lock();
+  list.Lock();
+  list.AddTail(new Tracked(1, nullptr), false);
+  list.Unlock();
+  std::future<void> other = OnOtherThread([&list] { list.GetCount(false); });
+  EXPECT_FALSE(Finishes(other, 50ms)) << "taken twice and released once, yet free";
+  list.RemoveAll(true);
+  EXPECT_FALSE(Finishes(other, 50ms)) << "a call with locked true gave the lock away";
+  std::future<void> locked = OnOtherThread([&list] {
+    list.AddTail(new Tracked(3, nullptr), true);
+    list.RemoveHead(true);
+  });
+  EXPECT_TRUE(Finishes(locked, 3s)) << "a call with locked true waited for the lock";
+  list.Unlock();
+  EXPECT_TRUE(Finishes(other, 3s));
 }
 
 TEST(NacListLockTest, FailedNodeThrowsItsTextAndKeepsTheCallersHold) {
   std::vector<int> destroyed;
-  auto list = std::make_shared<CNacList>();
-  list->AddTail(new Tracked(1, nullptr), false);
+  CNacList list;
+  list.AddTail(new Tracked(1, nullptr), false);
   Tracked record(2, &destroyed);
   const std::vector<std::function<void()>> inserts = {
-      [&] { list->AddTail(&record, false); },
-      [&] { list->AddHead(&record, false); },
-      [&] { list->InsertAfter(list->GetHead(true), &record, false); },
+      [&] { list.AddTail(&record, false); },
+      [&] { list.AddHead(&record, false); },
+      [&] { list.InsertAfter(list.GetHead(true), &record, false); },
   };
   for (const auto& insert : inserts) {
-    list->Lock();
+    list.Lock();
     std::string thrown;
     failNextAllocation = true;
     try {
@@ -177,10 +170,11 @@ TEST(NacListLockTest, FailedNodeThrowsItsTextAndKeepsTheCallersHold) {
     }
     failNextAllocation = false;
     EXPECT_EQ(thrown, "I failed in making of CNacNode.");
-    EXPECT_FALSE(OtherThreadGetsLock(list)) << "the failed call released a take that was not its own";
-    list->Unlock();
+    std::future<void> other = OnOtherThread([&list] { list.GetCount(false); });
+    EXPECT_FALSE(Finishes(other, 50ms)) << "the failed call released a take that was not its own";
+    list.Unlock();
   }
-  EXPECT_EQ(Ids(*list), std::vector<int>{1});
+  EXPECT_EQ(Ids(list), std::vector<int>{1});
   EXPECT_TRUE(destroyed.empty());
 }
 

@@ -7,13 +7,11 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "msgthread/OwnerThread.h"
-#include "msgthread/RegisteredMessages.h"
 #include "platform/Clock.h"
 #include "platform/ThreadMessages.h"
 
@@ -122,21 +120,6 @@ TEST_F(MessageThreadTest, PostMessageMainThreadGoesToTheSavedOwnerOnly) {
   std::thread([&] { EXPECT_TRUE(reporter.PostMessageMainThread(0xC444, 7, 9)); }).join();
   ASSERT_TRUE(recorder_.WaitForHandled(1));
   EXPECT_EQ(recorder_.handled[0].message, 0xC444u);
-}
-
-// Each constant is its own identifier, so that no two kinds of report can be confused.
-TEST(RegisteredMessagesTest, IdentifiersAreDistinct) {
-  namespace cmd = msg::cmd;
-  namespace http = msg::httpclient;
-  namespace keep = msg::keepalive;
-  const std::set<uint32_t> ids = {
-      cmd::WM_PROTOCOL_ERROR,   cmd::WM_PROTOCOL_EXIT,    cmd::WM_PROTOCOL_CONNECT, cmd::WM_PROTOCOL_SEND,
-      cmd::WM_PROTOCOL_RECV,    cmd::WM_SERVER_ERROR,     cmd::WM_SERVER_EXIT,      http::WM_HTTPCLIENT_ERROR,
-      http::WM_HTTPCLIENT_EXIT, http::WM_HTTPCLIENT_SEND, http::WM_THREAD_ERROR,    http::WM_THREAD_EXIT,
-      keep::WM_KEEPALIVE_ERROR, keep::WM_KEEPALIVE_EXIT,  keep::WM_THREAD_ERROR,    keep::WM_THREAD_EXIT,
-      keep::WM_KEEPALIVE_START, keep::WM_KEEPALIVE_STOP,  msg::WM_QUIT};
-  EXPECT_EQ(ids.size(), 19u);
-  EXPECT_EQ(cmd::WM_SERVER_EXIT, platform::RegisterMessageName("VELNORCMD:WM_SERVER_EXIT"));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "support/Syslog.h"
 #include "tests/common/RecordDump.h"
 #include "tests/common/TempDir.h"
+#include "tests/registry/RegistryModel.h"
 
 namespace {
 
@@ -49,15 +50,10 @@ TEST(GwDataListTest, IdentityAndMatch) {
       {"10.0.0.2", "8080", 0, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.address) + ":" + c.port);
-    CGwDataList list;
-    CGwData* stored = NewGw("10.0.0.1", "8080");
-    ASSERT_EQ(list.AddUnique(stored), 0);
-    CGwData* other = NewGw(c.address, c.port);
-    CNacList::Guard guard(list);
-    EXPECT_EQ(list.FindLive(*other, guard) == stored, c.match);
-    EXPECT_EQ(list.AddUnique(other), c.add);
-    if (c.add != 0) delete other;
+    EXPECT_EQ(registry_model::JoinAndFind<CGwDataList>(std::unique_ptr<CGwData>(NewGw("10.0.0.1", "8080")),
+                                                       std::unique_ptr<CGwData>(NewGw(c.address, c.port))),
+              std::make_pair(c.add, c.match))
+        << c.address << ":" << c.port;
   }
 }
 

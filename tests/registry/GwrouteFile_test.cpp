@@ -8,6 +8,7 @@
 #include "support/AddressParse.h"
 #include "support/Syslog.h"
 #include "tests/common/TempDir.h"
+#include "tests/registry/RegistryModel.h"
 
 namespace {
 
@@ -36,15 +37,11 @@ TEST(GwrouteDataListTest, IdentityAndMatch) {
       {"", "192.168.1.0", "", 0, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.storedDevice) + " / " + c.network + " " + c.device);
-    CGwrouteDataList routes;
-    CGwrouteData* stored = Route("192.168.0.0", "255.255.0.0", c.storedDevice);
-    ASSERT_EQ(routes.AddUnique(stored), 0);
-    CGwrouteData* other = Route(c.network, "255.255.255.0", c.device);
-    CNacList::Guard guard(routes);
-    EXPECT_EQ(routes.FindLive(*other, guard) == stored, c.match);
-    EXPECT_EQ(routes.AddUnique(other), c.add);
-    if (c.add != 0) delete other;
+    EXPECT_EQ(registry_model::JoinAndFind<CGwrouteDataList>(
+                  std::unique_ptr<CGwrouteData>(Route("192.168.0.0", "255.255.0.0", c.storedDevice)),
+                  std::unique_ptr<CGwrouteData>(Route(c.network, "255.255.255.0", c.device))),
+              std::make_pair(c.add, c.match))
+        << c.storedDevice << " / " << c.network << " " << c.device;
   }
 }
 
@@ -101,9 +98,11 @@ TEST_F(GwrouteFileTest, LoadOutcomes) {
     const char* live;
   } cases[] = {
       {nullptr, GwrouteLoadResult::kNotOpened, ""},
+      // No gateway, an unknown one and a withdrawn one are passed over; an empty address is
+      // the line before's, and the same route twice is two routes.
       {",,\"10.0.0.0\",\"255.0.0.0\"\r\n\"10.9.9.9\",,\"10.0.0.0\"\r\n\"172.16.0.3\",,\"10.0.0.0\"\r\n"
-       "\"172.16.0.2\",,\"10.5.0.0\",\"255.255.0.0\"\r\n  ,\"eth1\",\"10.1.0.0\"\r\n",
-       GwrouteLoadResult::kLoaded, "2 10.5.0.0/255.255.0.0+|2eth1 10.1.0.0/+|"},
+       "\"172.16.0.2\",,\"10.5.0.0\",\"255.255.0.0\"\r\n  ,\"eth1\",\"10.1.0.0\"\r\n,\"eth1\",\"10.1.0.0\"\r\n",
+       GwrouteLoadResult::kLoaded, "2 10.5.0.0/255.255.0.0+|2eth1 10.1.0.0/+|2eth1 10.1.0.0/+|"},
       {"\"172.16.0.1\",,\"10.1.0.0\",\"255.255.0.0\"\r\n\"172.16.0.1\",,\"10.2.0.0\",\"255.0.255.0\"\r\n"
        "\"172.16.0.1\",,\"10.3.0.0\"\r\n",
        GwrouteLoadResult::kBadLine, "1 10.1.0.0/255.255.0.0+|"},

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
+#include <utility>
+
+#include "tests/registry/RegistryModel.h"
 
 namespace {
 
@@ -40,15 +42,9 @@ TEST(NacDataListTest, IdentityAndMatch) {
       {{A, "192.168.0.1", ""}, {A, "192.168.0.2", ""}, 0, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.stored.mac) + " / " + c.other.source + " " + c.other.mac);
-    CNacDataList list;
-    CNacData* stored = Entry(c.stored).release();
-    ASSERT_EQ(list.AddUnique(stored), 0);
-    auto other = Entry(c.other);
-    CNacList::Guard guard(list);
-    EXPECT_EQ(list.FindLive(*other, guard) == stored, c.match);
-    EXPECT_EQ(list.AddUnique(other.get()), c.add);
-    if (c.add == 0) other.release();
+    EXPECT_EQ(registry_model::JoinAndFind<CNacDataList>(Entry(c.stored), Entry(c.other)),
+              std::make_pair(c.add, c.match))
+        << c.stored.mac << " / " << c.other.source << " " << c.other.mac;
   }
 }
 

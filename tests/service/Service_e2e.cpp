@@ -1,4 +1,6 @@
-// The whole velnor process, run in a fresh directory with a unit directory of its own.
+// The whole velnor process, run in a fresh directory with a unit directory of its own: its
+// switches and the service manager, its start and stop, and its console as an operator or
+// an operator's script drives it across a restart.
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "platform/UniqueFd.h"
+#include "tests/common/ConsoleClient.h"
 #include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
@@ -58,6 +62,23 @@ class ServiceTest : public ::testing::Test {
     const std::optional<int> code = child.Wait();
     EXPECT_TRUE(code.has_value()) << "velnor did not end";
     return code.value_or(-2);
+  }
+  // velnor in console mode, once it says it has started.
+  std::unique_ptr<VelnorProcess> Start() {
+    auto velnor = std::make_unique<VelnorProcess>(std::vector<std::string>{}, units_);
+    EXPECT_TRUE(velnor->WaitForOutput("Service started\n", 5s)) << velnor->Err();
+    return velnor;
+  }
+  static void Stop(std::unique_ptr<VelnorProcess>& velnor) {
+    velnor->Signal(SIGTERM);
+    EXPECT_EQ(velnor->Wait(), 0) << velnor->Err();
+    velnor.reset();
+  }
+  // A console on port with its first prompt read.
+  static std::unique_ptr<ConsoleClient> Console(std::uint16_t port = 8000) {
+    auto client = std::make_unique<ConsoleClient>(port);
+    EXPECT_EQ(client->ReadPrompt(), "$ ");
+    return client;
   }
 
   TempDir dir_;
@@ -141,8 +162,8 @@ TEST_F(ServiceTest, ConsoleModeLogsStartAndStopsInOrder) {
   ASSERT_EQ(Run({"-RegServer"}), 0);
   for (const bool settled : {false, true}) {
     SCOPED_TRACE(settled ? "SIGINT once running" : "SIGTERM at once");
-    VelnorProcess child({}, units_);
-    ASSERT_TRUE(child.WaitForOutput("Service started\n", 5s)) << child.Err();
+    const std::unique_ptr<VelnorProcess> velnor = Start();
+    VelnorProcess& child = *velnor;
     std::vector<std::string> seen;
     if (settled) {
       seen = collector_->Until("Start processing was finished.").value_or(seen);
@@ -163,6 +184,57 @@ TEST_F(ServiceTest, ConsoleModeLogsStartAndStopsInOrder) {
     EXPECT_EQ(texts.back(), "service stopped.");
     EXPECT_TRUE(child.Out().ends_with("Service stopped\n")) << child.Out();
   }
+}
+
+// A saved port and saved registries come back after the restart; the running server keeps
+// its port until then. The files themselves are pinned by the registry tests, the reading of
+// each at start by the controller's.
+TEST_F(ServiceTest, SavedSettingsAndRegistriesComeBackAfterTheRestart) {
+  ASSERT_EQ(Run({"-RegServer"}), 0);
+  auto velnor = Start();
+  auto console = Console();
+  for (const char* line : {"service set sport 9000", "gw add 127.0.0.5 sport 8080 user op pass secret",
+                           "gwroute add 127.0.0.5 network 192.168.0.0 dev eth0", "service save", "gw save",
+                           "gwroute save"}) {
+    EXPECT_EQ(console->Command(line), "") << line;
+  }
+  Console(8000);
+  const std::vector<std::string> shows{"service", "gw", "gwroute"};
+  std::vector<std::string> before;
+  for (const std::string& show : shows) before.push_back(console->Command(show).value_or(""));
+  EXPECT_EQ(before[0], "PORT\r\n9000\r\n");
+  console.reset();
+  Stop(velnor);
+
+  velnor = Start();
+  console = Console(9000);
+  for (std::size_t i = 0; i < shows.size(); ++i) EXPECT_EQ(console->Command(shows[i]), before[i]) << shows[i];
+  EXPECT_FALSE(ConsoleClient(8000).ReadPrompt(300ms));
+  console.reset();
+  Stop(velnor);
+}
+
+TEST_F(ServiceTest, AScriptPipedThroughSocatGivesItsTranscript) {
+  ASSERT_EQ(Run({"-RegServer"}), 0);
+  auto velnor = Start();
+  dir_.Write("script.txt",
+             "gw add 127.0.0.9\ngw add 127.0.0.9\ngw sh\nnac add drop source 10.0.0.7\nnac\nbogus\nexit\n");
+  Console();  // listening by now
+  FILE* pipe = ::popen("socat -t 5 - TCP:127.0.0.1:8000 < script.txt", "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string transcript;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) transcript.append(buffer, n);
+  ASSERT_EQ(::pclose(pipe), 0);
+  // All lines arrive together, so their replies come before the prompts of the session.
+  if (transcript.rfind("$ ", 0) == 0) transcript.erase(0, 2);
+  EXPECT_EQ(transcript,
+            "duplication of data\r\n"
+            "GW\t\tPORT\tID\tPW\r\n127.0.0.9\t880\tadmin\t********\r\n"
+            "TARGET\tDESTINATION\tADDRESS\t\t\tFQDN\r\ndrop\t10.0.0.7\t\r\n"
+            "command not found\r\n"
+            "good by\r\n");
+  Stop(velnor);
 }
 
 }  // namespace

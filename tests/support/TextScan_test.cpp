@@ -7,7 +7,8 @@
 
 namespace {
 
-// Splits a copy of line until NextToken gives none, checking each token lies in the buffer.
+// Splits a copy of line until NextToken gives none. That each token lies in the buffer and
+// the cursor advances is checked by the NextToken fuzz target.
 std::vector<std::string> Tokens(const std::string& line, const char* skip,
                                 const char* delimiters = kCsvDelimiterSet) {
   std::vector<char> buffer(line.begin(), line.end());
@@ -16,8 +17,6 @@ std::vector<std::string> Tokens(const std::string& line, const char* skip,
   char* token = nullptr;
   for (char* cursor = buffer.data();
        (cursor = NextToken(cursor, skip, delimiters, &token)) != nullptr;) {
-    EXPECT_GE(token, buffer.data());
-    EXPECT_LT(token, buffer.data() + buffer.size());
     tokens.emplace_back(token);
     if (tokens.size() > buffer.size()) {
       ADD_FAILURE() << "NextToken does not advance";
