@@ -94,7 +94,8 @@ void CNacControl::LoadRegistries() {
   if (GetQuarantineDataList().Load(CQuarantineDataList::kFileName, &endFlag_) == 0) {
     SyslogSend(7, "I succeeded in reading of QUARANTINE data.");
   }
-  if (LoadServiceData()) SyslogSend(7, "I succeeded in reading of SERVICE data.");
+  // The registry loads end early by themselves; a stop leaves the port unread as well.
+  if (!EndFlag() && LoadServiceData()) SyslogSend(7, "I succeeded in reading of SERVICE data.");
 }
 
 void CNacControl::ClearAddedFlags() {
