@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "command/NacCmdServer.h"
 #include "bench/Loopback.h"
+#include "command/NacCmdServer.h"
 #include "platform/UniqueFd.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include "command/CommandDispatch.h"
 #include "command/ConsoleSettings.h"
 #include "command/NacCmdProtocolData.h"
+#include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
-#include "list/NacNode.h"
 #include "support/SocketIo.h"
 #include "support/Syslog.h"
 

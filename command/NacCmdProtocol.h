@@ -5,12 +5,12 @@
 #include <optional>
 
 #include "command/CommandLineReader.h"
+#include "list/NacList.h"
 #include "msgthread/MessageThread.h"
 #include "msgthread/OwnerThread.h"
 #include "platform/Event.h"
 #include "platform/SocketEvent.h"
 #include "platform/Thread.h"
-#include "list/NacList.h"
 
 // One operator connection: sends the prompt, collects lines, runs their commands and
 // reports positive results to the command server (its owner) with its slot index.

@@ -7,10 +7,10 @@
 
 #include "command/NacCmdServer.h"
 #include "keepalive/NacKeepAlive.h"
+#include "list/NacList.h"
 #include "msgthread/MessageThread.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
-#include "list/NacList.h"
 
 // The controller: loads the registries, starts the command server, the delivery
 // dispatcher, the keep-alive scheduler and its own two keep-alive worker threads, routes

@@ -3,12 +3,12 @@
 #include <limits>
 #include <system_error>
 
+#include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
 #include "platform/Clock.h"
 #include "platform/ThreadMessages.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
-#include "list/NacNode.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 

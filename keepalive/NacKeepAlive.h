@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "keepalive/NacKeepAliveThread.h"
 #include "msgthread/MessageThread.h"
 #include "msgthread/OwnerThread.h"
-#include "keepalive/NacKeepAliveThread.h"
 #include "platform/Event.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"

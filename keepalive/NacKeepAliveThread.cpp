@@ -2,9 +2,9 @@
 
 #include <system_error>
 
+#include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
 #include "registry/GwDataList.h"
-#include "list/NacNode.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 

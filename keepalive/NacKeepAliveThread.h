@@ -4,12 +4,12 @@
 #include <memory>
 #include <optional>
 
-#include "msgthread/OwnerThread.h"
 #include "keepalive/IcmpPing.h"
-#include "platform/Event.h"
-#include "platform/Thread.h"
 #include "keepalive/KeepAliveData.h"
 #include "list/NacList.h"
+#include "msgthread/OwnerThread.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
 
 // One of the scheduler's five probers: pings each gateway of its job list once, records
 // the answer in the gateway registry and reports ON and OFF transitions to its owner, the

@@ -5,8 +5,8 @@
 #include <new>
 #include <vector>
 
-#include "registry/RecordText.h"
 #include "registry/NacNodeMap.h"
+#include "registry/RecordText.h"
 
 namespace {
 

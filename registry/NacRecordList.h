@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "list/NacList.h"
 #include "registry/CsvFile.h"
 #include "registry/LoadFailures.h"
-#include "list/NacList.h"
 #include "registry/NacRecord.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"

@@ -7,8 +7,8 @@
 
 #include "control/NacControl.h"
 #include "platform/IniFile.h"
-#include "platform/SystemdNotify.h"
 #include "platform/StopSignals.h"
+#include "platform/SystemdNotify.h"
 #include "platform/Thread.h"
 #include "platform/ThreadMessages.h"
 #include "service/CommandLine.h"

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/Mutex.h"
-#include "platform/SystemLog.h"
 #include "platform/Registration.h"
+#include "platform/SystemLog.h"
 #include "platform/SystemdUnits.h"
 
 class CNacControl;

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "platform/InterfaceAddress.h"
 #include "platform/IniFile.h"
+#include "platform/InterfaceAddress.h"
 #include "platform/UniqueFd.h"
 #include "support/AdminReport.h"
 

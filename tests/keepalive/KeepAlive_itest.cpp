@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "msgthread/RegisteredMessages.h"
 #include "keepalive/IcmpPing.h"
+#include "msgthread/RegisteredMessages.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
 #include "support/Syslog.h"
