@@ -1,0 +1,65 @@
+#include "request/AclData.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+// A protocol goes on the line by name or by number; anything else a gateway would refuse.
+bool KnownProtocol(const std::string& protocol) {
+  for (std::string_view name : {"tcp", "udp", "icmp", "esp", "ospf", "gre"}) {
+    if (protocol == name) return true;
+  }
+  // The number at the start of the text, 0 when there is none, as a plain decimal read.
+  const long long number = std::strtoll(protocol.c_str(), nullptr, 10);
+  return number >= 0 && number <= 255;
+}
+
+void AppendElement(std::string& text, const char* keyword, const std::string& value) {
+  if (value.empty()) return;
+  text += ' ';
+  text += keyword;
+  text += ' ';
+  text += value;
+}
+
+}  // namespace
+
+std::int32_t CAclData::MakeAcl() {
+  text.clear();
+  switch (opcode) {
+    case kAdd:
+      text = "add";
+      break;
+    case kInsert:
+      text = "insert";
+      break;
+    case kDelete:
+      text = "delete";
+      break;
+    case kModify:
+      text = "modify";
+      break;
+    default:
+      return -1;
+  }
+  if (name.empty()) name = "Velnor";
+  text += " access-list " + name;
+  if (action == kAccept) {
+    text += " accept";
+  } else if (action == kDrop) {
+    text += " drop";
+  } else {
+    return -1;
+  }
+  AppendElement(text, "in", in);
+  AppendElement(text, "out", out);
+  if (KnownProtocol(protocol)) AppendElement(text, "protocol", protocol);
+  AppendElement(text, "source", source);
+  AppendElement(text, "destination", destination);
+  AppendElement(text, "sport", sport);
+  AppendElement(text, "dport", dport);
+  AppendElement(text, "source-mac", sourceMac);
+  if (log != 0) text += " log";
+  return 0;
+}

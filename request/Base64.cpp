@@ -1,0 +1,26 @@
+#include "request/Base64.h"
+
+#include <cstdint>
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+}  // namespace
+
+std::optional<std::string> EncodeBase64(std::string_view bytes) {
+  if (bytes.empty()) return std::nullopt;
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t left = bytes.size() - i;
+    std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16;
+    if (left > 1) group |= static_cast<std::uint8_t>(bytes[i + 1]) << 8;
+    if (left > 2) group |= static_cast<std::uint8_t>(bytes[i + 2]);
+    out += kAlphabet[(group >> 18) & 63];
+    out += kAlphabet[(group >> 12) & 63];
+    out += left > 1 ? kAlphabet[(group >> 6) & 63] : '=';
+    out += left > 2 ? kAlphabet[group & 63] : '=';
+  }
+  return out;
+}
