@@ -75,6 +75,7 @@ void CNacControl::OnCreate() {
   ClearAddedFlags();
   // A stop demanded during the loads starts nothing more; the quit message follows.
   if (!EndFlag()) StartCommandServer();
+  if (!EndFlag()) StartHttpClient();
   if (!EndFlag()) StartKeepAliveWorker(start_, "KeepAliveStartProc", &CNacControl::KeepAliveStartProc);
   if (!EndFlag()) StartKeepAliveWorker(stop_, "KeepAliveStopProc", &CNacControl::KeepAliveStopProc);
   if (!EndFlag()) StartKeepAliveScheduler();
@@ -131,6 +132,11 @@ void CNacControl::StartCommandServer() {
             });
 }
 
+void CNacControl::StartHttpClient() {
+  MakeChild(httpClient_, "I failed in start of CNacHttpClient.", "I succeeded in making of a HTTP CLIENT thread.",
+            [](CNacHttpClient&) {});
+}
+
 void CNacControl::StartKeepAliveScheduler() {
   MakeChild(keepAlive_, "I failed in start of CNacKeepAlive.", "I succeeded in making of a KEEP ALIVE thread.",
             [](CNacKeepAlive& keepAlive) { keepAlive.StartTimer(); });
@@ -182,6 +188,7 @@ void CNacControl::OnClose() {
   StopKeepAliveWorker(stop_, "KeepAliveStop");
 
   SyslogSend(7, "I generated an end event of an HTTP client.");
+  StopChild(httpClient_);
   SyslogSend(7, "An HTTP client was finished normally.");
 
   SyslogSend(7, "I generated an end event of an command server.");

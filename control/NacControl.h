@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "command/NacCmdServer.h"
+#include "delivery/NacHttpClient.h"
 #include "keepalive/NacKeepAlive.h"
 #include "list/NacList.h"
 #include "msgthread/MessageThread.h"
@@ -66,6 +67,8 @@ class CNacControl final : private MessageThread::Handler {
   // Makes the command server and starts it on the loaded port; a server that cannot
   // start stops the controller.
   void StartCommandServer();
+  // Makes the delivery dispatcher with its five senders.
+  void StartHttpClient();
   // Makes the keep-alive scheduler (with its probers) and starts its scans.
   void StartKeepAliveScheduler();
   // A gateway came ON or went OFF: its request for the start or stop thread.
@@ -88,6 +91,7 @@ class CNacControl final : private MessageThread::Handler {
   KeepAliveWorker start_;
   KeepAliveWorker stop_;
   std::unique_ptr<CNacCmdServer> commandServer_;
+  std::unique_ptr<CNacHttpClient> httpClient_;
   std::unique_ptr<CNacKeepAlive> keepAlive_;
   MessageThread thread_;  // last: stopped before anything above is destroyed
 };

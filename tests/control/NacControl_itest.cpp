@@ -107,6 +107,7 @@ TEST_F(NacControlTest, WithoutRegistryFilesTheStartReadsThePortAndStartsTheRest)
   auto controller = std::make_unique<CNacControl>();
   EXPECT_EQ(Logged(), (std::vector<std::string>{"I succeeded in reading of SERVICE data.",
                                                 "I succeeded in making of a COMMAND thread.",
+                                                "I succeeded in making of a HTTP CLIENT thread.",
                                                 "I succeeded in making of a KEEP ALIVE thread.",
                                                 "Start processing was finished."}));
   EXPECT_EQ(Stop(controller), kStopLines);
@@ -145,7 +146,8 @@ TEST_F(NacControlTest, AStopBeforeTheStartWorkStartsNothing) {
     controller.WaitForEnd();
   }
   std::vector<std::string> expected{"Start processing was finished."};
-  expected.insert(expected.end(), kStopLines.begin(), kStopLines.end());
+  const std::vector<std::string> stop = testing_support::ControllerStopLines(false);
+  expected.insert(expected.end(), stop.begin(), stop.end());
   EXPECT_EQ(Logged(), expected);
   EXPECT_TRUE(GetGwDataList().IsEmpty(false) && GetPcDataList().IsEmpty(false));
 }
@@ -157,6 +159,7 @@ TEST_F(NacControlTest, AConsoleThatCannotStartStopsTheController) {
   EXPECT_EQ(controller->ExitStatus(), CNacControl::kExitBadSetting);
   std::vector<std::string> expected{"Velnor.ini: PORT=abc in section SERVICE is not a port from 1 to 65535; the service stops.",
                                     "I succeeded in making of a COMMAND thread.",
+                                    "I succeeded in making of a HTTP CLIENT thread.",
                                     "I succeeded in making of a KEEP ALIVE thread.", "Start processing was finished."};
   expected.insert(expected.end(), kStopLines.begin(), kStopLines.end());
   EXPECT_EQ(Logged(), expected);

@@ -1,0 +1,166 @@
+#include "delivery/NacHttpClient.h"
+
+#include <cstdint>
+#include <system_error>
+
+#include "list/NacNode.h"
+#include "msgthread/RegisteredMessages.h"
+#include "request/HttpDataList.h"
+#include "support/Syslog.h"
+#include "support/ThrownText.h"
+
+namespace {
+
+constexpr MessageThreadTexts kTexts{
+    "I failed in making of an event handler for start confirmation to use in CNacHttpClient.",
+    "I failed in making of a message thread to use in CNacHttpClient.",
+    "CNacHttpClient::~CNacHttpClient: An error occurred in PostThreadMessage."};
+
+constexpr std::uint32_t kDispatchMs = 100;
+
+void LogAdded(const char* format, std::uint32_t address) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+  SyslogSend(7, format, bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+}  // namespace
+
+CNacHttpClient::CNacHttpClient() : thread_(*this, kTexts) {}
+
+CNacHttpClient::~CNacHttpClient() {
+  if (thread_.Running()) {
+    if (!thread_.PostQuit()) SyslogSend(3, "%s", kTexts.destructor);
+    thread_.Join();
+  }
+}
+
+void CNacHttpClient::OnCreate() {
+  const std::uint32_t self = platform::CurrentThreadId();
+  for (int number = 0; number < kSenders; ++number) {
+    try {
+      auto sender = std::make_unique<CNacHttpClientThread>();
+      sender->SaveThreadID(self);
+      if (sender->CreateHttpThread(number) != 0) {
+        SyslogSend(2, "A CreateHttpThread function is an error.");
+        continue;
+      }
+      platform::MutexLock lock(poolMutex_);
+      senders_[number] = std::move(sender);
+    } catch (...) {
+      SyslogSend(2, "I failed in making of CNacHttpClientThread.");
+    }
+  }
+  sendEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
+  if (sendEvent_) stopEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
+  if (!sendEvent_ || !stopEvent_) {
+    SyslogSend(2, "CNacHttpClient::OnCreate: I failed in making of an event handler.");
+    return;
+  }
+  try {
+    eventThread_ = platform::Thread([this] { EventProc(); });
+  } catch (const std::system_error&) {
+    SyslogSend(2, "CNacHttpClient::OnCreate: I failed in making of a thread.");
+  }
+}
+
+void CNacHttpClient::OnMessage(const platform::ThreadMessage& message) {
+  if (message.message == msg::httpclient::WM_HTTPCLIENT_SEND && sendEvent_) sendEvent_->Set();
+  // The senders' error and exit reports need nothing done.
+}
+
+void CNacHttpClient::OnClose() {
+  SyslogSend(7, "I started end processing of an HTTP client.");
+  endFlag_.store(1);
+  {
+    CHttpDataList& pending = GetPendingHttpDataList();
+    CNacList::Guard guard(pending);
+    pending.RemoveAll(true);
+    platform::MutexLock lock(poolMutex_);
+    for (std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
+      if (!sender) continue;
+      sender->StopHttpThread();
+      sender.reset();
+    }
+  }
+  if (stopEvent_ && eventThread_.Joinable()) {
+    stopEvent_->Set();
+    eventThread_.Join();
+  }
+  SyslogSend(7, "End processing of an HTTP client was finished.");
+}
+
+bool CNacHttpClient::EventSend() { return endFlag_.load() == 0 && sendEvent_ && sendEvent_->Set(); }
+
+void CNacHttpClient::EventProc() {
+  while (endFlag_.load() == 0) {
+    const int signalled = platform::WaitForAny({&*stopEvent_, &*sendEvent_}, kDispatchMs);
+    if (signalled == platform::kWaitTimeout || signalled == 1) {
+      HttpDataDispatch();
+    } else {
+      endFlag_.store(1);
+      if (signalled != 0) PostToOwner(msg::httpclient::WM_HTTPCLIENT_ERROR);
+    }
+  }
+  PostToOwner(msg::httpclient::WM_HTTPCLIENT_EXIT);
+}
+
+void CNacHttpClient::HttpDataDispatch() {
+  CHttpDataList& pending = GetPendingHttpDataList();
+  CNacList::Guard guard(pending);
+  CNacNode* next = nullptr;
+  for (CNacNode* node = pending.GetHead(true); node != nullptr && endFlag_.load() == 0; node = next) {
+    next = pending.GetNext(node, true);
+    try {
+      auto copy = std::make_unique<CHttpData>();
+      copy->Assign(*node->RecordAs<CHttpData>());
+      if (HttpEventSearchHttpClient(copy) == 0) pending.Remove(node, true);
+    } catch (...) {
+      SyslogSend(2, "Abnormality occurred at the time of HTTP transmission of a message setting.");
+    }
+  }
+}
+
+int CNacHttpClient::HttpEventSearchHttpClient(std::unique_ptr<CHttpData>& request) {
+  const std::uint32_t address = request->address;
+  bool failed = false;
+  {
+    platform::MutexLock lock(poolMutex_);
+    for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
+      // A slot left empty by a failed start ends the search: the later ones are not used.
+      if (!sender || endFlag_.load() != 0) return -1;
+      if (sender->AppendIfBoundTo(request, &failed)) {
+        LogAdded("CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to queue of %d.%d.%d.%d.", address);
+        return 0;
+      }
+      if (failed) break;
+    }
+    for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
+      if (failed || !sender || endFlag_.load() != 0) break;
+      if (sender->BindIfFree(request, &failed)) {
+        LogAdded("CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to new queue of %d.%d.%d.%d.", address);
+        return 0;
+      }
+    }
+  }
+  if (failed) SyslogSend(4, "I was not able to add HTTP data to a queue.");
+  return -1;
+}
+
+void CNacHttpClient::EraseHttpQueue(std::uint32_t address) {
+  platform::MutexLock lock(poolMutex_);
+  for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
+    if (!sender || endFlag_.load() != 0) return;
+    if (const std::optional<std::uint16_t> port = sender->EraseIfBoundTo(address)) {
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+      SyslogSend(7, "I erased an HTTP transmission of a message queue to GW(%d.%d.%d.%d:%d).", bytes[0], bytes[1],
+                 bytes[2], bytes[3], *port);
+      return;
+    }
+  }
+}
+
+void CNacHttpClient::PostToOwner(std::uint32_t message) {
+  if (!PostMessageMainThread(message, 0, 0)) {
+    SyslogSend(3, "CNacHttpClient::EventProc: An error occurred in PostMessageMainThread.");
+  }
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "delivery/NacHttpClientThread.h"
+#include "msgthread/MessageThread.h"
+#include "msgthread/OwnerThread.h"
+#include "platform/Event.h"
+#include "platform/Mutex.h"
+#include "platform/Thread.h"
+#include "request/HttpData.h"
+
+// The delivery dispatcher: moves prepared requests from the pending request list to five
+// senders, each bound to one gateway at a time while it has requests for it. A request for
+// a gateway that has no bound sender and finds no free one stays pending and is tried again
+// 100 ms later, or at the next EventSend.
+//
+// Threads: the message thread (makes the senders; at its end stops everything) and the
+// event thread (EventProc, the dispatching); EventSend and EraseHttpQueue come from the
+// controller's threads. Lock order: the pending request list, the pool lock, a sender's
+// binding lock, that sender's queue.
+class CNacHttpClient final : public OwnerThread, private MessageThread::Handler {
+ public:
+  static constexpr int kSenders = 5;
+
+  // Returns with the senders and the event thread running. Throws ThrownText when its
+  // event or message thread cannot be made.
+  CNacHttpClient();
+  ~CNacHttpClient();
+  CNacHttpClient(const CNacHttpClient&) = delete;
+  CNacHttpClient& operator=(const CNacHttpClient&) = delete;
+
+  // Wakes the dispatching at once; false when the event cannot be set.
+  bool EventSend();
+  // Drops everything queued with the sender bound to address and frees it.
+  void EraseHttpQueue(std::uint32_t address);
+  // Places request with the sender bound to its gateway, or binds a free one: 0 (the
+  // sender took it) or -1 (the caller keeps it).
+  int HttpEventSearchHttpClient(std::unique_ptr<CHttpData>& request);
+
+  std::uint32_t ThreadId() const { return thread_.Id(); }
+  bool PostQuit() const { return thread_.PostQuit(); }
+  void WaitForEnd() { thread_.Join(); }
+
+ private:
+  void OnCreate() override;
+  void OnMessage(const platform::ThreadMessage& message) override;
+  void OnClose() override;
+
+  void EventProc();
+  void HttpDataDispatch();
+  void PostToOwner(std::uint32_t message);
+
+  platform::Mutex poolMutex_;
+  std::array<std::unique_ptr<CNacHttpClientThread>, kSenders> senders_ VELNOR_GUARDED_BY(poolMutex_);
+  std::optional<platform::Event> sendEvent_;
+  std::optional<platform::Event> stopEvent_;
+  std::atomic<int> endFlag_{0};
+  platform::Thread eventThread_;
+  MessageThread thread_;  // last: ended before anything above is destroyed
+};
