@@ -18,11 +18,13 @@ bool Failed(const AnswerSource& source, const char* text) {
   return false;
 }
 
-// The value text after a header name, or none when the name is not in the header.
+// The value text after a header name (empty when nothing follows it), or none when the
+// name is not in the header.
 const char* ValueOf(const std::string& header, const char* name) {
   const char* at = StrCaseStr(header.c_str(), name);
   if (at == nullptr) return nullptr;
-  return SpanChars(at + std::strlen(name), kSkipSet);
+  const char* value = SpanChars(at + std::strlen(name), kSkipSet);
+  return value != nullptr ? value : "";
 }
 
 bool ReadChunks(AnswerSource& source, std::string& body) {
