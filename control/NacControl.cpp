@@ -3,6 +3,8 @@
 #include <memory>
 #include <system_error>
 
+#include "acl/KeepAliveReset.h"
+#include "acl/NacCommandProcess.h"
 #include "command/NacCmdServer.h"
 #include "command/ServiceData.h"
 #include "keepalive/KeepAliveData.h"
@@ -170,11 +172,10 @@ void CNacControl::QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t a
   if (worker.requestEvent) worker.requestEvent->Set();
 }
 
+AclContext CNacControl::Context() const { return AclContext{endFlag_, httpClient_.get()}; }
+
 void CNacControl::NacCommandProcess(std::uint32_t commandId, std::int32_t result) {
-  // The registries' flags tell what changed; turning them into gateway rules comes with
-  // the rule engine.
-  (void)commandId;
-  (void)result;
+  ::NacCommandProcess(Context(), commandId, result);
 }
 
 void CNacControl::OnClose() {
@@ -240,17 +241,6 @@ void CNacControl::KeepAliveLoop(KeepAliveWorker& worker, void (CNacControl::*pro
   }
 }
 
-void CNacControl::KeepAliveStartProcess() {
-  // Requests are taken oldest first; re-sending a gateway's state comes with the ACL engine.
-  while (!EndFlag()) {
-    std::unique_ptr<CNacNode> request = start_.requests.UnlinkHead(false);
-    if (!request) return;
-  }
-}
+void CNacControl::KeepAliveStartProcess() { ::KeepAliveStartProcess(Context(), start_.requests); }
 
-void CNacControl::KeepAliveStopProcess() {
-  while (!EndFlag()) {
-    std::unique_ptr<CNacNode> request = stop_.requests.UnlinkHead(false);
-    if (!request) return;
-  }
-}
+void CNacControl::KeepAliveStopProcess() { ::KeepAliveStopProcess(Context(), stop_.requests, start_.requests); }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "acl/AclContext.h"
 #include "command/NacCmdServer.h"
 #include "delivery/NacHttpClient.h"
 #include "keepalive/NacKeepAlive.h"
@@ -73,8 +74,11 @@ class CNacControl final : private MessageThread::Handler {
   void StartKeepAliveScheduler();
   // A gateway came ON or went OFF: its request for the start or stop thread.
   void QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t address, const char* logFormat);
-  // A command changed a registry (command id, the handler's result).
+  // A command changed a registry (command id, the handler's result): its rules.
   void NacCommandProcess(std::uint32_t commandId, std::int32_t result);
+  // What the rule walks need: the end flag and the dispatcher. The dispatcher outlives
+  // every walk: the threads that run them end before it in the stop.
+  AclContext Context() const;
 
   void StartKeepAliveWorker(KeepAliveWorker& worker, const char* name, void (CNacControl::*body)());
   void StopKeepAliveWorker(KeepAliveWorker& worker, const char* name);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+
+#include "acl/AclContext.h"
+#include "list/NacList.h"
+
+// What the controller's two keep-alive threads do with the gateways reported ON and OFF.
+
+// Takes the start requests (gateways reported ON) oldest first and resets each gateway.
+void KeepAliveStartProcess(const AclContext& context, CNacList& startRequests);
+// Every live gateway of address that is ON and waits for its reset gets the two reset
+// orders and then its whole rule set; its reset pending and added flags are cleared.
+void KeepAliveResetSearch(const AclContext& context, std::uint32_t address);
+// Takes the stop requests (gateways reported OFF) oldest first and drops what still waits
+// for each: its start requests, its pending requests, and its sender's queue.
+void KeepAliveStopProcess(const AclContext& context, CNacList& stopRequests, CNacList& startRequests);

@@ -1,0 +1,205 @@
+#include "acl/NacCommandProcess.h"
+
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
+#include "acl/AclRules.h"
+#include "acl/AclView.h"
+#include "acl/PendingEmitter.h"
+#include "list/NacNode.h"
+
+namespace {
+
+enum class Passes {
+  kOne,   // an added record gets its add pass only; its delete pass comes with the next change
+  kBoth,  // both, in one walk
+};
+
+// The change walk: every record of the snapshot with its added flag gets fan(record, add),
+// then its flag cleared in the registry; one with its deleted flag fan(record, delete),
+// then it is erased from the registry. Records with neither flag are passed over.
+template <class Record, class Registry, class Fan>
+void ChangeWalk(const AclContext& context, CNacList& snapshot, Registry& registry, Passes passes, Fan fan) {
+  CNacList::Guard guard(snapshot);
+  CNacNode* next = nullptr;
+  for (CNacNode* node = snapshot.GetHead(true); node != nullptr && !context.Ended(); node = next) {
+    next = snapshot.GetNext(node, true);
+    const Record& record = *node->RecordAs<Record>();
+    if (record.added != 0) {
+      if (!fan(record, CAclData::kAdd)) continue;
+      CNacList::Guard held(registry);
+      if (Record* live = registry.FindAdded(record, held)) live->added = 0;
+      if (passes == Passes::kOne) continue;
+    }
+    if (record.deleted != 0) {
+      if (!fan(record, CAclData::kDelete)) continue;
+      CNacList::Guard held(registry);
+      if (Record* gone = registry.FindDeleted(record, held)) registry.RemoveData(gone, true);
+    }
+  }
+}
+
+// Calls visit for every live gateway of the view that is ON.
+template <class Visit>
+void ForEachOnGateway(const AclContext& context, AclView& view, Visit visit) {
+  CGwDataList& gateways = view.Gateways();
+  CNacList::Guard guard(gateways);
+  for (CNacNode* node = gateways.GetHead(true); node != nullptr && !context.Ended(); node = gateways.GetNext(node, true)) {
+    CGwData& gateway = *node->RecordAs<CGwData>();
+    if (gateway.IsLive() && gateway.on != 0) visit(gateway);
+  }
+}
+
+// Calls visit for every live route of gateway, or once with none when it has no route at
+// all (withdrawn ones count as routes).
+template <class Visit>
+void ForEachRouteOrNone(const AclContext& context, CGwData& gateway, Visit visit) {
+  CGwrouteDataList& routes = gateway.Routes();
+  CNacList::Guard guard(routes);
+  if (routes.IsEmpty(true)) {
+    visit(nullptr);
+    return;
+  }
+  for (CNacNode* node = routes.GetHead(true); node != nullptr && !context.Ended(); node = routes.GetNext(node, true)) {
+    const CGwrouteData& route = *node->RecordAs<CGwrouteData>();
+    if (route.IsLive()) visit(&route);
+  }
+}
+
+}  // namespace
+
+void NacCommandProcess(const AclContext& context, std::uint32_t commandId, std::int32_t /*value*/) {
+  switch (commandId) {
+    case 1:
+      NacCommandNacChange(context);
+      break;
+    case 2:
+      NacCommandGwChange(context);
+      break;
+    case 3:
+      NacCommandGwrouteChange(context);
+      break;
+    case 4:
+      NacCommandPcChange(context);
+      break;
+    case 5:
+      NacCommandQuarantineChange(context);
+      break;
+    default:
+      break;  // service, and anything else, changes no rule
+  }
+}
+
+void NacCommandNacChange(const AclContext& context) {
+  AclView view;
+  PendingEmitter emitter(context.httpClient);
+  ChangeWalk<CNacData>(context, view.NacSnapshot(), GetNacDataList(), Passes::kOne,
+                       [&](const CNacData& entry, std::int32_t opcode) {
+                         ForEachOnGateway(context, view, [&](CGwData& gateway) {
+                           ForEachRouteOrNone(context, gateway, [&](const CGwrouteData* route) {
+                             for (const CPcData* pc : view.PcsFor(entry, route)) {
+                               if (context.Ended()) return;
+                               NacCommandAclQuarantineProcess(emitter, entry, gateway, route, *pc, opcode);
+                             }
+                           });
+                         });
+                         return true;
+                       });
+}
+
+void NacCommandGwChange(const AclContext& context) {
+  AclView view;
+  PendingEmitter emitter(context.httpClient);
+  ChangeWalk<CGwData>(context, view.Gateways(), GetGwDataList(), Passes::kOne,
+                      [&](const CGwData& changed, std::int32_t opcode) {
+                        // A gateway that is OFF keeps its flags: the reset sends it everything.
+                        if (changed.on == 0) return false;
+                        GatewayFanOut(emitter, view, const_cast<CGwData&>(changed), opcode, context.endFlag);
+                        return true;
+                      });
+}
+
+void NacCommandGwrouteChange(const AclContext& context) {
+  AclView view;
+  PendingEmitter emitter(context.httpClient);
+  CGwDataList& gateways = GetGwDataList();
+  ForEachOnGateway(context, view, [&](CGwData& gateway) {
+    CGwrouteDataList& routes = gateway.Routes();
+    CNacList::Guard guard(routes);
+    for (CNacNode* node = routes.GetHead(true); node != nullptr && !context.Ended(); node = routes.GetNext(node, true)) {
+      const CGwrouteData& route = *node->RecordAs<CGwrouteData>();
+      const bool added = route.added != 0;
+      if (!added && route.deleted == 0) continue;
+      PcFanOut(emitter, view, gateway, &route, added ? CAclData::kAdd : CAclData::kDelete, context.endFlag);
+      // The gateway registry's lock before the route list's.
+      CNacList::Guard gatewayLock(gateways);
+      CGwData* live = gateways.FindLive(gateway, gatewayLock);
+      if (live == nullptr) continue;
+      CGwrouteDataList& liveRoutes = live->Routes();
+      CNacList::Guard routeLock(liveRoutes);
+      if (added) {
+        if (CGwrouteData* found = liveRoutes.FindAdded(route, routeLock)) found->added = 0;
+      } else if (CGwrouteData* found = liveRoutes.FindDeleted(route, routeLock)) {
+        liveRoutes.RemoveData(found, true);
+      }
+    }
+  });
+}
+
+void NacCommandPcChange(const AclContext& context) {
+  AclView view;
+  PendingEmitter emitter(context.httpClient);
+  ChangeWalk<CPcData>(context, view.PcSnapshot(), GetPcDataList(), Passes::kOne,
+                      [&](const CPcData& pc, std::int32_t opcode) {
+                        ForEachOnGateway(context, view, [&](CGwData& gateway) {
+                          ForEachRouteOrNone(context, gateway, [&](const CGwrouteData* route) {
+                            // Where the PC gets no rule, its combinations make nothing.
+                            if (AclView::Behind(route, pc)) {
+                              QuarantineFanOut(emitter, view, gateway, route, pc, opcode, context.endFlag);
+                            }
+                          });
+                        });
+                        return true;
+                      });
+}
+
+void NacCommandQuarantineChange(const AclContext& context) {
+  AclView view;
+  PendingEmitter emitter(context.httpClient);
+  // Every (PC, gateway, route) that can get a rule, in the order of the walk: PCs outer,
+  // then gateways, then routes. A gateway without routes takes part with no route, as at
+  // every other change and at its reset, so that a new server reaches PCs known by their
+  // MAC alone behind it too.
+  struct Combination {
+    std::size_t pc;
+    std::size_t gateway;
+    std::size_t route;
+    CGwData* gatewayRecord;
+    const CGwrouteData* routeRecord;
+  };
+  std::vector<Combination> combinations;
+  std::size_t gatewayIndex = 0;
+  ForEachOnGateway(context, view, [&](CGwData& gateway) {
+    std::size_t routeIndex = 0;
+    ForEachRouteOrNone(context, gateway, [&](const CGwrouteData* route) {
+      for (std::size_t pc : view.PcPositionsBehind(route)) {
+        combinations.push_back({pc, gatewayIndex, routeIndex, &gateway, route});
+      }
+      ++routeIndex;
+    });
+    ++gatewayIndex;
+  });
+  std::sort(combinations.begin(), combinations.end(), [](const Combination& a, const Combination& b) {
+    return std::tie(a.pc, a.gateway, a.route) < std::tie(b.pc, b.gateway, b.route);
+  });
+  ChangeWalk<CQuarantineData>(context, view.ServerSnapshot(), GetQuarantineDataList(), Passes::kBoth,
+                              [&](const CQuarantineData& server, std::int32_t opcode) {
+                                for (const Combination& c : combinations) {
+                                  if (context.Ended()) break;
+                                  NacCommandAclClientProcess(emitter, view, *c.gatewayRecord, c.routeRecord,
+                                                             view.PcAt(c.pc), server, opcode);
+                                }
+                                return true;
+                              });
+}

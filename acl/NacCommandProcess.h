@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+#include "acl/AclContext.h"
+
+// The rules of a command's change, made on the controller's thread: the walk of the
+// command's registry over its changed records, each fanned out to every combination of an
+// ON gateway, a route, a PC and a quarantine server it touches, with the verb add for an
+// added record and delete for a deleted one. Afterwards the added flag is cleared, or the
+// deleted record erased. A gateway that is OFF is passed over: the reset brings it its
+// state when it comes ON.
+//
+// commandId is the command's id in the command table (1 nac, 2 gw, 3 gwroute, 4 pc,
+// 5 quarantine); any other does nothing. The value is not used.
+void NacCommandProcess(const AclContext& context, std::uint32_t commandId, std::int32_t value);
+
+void NacCommandNacChange(const AclContext& context);
+void NacCommandGwChange(const AclContext& context);
+void NacCommandGwrouteChange(const AclContext& context);
+void NacCommandPcChange(const AclContext& context);
+void NacCommandQuarantineChange(const AclContext& context);
