@@ -20,8 +20,12 @@ void KeepAliveStartProcess(const AclContext& context, CNacList& startRequests) {
 }
 
 void KeepAliveResetSearch(const AclContext& context, std::uint32_t address) {
-  AclView view;
   PendingEmitter emitter(context.httpClient);
+  KeepAliveResetSearch(context, address, emitter);
+}
+
+void KeepAliveResetSearch(const AclContext& context, std::uint32_t address, AclEmitter& emitter) {
+  AclView view;
   CGwDataList& snapshot = view.Gateways();
   CNacList::Guard guard(snapshot);
   for (CNacNode* node = snapshot.GetHead(true); node != nullptr && !context.Ended(); node = snapshot.GetNext(node, true)) {

@@ -92,8 +92,12 @@ void NacCommandProcess(const AclContext& context, std::uint32_t commandId, std::
 }
 
 void NacCommandNacChange(const AclContext& context) {
-  AclView view;
   PendingEmitter emitter(context.httpClient);
+  NacCommandNacChange(context, emitter);
+}
+
+void NacCommandNacChange(const AclContext& context, AclEmitter& emitter) {
+  AclView view;
   ChangeWalk<CNacData>(context, view.NacSnapshot(), GetNacDataList(), Passes::kOne,
                        [&](const CNacData& entry, std::int32_t opcode) {
                          ForEachOnGateway(context, view, [&](CGwData& gateway) {
@@ -109,8 +113,12 @@ void NacCommandNacChange(const AclContext& context) {
 }
 
 void NacCommandGwChange(const AclContext& context) {
-  AclView view;
   PendingEmitter emitter(context.httpClient);
+  NacCommandGwChange(context, emitter);
+}
+
+void NacCommandGwChange(const AclContext& context, AclEmitter& emitter) {
+  AclView view;
   ChangeWalk<CGwData>(context, view.Gateways(), GetGwDataList(), Passes::kOne,
                       [&](const CGwData& changed, std::int32_t opcode) {
                         // A gateway that is OFF keeps its flags: the reset sends it everything.
@@ -121,8 +129,12 @@ void NacCommandGwChange(const AclContext& context) {
 }
 
 void NacCommandGwrouteChange(const AclContext& context) {
-  AclView view;
   PendingEmitter emitter(context.httpClient);
+  NacCommandGwrouteChange(context, emitter);
+}
+
+void NacCommandGwrouteChange(const AclContext& context, AclEmitter& emitter) {
+  AclView view;
   CGwDataList& gateways = GetGwDataList();
   ForEachOnGateway(context, view, [&](CGwData& gateway) {
     CGwrouteDataList& routes = gateway.Routes();
@@ -148,8 +160,12 @@ void NacCommandGwrouteChange(const AclContext& context) {
 }
 
 void NacCommandPcChange(const AclContext& context) {
-  AclView view;
   PendingEmitter emitter(context.httpClient);
+  NacCommandPcChange(context, emitter);
+}
+
+void NacCommandPcChange(const AclContext& context, AclEmitter& emitter) {
+  AclView view;
   ChangeWalk<CPcData>(context, view.PcSnapshot(), GetPcDataList(), Passes::kOne,
                       [&](const CPcData& pc, std::int32_t opcode) {
                         ForEachOnGateway(context, view, [&](CGwData& gateway) {
@@ -165,8 +181,12 @@ void NacCommandPcChange(const AclContext& context) {
 }
 
 void NacCommandQuarantineChange(const AclContext& context) {
-  AclView view;
   PendingEmitter emitter(context.httpClient);
+  NacCommandQuarantineChange(context, emitter);
+}
+
+void NacCommandQuarantineChange(const AclContext& context, AclEmitter& emitter) {
+  AclView view;
   // Every (PC, gateway, route) that can get a rule, in the order of the walk: PCs outer,
   // then gateways, then routes. A gateway without routes takes part with no route, as at
   // every other change and at its reset, so that a new server reaches PCs known by their

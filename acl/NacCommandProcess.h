@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "acl/AclContext.h"
+#include "acl/AclEmitter.h"
 
 // The rules of a command's change, made on the controller's thread: the walk of the
 // command's registry over its changed records, each fanned out to every combination of an
@@ -15,8 +16,15 @@
 // 5 quarantine); any other does nothing. The value is not used.
 void NacCommandProcess(const AclContext& context, std::uint32_t commandId, std::int32_t value);
 
+// Each walk puts its rules into the pending request list and wakes the delivery; given an
+// emitter, it puts them there instead.
 void NacCommandNacChange(const AclContext& context);
+void NacCommandNacChange(const AclContext& context, AclEmitter& emitter);
 void NacCommandGwChange(const AclContext& context);
+void NacCommandGwChange(const AclContext& context, AclEmitter& emitter);
 void NacCommandGwrouteChange(const AclContext& context);
+void NacCommandGwrouteChange(const AclContext& context, AclEmitter& emitter);
 void NacCommandPcChange(const AclContext& context);
+void NacCommandPcChange(const AclContext& context, AclEmitter& emitter);
 void NacCommandQuarantineChange(const AclContext& context);
+void NacCommandQuarantineChange(const AclContext& context, AclEmitter& emitter);

@@ -1,0 +1,253 @@
+#pragma once
+
+// The rule walks written the plain way, as a reference for the service's own: every level
+// of every walk takes a fresh snapshot of the registry it walks and tries every record
+// from the head. Independent of acl/ but for the emitter they put their rules into, so that
+// the two can be compared rule by rule; the benchmark measures the plain walks' cost too.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "acl/AclEmitter.h"
+#include "list/NacNode.h"
+#include "registry/GwDataList.h"
+#include "registry/NacDataList.h"
+#include "registry/PcDataList.h"
+#include "registry/QuarantineDataList.h"
+#include "request/HttpDataList.h"
+#include "support/AddressParse.h"
+
+namespace plain_walks {
+
+template <class List>
+std::unique_ptr<List> Copy(List& registry) {
+  auto copy = std::make_unique<List>();
+  registry.CopyAll(copy.get());
+  return copy;
+}
+
+template <class Record, class Visit>
+void ForEach(CNacList& list, Visit visit) {
+  CNacList::Guard guard(list);
+  CNacNode* next = nullptr;
+  for (CNacNode* node = list.GetHead(true); node != nullptr; node = next) {
+    next = list.GetNext(node, true);
+    visit(*node->RecordAs<Record>());
+  }
+}
+
+inline void Client(AclEmitter& emitter, const CGwData& g, std::int32_t opcode, const std::string& in,
+                   const std::string& out, const std::string& mac, const std::string& source,
+                   const std::string& destination, const std::string& protocol, const std::string& sport,
+                   const std::string& dport) {
+  CAclData acl;
+  acl.opcode = opcode;
+  acl.name = "pc";
+  acl.action = 1;
+  acl.in = in;
+  acl.out = out;
+  acl.sourceMac = mac;
+  acl.source = source;
+  acl.destination = destination;
+  acl.protocol = protocol;
+  acl.sport = sport;
+  acl.dport = dport;
+  emitter.ClientRule(g, acl);
+}
+
+inline void Nac(AclEmitter& emitter, const CGwData& g, std::int32_t opcode, std::int32_t target,
+                const std::string& in, const std::string& out, const std::string& source,
+                const std::string& destination, const std::string& mac) {
+  CAclData acl;
+  acl.opcode = opcode;
+  acl.name = "nac";
+  acl.action = target;
+  acl.in = in;
+  acl.out = out;
+  acl.source = source;
+  acl.destination = destination;
+  acl.sourceMac = mac;
+  emitter.NacRule(g, acl);
+}
+
+inline void QuarantineProcess(AclEmitter& emitter, const CNacData& n, const CGwData& g, const CGwrouteData* r,
+                              const CPcData& p, std::int32_t opcode) {
+  const bool nMac = !n.macText.empty();
+  const bool pMac = !p.macText.empty();
+  if (nMac && pMac && n.mac != p.mac) return;
+  if (!p.sourceText.empty()) {
+    if (n.source != p.source || r == nullptr || (p.source & r->netmask) != (r->network & r->netmask)) return;
+  } else if (!p.networkText.empty()) {
+    if (r == nullptr || p.netmask != r->netmask) return;
+    const std::uint32_t m = r->netmask;
+    if ((p.network & m) != (r->network & m) || (n.source & m) != (r->network & m)) return;
+  } else if (!nMac) {
+    return;
+  }
+  const std::string m = nMac ? n.macText : p.macText;
+  const std::string d = r != nullptr ? r->device : "";
+  Nac(emitter, g, opcode, n.target, d, "", n.sourceText, "", m);
+  Nac(emitter, g, opcode, n.target, "", d, "", n.sourceText, "");
+  emitter.NacMade(opcode, n, m, g);
+}
+
+inline void ClientProcess(AclEmitter& emitter, const CGwData& g, const CGwrouteData* r, const CPcData& p,
+                          const CQuarantineData& q, std::int32_t opcode) {
+  const bool pMac = !p.macText.empty(), pSource = !p.sourceText.empty(), pNetwork = !p.networkText.empty();
+  if (r != nullptr) {
+    const bool set = r->network != 0 && r->netmask != 0;
+    if ((pMac && pSource && set && (p.source & r->netmask) == (r->network & r->netmask)) || (!pSource && !pNetwork)) {
+      Client(emitter, g, opcode, r->device, "", p.macText, p.sourceText, q.sourceText, q.protocol, "", q.portText);
+      Client(emitter, g, opcode, "", r->device, "", q.sourceText, p.sourceText, q.protocol, q.portText, "");
+    }
+    if (pNetwork && set && (p.network & r->netmask) == (r->network & r->netmask)) {
+      const std::string net = p.networkText + "/" + std::to_string(MaskToPrefix(p.netmaskText.c_str()));
+      Client(emitter, g, opcode, r->device, "", p.macText, net, q.sourceText, q.protocol, "", q.portText);
+      Client(emitter, g, opcode, "", r->device, "", q.sourceText, net, q.protocol, q.portText, "");
+    }
+  } else if (!pSource && !pNetwork) {
+    Client(emitter, g, opcode, "", "", p.macText, p.sourceText, q.sourceText, q.protocol, "", q.portText);
+    Client(emitter, g, opcode, "", "", "", q.sourceText, p.sourceText, q.protocol, q.portText, "");
+  }
+  auto entries = Copy(GetNacDataList());
+  ForEach<CNacData>(*entries, [&](const CNacData& n) {
+    if (n.IsLive()) QuarantineProcess(emitter, n, g, r, p, opcode);
+  });
+}
+
+inline void QuarantineFanOut(AclEmitter& emitter, const CGwData& g, const CGwrouteData* r, const CPcData& p,
+                             std::int32_t opcode) {
+  auto servers = Copy(GetQuarantineDataList());
+  ForEach<CQuarantineData>(*servers, [&](const CQuarantineData& q) {
+    if (q.IsLive() && !q.sourceText.empty()) ClientProcess(emitter, g, r, p, q, opcode);
+  });
+}
+
+inline void PcFanOut(AclEmitter& emitter, const CGwData& g, const CGwrouteData* r, std::int32_t opcode) {
+  auto pcs = Copy(GetPcDataList());
+  ForEach<CPcData>(*pcs, [&](const CPcData& p) {
+    if (p.IsLive()) QuarantineFanOut(emitter, g, r, p, opcode);
+  });
+}
+
+template <class Visit>
+void RoutesOrNone(CGwData& g, Visit visit) {
+  if (g.Routes().IsEmpty(false)) {
+    visit(nullptr);
+    return;
+  }
+  ForEach<CGwrouteData>(g.Routes(), [&](const CGwrouteData& r) {
+    if (r.IsLive()) visit(&r);
+  });
+}
+
+inline void GatewayFanOut(AclEmitter& emitter, CGwData& g, std::int32_t opcode) {
+  RoutesOrNone(g, [&](const CGwrouteData* r) { PcFanOut(emitter, g, r, opcode); });
+}
+
+template <class Visit>
+void OnGateways(Visit visit) {
+  auto gateways = Copy(GetGwDataList());
+  ForEach<CGwData>(*gateways, [&](CGwData& g) {
+    if (g.IsLive() && g.on != 0) visit(g);
+  });
+}
+
+// The change walk; both: the quarantine walk's add and delete passes in one walk.
+template <class Record, class Registry, class Fan>
+void Change(Registry& registry, bool both, Fan fan) {
+  auto snapshot = Copy(registry);
+  ForEach<Record>(*snapshot, [&](const Record& record) {
+    bool handled = false;
+    if (record.added != 0) {
+      handled = true;
+      if (!fan(record, 1)) return;
+      CNacList::Guard held(registry);
+      if (Record* live = registry.FindAdded(record, held)) live->added = 0;
+    }
+    if ((!handled || both) && record.deleted != 0) {
+      if (!fan(record, 3)) return;
+      CNacList::Guard held(registry);
+      if (Record* gone = registry.FindDeleted(record, held)) registry.RemoveData(gone, true);
+    }
+  });
+}
+
+inline void NacChange(AclEmitter& emitter) {
+  Change<CNacData>(GetNacDataList(), false, [&](const CNacData& n, std::int32_t opcode) {
+    OnGateways([&](CGwData& g) {
+      RoutesOrNone(g, [&](const CGwrouteData* r) {
+        auto pcs = Copy(GetPcDataList());
+        ForEach<CPcData>(*pcs, [&](const CPcData& p) {
+          if (p.IsLive()) QuarantineProcess(emitter, n, g, r, p, opcode);
+        });
+      });
+    });
+    return true;
+  });
+}
+
+inline void GwChange(AclEmitter& emitter) {
+  Change<CGwData>(GetGwDataList(), false, [&](const CGwData& g, std::int32_t opcode) {
+    if (g.on == 0) return false;
+    GatewayFanOut(emitter, const_cast<CGwData&>(g), opcode);
+    return true;
+  });
+}
+
+inline void GwrouteChange(AclEmitter& emitter) {
+  OnGateways([&](CGwData& g) {
+    ForEach<CGwrouteData>(g.Routes(), [&](const CGwrouteData& r) {
+      if (r.added == 0 && r.deleted == 0) return;
+      PcFanOut(emitter, g, &r, r.added != 0 ? 1 : 3);
+      CGwDataList& gateways = GetGwDataList();
+      CNacList::Guard gatewayLock(gateways);
+      CGwData* live = gateways.FindLive(g, gatewayLock);
+      if (live == nullptr) return;
+      CNacList::Guard routeLock(live->Routes());
+      if (r.added != 0) {
+        if (CGwrouteData* found = live->Routes().FindAdded(r, routeLock)) found->added = 0;
+      } else if (CGwrouteData* found = live->Routes().FindDeleted(r, routeLock)) {
+        live->Routes().RemoveData(found, true);
+      }
+    });
+  });
+}
+
+inline void PcChange(AclEmitter& emitter) {
+  Change<CPcData>(GetPcDataList(), false, [&](const CPcData& p, std::int32_t opcode) {
+    OnGateways([&](CGwData& g) { RoutesOrNone(g, [&](const CGwrouteData* r) { QuarantineFanOut(emitter, g, r, p, opcode); }); });
+    return true;
+  });
+}
+
+// With the choice the service made: a gateway without routes takes part with no route.
+inline void QuarantineChange(AclEmitter& emitter) {
+  Change<CQuarantineData>(GetQuarantineDataList(), true, [&](const CQuarantineData& q, std::int32_t opcode) {
+    auto pcs = Copy(GetPcDataList());
+    ForEach<CPcData>(*pcs, [&](const CPcData& p) {
+      if (!p.IsLive()) return;
+      OnGateways([&](CGwData& g) { RoutesOrNone(g, [&](const CGwrouteData* r) { ClientProcess(emitter, g, r, p, q, opcode); }); });
+    });
+    return true;
+  });
+}
+
+inline void ResetSearch(AclEmitter& emitter, std::uint32_t address) {
+  auto gateways = Copy(GetGwDataList());
+  ForEach<CGwData>(*gateways, [&](CGwData& g) {
+    if (!g.IsLive() || g.on == 0 || g.resetPending == 0 || g.address != address) return;
+    emitter.Reset(g, CHttpDataList::kClient);
+    emitter.Reset(g, CHttpDataList::kQuarantine);
+    GatewayFanOut(emitter, g, 1);
+    CNacList::Guard held(GetGwDataList());
+    if (CGwData* live = GetGwDataList().FindLive(g, held)) {
+      live->resetPending = 0;
+      live->added = 0;
+    }
+  });
+}
+
+}  // namespace plain_walks
