@@ -69,7 +69,41 @@ void ForEachRouteOrNone(const AclContext& context, CGwData& gateway, Visit visit
 
 }  // namespace
 
+namespace {
+
+// Whether any gateway's route list holds a change.
+bool RoutesChanged() {
+  CGwDataList& gateways = GetGwDataList();
+  CNacList::Guard guard(gateways);
+  for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+    if (node->RecordAs<CGwData>()->Routes().HasChanges()) return true;
+  }
+  return false;
+}
+
+// A burst of commands brings one message each, but the first walk takes every change made
+// by then: the later ones find nothing and skip the snapshots a walk would take.
+bool Changed(std::uint32_t commandId) {
+  switch (commandId) {
+    case 1:
+      return GetNacDataList().HasChanges();
+    case 2:
+      return GetGwDataList().HasChanges();
+    case 3:
+      return RoutesChanged();
+    case 4:
+      return GetPcDataList().HasChanges();
+    case 5:
+      return GetQuarantineDataList().HasChanges();
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void NacCommandProcess(const AclContext& context, std::uint32_t commandId, std::int32_t /*value*/) {
+  if (!Changed(commandId)) return;
   switch (commandId) {
     case 1:
       NacCommandNacChange(context);

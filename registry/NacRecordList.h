@@ -65,6 +65,17 @@ class CNacRecordList : public CNacList {
 
   void MarkAllDeleted(std::int32_t value) { SetFlagOfAll(&CNacRecord::deleted, value); }
 
+  // Whether any record carries its added or deleted flag: a change that its rule walk has
+  // not processed yet.
+  bool HasChanges() {
+    Guard guard(*this, false);
+    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+      const Record& record = *node->RecordAs<Record>();
+      if (record.added != 0 || record.deleted != 0) return true;
+    }
+    return false;
+  }
+
   // Sets the added flag of every record, live or not; the start-up clears it so that
   // records read from the files never count as new.
   void SetAllAdded(std::int32_t value) { SetFlagOfAll(&CNacRecord::added, value); }
