@@ -50,16 +50,18 @@ class CNacHttpClientThread final : public OwnerThread {
  private:
   void HttpProc();
   void HttpSend();
-  // One connection: 0 when the queue was drained, -1 when a step failed.
-  int HttpClient();
+  // One connection to the gateway the sender is bound to: 0 when the queue was drained, -1
+  // when a step failed or the binding changed under it.
+  int HttpClient(std::uint32_t address, std::uint16_t port);
   // Opens the connection to the bound gateway; -1 when it cannot be had.
   int Connect(std::uint32_t address, std::uint16_t port, int socket, platform::SocketEvent& socketEvent);
-  // Logs the gateway's answer by its status and result word.
-  void LogAnswer(int status, const std::string& body);
+  // Logs the answer by its status and result word, named after the gateway that gave it.
+  void LogAnswer(const std::string& gateway, int status, const std::string& body);
   // A pause between tries, cut short by a stop.
   void Pause(std::uint32_t ms);
   // "GW(a.b.c.d:port)" of the binding as it is now.
   std::string Gateway();
+  static std::string GatewayName(std::uint32_t address, std::uint16_t port);
   bool Bound(std::uint32_t* address, std::uint16_t* port);
   void ResetRetries();
 

@@ -1,0 +1,144 @@
+// Delivery when things go wrong around a sender: its queue erased while it is busy, gateways
+// that answer badly or not at all, and a stop while senders wait or pause.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gwsim/GatewaySimulator.h"
+#include "tests/delivery/DeliveryHarness.h"
+
+namespace {
+
+using namespace delivery_testing;
+using gwsim::Fault;
+using gwsim::GatewaySimulator;
+
+#if defined(__SANITIZE_THREAD__)
+#define VELNOR_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELNOR_TSAN 1
+#endif
+#endif
+#ifdef VELNOR_TSAN
+constexpr long kResidentGrowthKb = 48 * 1024;  // the sanitizer's own records of each new thread
+#else
+constexpr long kResidentGrowthKb = 8 * 1024;
+#endif
+
+// The erased sender is still waiting for the slow gateway's answer when it is free by its
+// binding and the dispatcher gives it the next gateway: that gateway's request must go to
+// that gateway, after the slow answer, and count no failure of the slow one.
+TEST_F(DeliveryTest, ErasedQueueIsNotSentAndItsSenderTakesTheNextGatewayAfresh) {
+  GatewaySimulator slow("127.0.0.31", 0);
+  GatewaySimulator next("127.0.0.32", 0);
+  slow.SetBehaviour(Delayed(1000ms));
+  Start();
+  const CHttpData first = Request(slow, 1);
+  Send({first, Request(slow, 2), Request(slow, 3)});
+  ASSERT_TRUE(slow.WaitForRequests(1, 5s));
+  client_->EraseHttpQueue(Address(slow.Address()));
+  const std::string erased = "I erased an HTTP transmission of a message queue to " + Gw(slow) + ".";
+  ASSERT_TRUE(log_.Await(7, erased));
+
+  const CHttpData forNext = Request(next, 4);
+  Send({forNext});
+  ASSERT_TRUE(log_.Await(6, Completed(Gw(next))));
+  EXPECT_EQ(next.Requests(), AsReceived({forNext}));
+  client_->EraseHttpQueue(Address(slow.Address()));  // bound to nothing now: no effect, no line
+  log_.Settle(500ms);
+  EXPECT_EQ(slow.Requests(), AsReceived({first}));
+  EXPECT_EQ(log_.Count(7, erased), 1u);
+  EXPECT_EQ(log_.Count(7, Answered(Gw(next), "OK")), 1u);
+  EXPECT_EQ(log_.Count(7, Answered(Gw(slow), "OK")), 1u) << "the slow answer, named after who gave it";
+  EXPECT_EQ(log_.Containing("ACL setting was completed in "), std::vector<std::string>{Completed(Gw(next))});
+  EXPECT_TRUE(log_.Containing("re-try").empty());
+}
+
+// Answers that never end or end badly cost a try (a 3 s receive bound at most) and are
+// tried again; what they claim is never allocated. The fifth sender works on meanwhile.
+TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemoryWhileAGoodOneIsServed) {
+  const std::string trickle(16384, 'x');
+  GatewaySimulator garbage("127.0.0.41", 0);
+  GatewaySimulator cut("127.0.0.42", 0);
+  GatewaySimulator hugeChunk("127.0.0.43", 0);
+  GatewaySimulator hugeLength("127.0.0.44", 0);
+  GatewaySimulator good("127.0.0.45", 0);
+  garbage.SetBehaviour(Faulty(Fault::kGarbage));
+  cut.SetBehaviour(Faulty(Fault::kCloseMidAnswer));
+  hugeChunk.SetBehaviour(Faulty(Fault::kRaw, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffff\r\n" + trickle));
+  hugeLength.SetBehaviour(Faulty(Fault::kRaw, "HTTP/1.1 200 OK\r\nContent-Length: 4294967295\r\n\r\n" + trickle));
+  Start();
+  const long residentKb = StatusKb("VmRSS");
+  const long peakKb = StatusKb("VmPeak");
+  const std::vector<GatewaySimulator*> bad = {&garbage, &cut, &hugeChunk, &hugeLength};
+  std::vector<CHttpData> badRequests;
+  for (std::size_t i = 0; i < bad.size(); ++i) badRequests.push_back(Request(*bad[i], static_cast<int>(i)));
+  Send(badRequests);
+
+  std::vector<CHttpData> served;
+  for (int batch = 0; batch < 4; ++batch) {
+    std::vector<CHttpData> requests;
+    for (int n = 0; n < 5; ++n) requests.push_back(Request(good, 10 + 5 * batch + n));
+    Send(requests);
+    served.insert(served.end(), requests.begin(), requests.end());
+    ASSERT_TRUE(log_.Await(6, Completed(Gw(good)), batch + 1, 3s)) << "batch " << batch;
+    std::this_thread::sleep_for(1s);
+  }
+  EXPECT_EQ(good.Requests(), AsReceived(served));
+
+  for (const char* failure : {"There was not a response cord.",
+                              "An error occurred at the time of the HTTP response header reception.",
+                              "Abnormality occurred at the time of the chunk body reception.",
+                              "An error occurred at the time of the HTTP response body reception."}) {
+    EXPECT_TRUE(log_.Await(7, failure, 2, 10s)) << failure;
+  }
+  for (std::size_t i = 0; i < bad.size(); ++i) {
+    SCOPED_TRACE(bad[i]->Address());
+    ASSERT_TRUE(bad[i]->WaitForRequests(2, 1s));
+    const auto received = bad[i]->Requests();
+    EXPECT_EQ(received, AsReceived(std::vector<CHttpData>(received.size(), badRequests[i])));
+    EXPECT_EQ(log_.Count(7, Remaining(Gw(*bad[i]), 3)), 1u);
+  }
+  EXPECT_LT(StatusKb("VmRSS") - residentKb, kResidentGrowthKb) << "kB more resident";
+  EXPECT_LT(StatusKb("VmPeak") - peakKb, 2 * 1024 * 1024) << "kB more mapped at the peak";
+  for (const LogLine& line : log_.Settle()) EXPECT_GE(line.priority, 4) << line.text;
+}
+
+class RealTimeDeliveryTest : public DeliveryTest {
+ protected:
+  RealTimeDeliveryTest() : DeliveryTest(true) {}
+};
+
+// Stopped as the controller stops it, while one sender waits for an answer (up to 3 s) and
+// another pauses before its next try (10 s): both end at once, still bound.
+TEST_F(RealTimeDeliveryTest, StopEndsWithinASecondWhileSendersWaitAndPause) {
+  GatewaySimulator silent("127.0.0.51", 0);
+  silent.SetBehaviour(Faulty(Fault::kSilent));
+  const std::string dead = Gw("127.0.0.52", 9);
+  Start();
+  Send({Request(silent, 1), Request("127.0.0.52", 9, 2)});
+  ASSERT_TRUE(silent.WaitForRequests(1, 2s));
+  ASSERT_TRUE(log_.Await(7, Remaining(dead, 3), 1, 2s));
+
+  const auto stopping = std::chrono::steady_clock::now();
+  ASSERT_TRUE(client_->PostQuit());
+  client_->WaitForEnd();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+  EXPECT_FALSE(client_->EventSend());
+  client_.reset();
+
+  EXPECT_EQ(log_.Count(7, "I delete a queue of an HTTP client thread. No 0. " + Gw(silent) + "."), 1u);
+  EXPECT_EQ(log_.Count(7, "I delete a queue of an HTTP client thread. No 1. " + dead + "."), 1u);
+  EXPECT_EQ(log_.Count(7, "End processing of an HTTP client was finished."), 1u);
+  // A receive cut short by the stop is no failure worth a line, and nothing is tried again.
+  EXPECT_EQ(log_.Count(7, "An error occurred at the time of the HTTP response header reception."), 0u);
+  EXPECT_EQ(log_.Containing("re-try"), std::vector<std::string>{Remaining(dead, 3)});
+  EXPECT_EQ(silent.Requests().size(), 1u);
+}
+
+}  // namespace

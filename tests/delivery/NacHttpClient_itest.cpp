@@ -1,0 +1,158 @@
+// The dispatcher and its senders delivering prepared requests to simulated gateways on
+// loopback: what each gateway receives, how its answers are logged, the tries and pauses
+// (on a clock that runs the pauses a hundred times faster) and the sharing of five senders.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "gwsim/GatewaySimulator.h"
+#include "tests/delivery/DeliveryHarness.h"
+
+namespace {
+
+using namespace delivery_testing;
+using gwsim::Behaviour;
+using gwsim::Fault;
+using gwsim::GatewaySimulator;
+
+const std::string kAddedNew = "CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to new queue of ";
+const std::string kAdded = "CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to queue of ";
+
+TEST_F(DeliveryTest, WholeQueueGoesOverOneConnectionByteForByte) {
+  GatewaySimulator gateway("127.0.0.11", 0);
+  Start();
+  std::vector<CHttpData> requests;
+  for (int n = 0; n < 20; ++n) requests.push_back(Request(gateway, n));
+  Send(requests);
+
+  ASSERT_TRUE(log_.Await(6, Completed(Gw(gateway))));
+  EXPECT_EQ(gateway.Requests(), AsReceived(requests));
+  EXPECT_EQ(gateway.Connections(), 1u);
+  EXPECT_EQ(gateway.Rules().size(), requests.size());
+  log_.Settle(300ms);
+  EXPECT_EQ(log_.Count(6, Completed(Gw(gateway))), 1u);
+  EXPECT_EQ(log_.Count(7, Answered(Gw(gateway), "OK")), requests.size());
+  EXPECT_EQ(log_.Count(7, kAddedNew + "127.0.0.11."), 1u);
+  EXPECT_EQ(log_.Count(7, kAdded + "127.0.0.11."), requests.size() - 1);
+  EXPECT_EQ(log_.Count(7, "HTTP body is " + requests.back().body), 1u);
+  EXPECT_TRUE(GetPendingHttpDataList().IsEmpty(false));
+}
+
+// Whatever a gateway answers, once the answer is read the request is done: no retry.
+TEST_F(DeliveryTest, EveryAnswerConsumesItsRequestAndIsLoggedByStatusAndWord) {
+  GatewaySimulator gateway("127.0.0.12", 0);
+  const std::string gw = Gw(gateway);
+  const struct {
+    Behaviour behaviour;
+    int priority;
+    std::string line;
+  } cases[] = {
+      {Answering("invalid acl"), 4, Answered(gw, "invalid acl")},
+      {Answering("OK"), 4, Answered(gw, "OK")},  // not "ok": the gateway's own text, at 4
+      {Answering("no list"), 4, Answered(gw, "no list")},
+      {Answering("ok", 500), 4, Answered(gw, "500")},
+      {Answering("ok", 200, true), 7, Answered(gw, "OK")},
+      {Faulty(Fault::kRaw, "HTTP/1.1 200 OK\r\n\r\n"), 4, Answered(gw, "")},  // neither length nor chunks
+      // No end of header within 4096 bytes: the status is read from those.
+      {Faulty(Fault::kRaw, "HTTP/1.1 503 Busy\r\nX-Pad: " + std::string(5000, 'x')), 4, Answered(gw, "503")},
+  };
+  Start();
+  std::vector<CHttpData> sent;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const std::size_t before = log_.Count(c.priority, c.line);
+    gateway.SetBehaviour(c.behaviour);
+    sent.push_back(Request(gateway, static_cast<int>(sent.size())));
+    Send({sent.back()});
+    ASSERT_TRUE(log_.Await(c.priority, c.line, before + 1));
+    ASSERT_TRUE(log_.Await(6, Completed(gw), sent.size()));
+  }
+  EXPECT_EQ(gateway.Requests(), AsReceived(sent));
+  EXPECT_EQ(gateway.Connections(), sent.size());
+  EXPECT_TRUE(log_.Containing("re-try").empty());
+}
+
+// A request failed four times is dropped; the next one of that gateway starts afresh after a
+// further pause. 150 s of pauses here take about 1.5 s.
+TEST_F(DeliveryTest, FailedTriesArePausedAndTheRequestDroppedAfterTheFourth) {
+  GatewaySimulator noLength("127.0.0.13", 0);
+  GatewaySimulator noStatus("127.0.0.14", 0);
+  noLength.SetBehaviour(Faulty(Fault::kRaw, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+  noStatus.SetBehaviour(Faulty(Fault::kRaw, "HTTP/1.1200OK\r\nContent-Length:2\r\n\r\nok"));
+  const std::string dead = Gw("127.0.0.15", 9);  // nothing listens there
+  Start();
+  const CHttpData lengthRequest = Request(noLength, 1);
+  const CHttpData statusRequest = Request(noStatus, 2);
+  const auto start = std::chrono::steady_clock::now();
+  Send({lengthRequest, statusRequest, Request("127.0.0.15", 9, 3), Request("127.0.0.15", 9, 4)});
+
+  ASSERT_TRUE(log_.Await(4, Dropped(dead), 2, 30s));
+  ASSERT_TRUE(log_.Await(4, Dropped(Gw(noLength))));
+  ASSERT_TRUE(log_.Await(4, Dropped(Gw(noStatus))));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "the pauses did not run on the installed clock";
+
+  std::vector<std::string> tries;
+  for (int left = 3; left >= 0; --left) {
+    tries.push_back(ConnectionError(dead));
+    tries.push_back(Remaining(dead, left));
+  }
+  tries.push_back(Dropped(dead));
+  std::vector<std::string> twice = tries;
+  twice.insert(twice.end(), tries.begin(), tries.end());
+  EXPECT_EQ(log_.Containing(dead), twice);
+  EXPECT_EQ(log_.Count(7, ConnectionError(dead)), 8u);
+  EXPECT_EQ(log_.Count(7, Remaining(dead, 0)), 2u);
+
+  for (const auto& [gateway, request] : {std::pair{&noLength, lengthRequest}, std::pair{&noStatus, statusRequest}}) {
+    const std::string gw = Gw(*gateway);
+    SCOPED_TRACE(gw);
+    EXPECT_EQ(log_.Containing(gw), (std::vector<std::string>{Remaining(gw, 3), Remaining(gw, 2), Remaining(gw, 1),
+                                                             Remaining(gw, 0), Dropped(gw)}));
+    EXPECT_EQ(gateway->Requests(), AsReceived({request, request, request, request}));
+    EXPECT_EQ(gateway->Connections(), 4u);
+  }
+  EXPECT_EQ(log_.Count(7, "HTTP response header abnormality occurred."), 4u);
+  EXPECT_EQ(log_.Count(7, "There was not a response cord."), 4u);
+}
+
+// Five gateways bind the five senders; the sixth waits until one is free. A second request
+// for a bound address joins that queue, even for another port, and goes where the first went.
+TEST_F(DeliveryTest, SixGatewaysShareFiveSendersAndAnAddressKeepsOneQueue) {
+  std::vector<std::unique_ptr<GatewaySimulator>> gateways;
+  for (int i = 1; i <= 6; ++i) gateways.push_back(std::make_unique<GatewaySimulator>("127.0.0.2" + std::to_string(i), 0));
+  for (int i = 0; i < 5; ++i) gateways[i]->SetBehaviour(Delayed(300ms));
+  Start();
+  std::vector<CHttpData> requests;
+  for (int i = 0; i < 6; ++i) requests.push_back(Request(*gateways[i], i));
+  const GatewaySimulator& first = *gateways[0];
+  const CHttpData sibling = Request(first.Address(), static_cast<std::uint16_t>(first.Port() + 1), 6);
+  requests.push_back(sibling);
+  Send(requests);
+
+  for (const auto& gateway : gateways) ASSERT_TRUE(log_.Await(6, Completed(Gw(*gateway)))) << gateway->Address();
+  std::size_t firstFree = SIZE_MAX;
+  for (int i = 0; i < 6; ++i) {
+    const GatewaySimulator& gateway = *gateways[i];
+    SCOPED_TRACE(gateway.Address());
+    EXPECT_EQ(log_.Count(7, kAddedNew + gateway.Address() + "."), 1u);
+    EXPECT_EQ(log_.Count(6, Completed(Gw(gateway))), 1u);
+    if (i > 0) {
+      EXPECT_EQ(gateway.Requests(), AsReceived({requests[i]}));
+    }
+    if (i < 5) firstFree = std::min(firstFree, log_.IndexOf(Completed(Gw(gateway))));
+  }
+  EXPECT_GT(log_.IndexOf(kAddedNew + "127.0.0.26."), firstFree) << "the sixth was placed before a sender was free";
+  EXPECT_EQ(log_.Count(7, kAdded + "127.0.0.21."), 1u);
+  EXPECT_EQ(first.Requests(), AsReceived({requests[0], sibling}));
+  EXPECT_EQ(first.Connections(), 1u);
+  EXPECT_TRUE(GetPendingHttpDataList().IsEmpty(false));
+}
+
+}  // namespace
