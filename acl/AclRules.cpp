@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "acl/SnapshotWalk.h"
 #include "list/NacNode.h"
 #include "request/HttpDataList.h"
 #include "support/AddressParse.h"
@@ -149,17 +150,16 @@ void PcFanOut(AclEmitter& emitter, const AclView& view, const CGwData& gateway, 
 void GatewayFanOut(AclEmitter& emitter, const AclView& view, CGwData& gateway, std::int32_t opcode,
                    const std::atomic<int>& stop) {
   CGwrouteDataList& routes = gateway.Routes();
-  CNacList::Guard guard(routes);
   // Only a list without any route, withdrawn ones included, counts as no routes.
-  if (routes.IsEmpty(true)) {
+  if (routes.IsEmpty(false)) {
     PcFanOut(emitter, view, gateway, nullptr, opcode, stop);
     return;
   }
-  for (CNacNode* node = routes.GetHead(true); node != nullptr; node = routes.GetNext(node, true)) {
-    if (stop.load(std::memory_order_relaxed) != 0) return;
-    const CGwrouteData& route = *node->RecordAs<CGwrouteData>();
+  WalkSnapshot<CGwrouteData>(routes, [&](const CGwrouteData& route) {
+    if (stop.load(std::memory_order_relaxed) != 0) return false;
     if (route.IsLive()) PcFanOut(emitter, view, gateway, &route, opcode, stop);
-  }
+    return true;
+  });
 }
 
 void ResetRules(AclEmitter& emitter, const AclView& view, CGwData& gateway, const std::atomic<int>& stop) {

@@ -5,6 +5,7 @@
 #include "acl/AclRules.h"
 #include "acl/AclView.h"
 #include "acl/RequestMaker.h"
+#include "acl/SnapshotWalk.h"
 #include "list/NacNode.h"
 #include "request/HttpDataList.h"
 
@@ -44,14 +45,10 @@ std::vector<CHttpData> GatewayRuleSet(std::uint32_t address) {
   AclView view;
   CollectingEmitter emitter(requests);
   const std::atomic<int> never{0};
-  CGwDataList& gateways = view.Gateways();
-  CNacList::Guard guard(gateways);
-  for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
-    CGwData& gateway = *node->RecordAs<CGwData>();
-    if (gateway.IsLive() && gateway.address == address) {
-      ResetRules(emitter, view, gateway, never);
-      break;
-    }
-  }
+  WalkSnapshot<CGwData>(view.Gateways(), [&](CGwData& gateway) {
+    if (!gateway.IsLive() || gateway.address != address) return true;
+    ResetRules(emitter, view, gateway, never);
+    return false;
+  });
   return requests;
 }

@@ -5,6 +5,7 @@
 #include "acl/AclRules.h"
 #include "acl/AclView.h"
 #include "acl/PendingEmitter.h"
+#include "acl/SnapshotWalk.h"
 #include "delivery/NacHttpClient.h"
 #include "keepalive/KeepAliveData.h"
 #include "list/NacNode.h"
@@ -26,11 +27,9 @@ void KeepAliveResetSearch(const AclContext& context, std::uint32_t address) {
 
 void KeepAliveResetSearch(const AclContext& context, std::uint32_t address, AclEmitter& emitter) {
   AclView view;
-  CGwDataList& snapshot = view.Gateways();
-  CNacList::Guard guard(snapshot);
-  for (CNacNode* node = snapshot.GetHead(true); node != nullptr && !context.Ended(); node = snapshot.GetNext(node, true)) {
-    CGwData& gateway = *node->RecordAs<CGwData>();
-    if (!gateway.IsLive() || gateway.on == 0 || gateway.resetPending == 0 || gateway.address != address) continue;
+  WalkSnapshot<CGwData>(view.Gateways(), [&](CGwData& gateway) {
+    if (context.Ended()) return false;
+    if (!gateway.IsLive() || gateway.on == 0 || gateway.resetPending == 0 || gateway.address != address) return true;
     ResetRules(emitter, view, gateway, context.endFlag);
     CGwDataList& gateways = GetGwDataList();
     CNacList::Guard held(gateways);
@@ -38,7 +37,8 @@ void KeepAliveResetSearch(const AclContext& context, std::uint32_t address, AclE
       live->resetPending = 0;
       live->added = 0;
     }
-  }
+    return true;
+  });
 }
 
 void KeepAliveStopProcess(const AclContext& context, CNacList& stopRequests, CNacList& startRequests) {

@@ -7,6 +7,7 @@
 #include "acl/AclRules.h"
 #include "acl/AclView.h"
 #include "acl/PendingEmitter.h"
+#include "acl/SnapshotWalk.h"
 #include "list/NacNode.h"
 
 namespace {
@@ -21,34 +22,31 @@ enum class Passes {
 // then it is erased from the registry. Records with neither flag are passed over.
 template <class Record, class Registry, class Fan>
 void ChangeWalk(const AclContext& context, CNacList& snapshot, Registry& registry, Passes passes, Fan fan) {
-  CNacList::Guard guard(snapshot);
-  CNacNode* next = nullptr;
-  for (CNacNode* node = snapshot.GetHead(true); node != nullptr && !context.Ended(); node = next) {
-    next = snapshot.GetNext(node, true);
-    const Record& record = *node->RecordAs<Record>();
+  WalkSnapshot<Record>(snapshot, [&](const Record& record) {
+    if (context.Ended()) return false;
     if (record.added != 0) {
-      if (!fan(record, CAclData::kAdd)) continue;
+      if (!fan(record, CAclData::kAdd)) return true;
       CNacList::Guard held(registry);
       if (Record* live = registry.FindAdded(record, held)) live->added = 0;
-      if (passes == Passes::kOne) continue;
+      if (passes == Passes::kOne) return true;
     }
     if (record.deleted != 0) {
-      if (!fan(record, CAclData::kDelete)) continue;
+      if (!fan(record, CAclData::kDelete)) return true;
       CNacList::Guard held(registry);
       if (Record* gone = registry.FindDeleted(record, held)) registry.RemoveData(gone, true);
     }
-  }
+    return true;
+  });
 }
 
 // Calls visit for every live gateway of the view that is ON.
 template <class Visit>
 void ForEachOnGateway(const AclContext& context, AclView& view, Visit visit) {
-  CGwDataList& gateways = view.Gateways();
-  CNacList::Guard guard(gateways);
-  for (CNacNode* node = gateways.GetHead(true); node != nullptr && !context.Ended(); node = gateways.GetNext(node, true)) {
-    CGwData& gateway = *node->RecordAs<CGwData>();
+  WalkSnapshot<CGwData>(view.Gateways(), [&](CGwData& gateway) {
+    if (context.Ended()) return false;
     if (gateway.IsLive() && gateway.on != 0) visit(gateway);
-  }
+    return true;
+  });
 }
 
 // Calls visit for every live route of gateway, or once with none when it has no route at
@@ -56,15 +54,15 @@ void ForEachOnGateway(const AclContext& context, AclView& view, Visit visit) {
 template <class Visit>
 void ForEachRouteOrNone(const AclContext& context, CGwData& gateway, Visit visit) {
   CGwrouteDataList& routes = gateway.Routes();
-  CNacList::Guard guard(routes);
-  if (routes.IsEmpty(true)) {
+  if (routes.IsEmpty(false)) {
     visit(nullptr);
     return;
   }
-  for (CNacNode* node = routes.GetHead(true); node != nullptr && !context.Ended(); node = routes.GetNext(node, true)) {
-    const CGwrouteData& route = *node->RecordAs<CGwrouteData>();
+  WalkSnapshot<CGwrouteData>(routes, [&](const CGwrouteData& route) {
+    if (context.Ended()) return false;
     if (route.IsLive()) visit(&route);
-  }
+    return true;
+  });
 }
 
 }  // namespace
@@ -171,17 +169,15 @@ void NacCommandGwrouteChange(const AclContext& context, AclEmitter& emitter) {
   AclView view;
   CGwDataList& gateways = GetGwDataList();
   ForEachOnGateway(context, view, [&](CGwData& gateway) {
-    CGwrouteDataList& routes = gateway.Routes();
-    CNacList::Guard guard(routes);
-    for (CNacNode* node = routes.GetHead(true); node != nullptr && !context.Ended(); node = routes.GetNext(node, true)) {
-      const CGwrouteData& route = *node->RecordAs<CGwrouteData>();
+    WalkSnapshot<CGwrouteData>(gateway.Routes(), [&](const CGwrouteData& route) {
+      if (context.Ended()) return false;
       const bool added = route.added != 0;
-      if (!added && route.deleted == 0) continue;
+      if (!added && route.deleted == 0) return true;
       PcFanOut(emitter, view, gateway, &route, added ? CAclData::kAdd : CAclData::kDelete, context.endFlag);
       // The gateway registry's lock before the route list's.
       CNacList::Guard gatewayLock(gateways);
       CGwData* live = gateways.FindLive(gateway, gatewayLock);
-      if (live == nullptr) continue;
+      if (live == nullptr) return true;
       CGwrouteDataList& liveRoutes = live->Routes();
       CNacList::Guard routeLock(liveRoutes);
       if (added) {
@@ -189,7 +185,8 @@ void NacCommandGwrouteChange(const AclContext& context, AclEmitter& emitter) {
       } else if (CGwrouteData* found = liveRoutes.FindDeleted(route, routeLock)) {
         liveRoutes.RemoveData(found, true);
       }
-    }
+      return true;
+    });
   });
 }
 

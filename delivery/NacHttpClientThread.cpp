@@ -203,13 +203,23 @@ void CNacHttpClientThread::HttpSend() {
       SyslogSend(7, "The remainder re-try number of times for ACL setting for %s is a %d time.", Gateway().c_str(),
                  kLastTry - retry);
       if (retry == kLastTry) {
-        std::unique_ptr<CNacNode> dropped = queue_.UnlinkHead(false);
-        if (dropped) SyslogSend(4, "I failed in setting of quarantine inspection information for %s.", Gateway().c_str());
-        if (!queue_.IsEmpty(false)) Pause(kPauseMs[retry]);
+        std::unique_ptr<CNacNode> dropped;
+        {
+          // Only this gateway's request: an erase may have given the sender another since.
+          platform::MutexLock lock(bindingMutex_);
+          if (address_ != address || port_ != port) break;
+          dropped = queue_.UnlinkHead(false);
+        }
+        if (dropped) {
+          SyslogSend(4, "I failed in setting of quarantine inspection information for %s.",
+                     GatewayName(address, port).c_str());
+        }
+        if (!queue_.IsEmpty(false)) Pause(kPauseMs[retry], address, port);
       } else {
-        Pause(kPauseMs[std::max(retry, 0)]);
+        Pause(kPauseMs[std::max(retry, 0)], address, port);
       }
       platform::MutexLock lock(bindingMutex_);
+      if (address_ != address || port_ != port) break;  // erased while pausing: the next gateway starts afresh
       ++retry_;
     }
   }
@@ -307,9 +317,13 @@ void CNacHttpClientThread::LogAnswer(const std::string& gateway, int status, con
   }
 }
 
-void CNacHttpClientThread::Pause(std::uint32_t ms) {
-  // In steps, so that a stop does not wait out a 30 s pause.
+void CNacHttpClientThread::Pause(std::uint32_t ms, std::uint32_t address, std::uint16_t port) {
+  // In steps, so that a stop does not wait out a 30 s pause, and an erased queue (its
+  // gateway gone OFF) frees the sender for the next gateway at once.
   for (std::uint32_t slept = 0; slept < ms && endFlag_.load() == 0; slept += kPauseStepMs) {
+    std::uint32_t boundAddress = 0;
+    std::uint16_t boundPort = 0;
+    if (!Bound(&boundAddress, &boundPort) || boundAddress != address || boundPort != port) return;
     platform::Sleep(std::min(kPauseStepMs, ms - slept));
   }
 }

@@ -57,8 +57,9 @@ class CNacHttpClientThread final : public OwnerThread {
   int Connect(std::uint32_t address, std::uint16_t port, int socket, platform::SocketEvent& socketEvent);
   // Logs the answer by its status and result word, named after the gateway that gave it.
   void LogAnswer(const std::string& gateway, int status, const std::string& body);
-  // A pause between tries, cut short by a stop.
-  void Pause(std::uint32_t ms);
+  // A pause between tries for the gateway at address:port, cut short by a stop or when
+  // the sender is no longer bound to that gateway.
+  void Pause(std::uint32_t ms, std::uint32_t address, std::uint16_t port);
   // "GW(a.b.c.d:port)" of the binding as it is now.
   std::string Gateway();
   static std::string GatewayName(std::uint32_t address, std::uint16_t port);

@@ -28,12 +28,12 @@ std::unique_ptr<List> Copy(List& registry) {
   return copy;
 }
 
+// A snapshot is walked without holding its lock across a visit, which may lock a registry.
 template <class Record, class Visit>
 void ForEach(CNacList& list, Visit visit) {
-  CNacList::Guard guard(list);
   CNacNode* next = nullptr;
-  for (CNacNode* node = list.GetHead(true); node != nullptr; node = next) {
-    next = list.GetNext(node, true);
+  for (CNacNode* node = list.GetHead(false); node != nullptr; node = next) {
+    next = list.GetNext(node, false);
     visit(*node->RecordAs<Record>());
   }
 }
