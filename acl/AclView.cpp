@@ -141,7 +141,11 @@ std::vector<const CNacData*> AclView::EntriesFor(const CGwrouteData* route, cons
   if (pc.HasSource()) {
     AppendAll(entriesBySourceValue_, pc.source, positions);
   } else if (pc.HasNetwork()) {
-    if (route != nullptr) InRoute(entriesBySource_, *route, positions);
+    // Entries in the route's range match only a network of the route's own mask inside it.
+    if (route != nullptr && pc.netmask == route->netmask &&
+        (pc.network & route->netmask) == (route->network & route->netmask)) {
+      InRoute(entriesBySource_, *route, positions);
+    }
   } else {
     AppendAll(entriesByMac_, MacKey(pc.mac), positions);
   }
