@@ -214,9 +214,17 @@ TEST_F(CommandServerTest, ABurstOfConnectionsThatCloseAtOnceLeavesTheConsoleAnsw
       ASSERT_EQ(::connect(burst.back().Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
     }
   }
-  ConsoleClient late(kPort);
-  EXPECT_EQ(late.ReadPrompt(10s), "$ ") << "the burst still keeps operators out";
-  EXPECT_EQ(late.Command("foo"), "command not found\r\n");
+  // Sessions of the burst may still hold the slots for a moment: an operator who is closed
+  // out tries again, as one would, and must be let in well within the bound.
+  std::unique_ptr<ConsoleClient> late;
+  for (const auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
+    late = std::make_unique<ConsoleClient>(kPort);
+    if (late->ReadPrompt(1s) == "$ ") break;
+    late.reset();
+    std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_TRUE(late) << "the burst still keeps operators out";
+  EXPECT_EQ(late->Command("foo"), "command not found\r\n");
 }
 
 TEST_F(CommandServerTest, SilentSessionsAreClosedAtTheIdleLimit) {
