@@ -1,5 +1,8 @@
 #include "command/CommandTable.h"
 
+#include <array>
+#include <cstddef>
+
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
 #include "command/GwCommand.h"
@@ -8,6 +11,7 @@
 #include "command/PcCommand.h"
 #include "command/QuarantineCommand.h"
 #include "command/ServiceCommand.h"
+#include "platform/Mutex.h"
 
 namespace {
 
@@ -19,13 +23,47 @@ constexpr CommandEntry kCommands[] = {
     {7, "help", HelpCommand},    {8, "exit", ExitCommand},
 };
 
+// Ids beyond the console's own; nothing is posted for them.
+constexpr std::uint32_t kFirstExtensionId = 100;
+constexpr std::size_t kMaxExtensions = 8;
+
+struct Extensions {
+  platform::Mutex mutex;
+  std::array<CommandEntry, kMaxExtensions> entries VELNOR_GUARDED_BY(mutex){};
+  std::size_t count VELNOR_GUARDED_BY(mutex) = 0;
+};
+
+Extensions& GetExtensions() {
+  static Extensions extensions;
+  return extensions;
+}
+
 }  // namespace
 
 const CommandEntry* FindCommand(const char* word) {
   for (const CommandEntry& entry : kCommands) {
     if (IsWord(word, entry.word)) return &entry;
   }
+  Extensions& extensions = GetExtensions();
+  platform::MutexLock lock(extensions.mutex);
+  for (std::size_t i = 0; i < extensions.count; ++i) {
+    if (IsWord(word, extensions.entries[i].word)) return &extensions.entries[i];
+  }
   return nullptr;
+}
+
+void AddExtensionCommand(const char* word, CommandHandler handler) {
+  Extensions& extensions = GetExtensions();
+  platform::MutexLock lock(extensions.mutex);
+  for (std::size_t i = 0; i < extensions.count; ++i) {
+    if (IsWord(word, extensions.entries[i].word)) {
+      extensions.entries[i].handler = handler;
+      return;
+    }
+  }
+  if (extensions.count == kMaxExtensions) return;
+  extensions.entries[extensions.count] = {kFirstExtensionId + static_cast<std::uint32_t>(extensions.count), word, handler};
+  ++extensions.count;
 }
 
 std::int32_t HelpCommand(int socket, int /*wordCount*/, char** /*words*/) {

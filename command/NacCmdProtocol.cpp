@@ -17,6 +17,7 @@
 #include "msgthread/RegisteredMessages.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
+#include "support/Metrics.h"
 #include "support/SocketIo.h"
 #include "support/Syslog.h"
 
@@ -83,6 +84,11 @@ void CNacCmdProtocol::StopProtocol() {
 }
 
 void CNacCmdProtocol::ThreadProc() {
+  // Counted for the metrics while the worker serves the connection.
+  GetMetrics().consoleSessions.fetch_add(1);
+  struct Ended {
+    ~Ended() { GetMetrics().consoleSessions.fetch_sub(1); }
+  } ended;
   platform::WaitForOne(*goEvent_, std::nullopt);
   {
     platform::SocketEvent socketEvent;

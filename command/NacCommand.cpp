@@ -8,6 +8,7 @@
 #include "command/CommandHandler.h"
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
+#include "command/NacPersistence.h"
 #include "command/ShowColumns.h"
 #include "registry/NacDataList.h"
 #include "support/Syslog.h"
@@ -75,14 +76,17 @@ bool ReadEntry(int wordCount, char** words, CNacData& entry) {
 
 std::int32_t Add(int socket, int wordCount, char** words) {
   if (wordCount < 5) return ReplyWith(socket, kAddUsage, 0);
-  return AddRecord(socket, wordCount, words, GetNacDataList(), ReadEntry, kAddUsage, "I failed in making of CNacData.");
+  const std::int32_t result =
+      AddRecord(socket, wordCount, words, GetNacDataList(), ReadEntry, kAddUsage, "I failed in making of CNacData.");
+  if (result == command_event::kAdd) PersistNacEntries();
+  return result;
 }
 
 std::int32_t Del(int socket, int wordCount, char** words) {
   if (wordCount < 5) return ReplyWith(socket, kDelUsage, 0);
   CNacData key;
   if (!ReadEntry(wordCount, words, key)) return ReplyWith(socket, kDelUsage, 0);
-  GetNacDataList().MarkDeleted(key);
+  if (GetNacDataList().MarkDeleted(key) > 0) PersistNacEntries();
   return command_event::kDel;
 }
 

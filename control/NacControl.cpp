@@ -5,8 +5,12 @@
 
 #include "acl/KeepAliveReset.h"
 #include "acl/NacCommandProcess.h"
+#include "command/CommandTable.h"
 #include "command/NacCmdServer.h"
+#include "command/NacPersistence.h"
 #include "command/ServiceData.h"
+#include "insight/AclCommand.h"
+#include "insight/InsightSources.h"
 #include "keepalive/KeepAliveData.h"
 #include "keepalive/NacKeepAlive.h"
 #include "list/NacNode.h"
@@ -14,6 +18,7 @@
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
 #include "registry/GwrouteFile.h"
+#include "registry/NacDataList.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
 #include "registry/SaveLeftovers.h"
@@ -31,8 +36,10 @@ constexpr MessageThreadTexts kTexts{
 constexpr uint32_t kKeepAliveWaitMs = 100;
 
 // The files the service saves, whose killed saves may have left temporaries behind.
-constexpr const char* kSavedFiles[] = {CGwDataList::kFileName, kGwrouteFileName, CPcDataList::kFileName,
-                                       CQuarantineDataList::kFileName, "Velnor.ini", "Velnor.reg"};
+constexpr const char* kSavedFiles[] = {CGwDataList::kFileName,         kGwrouteFileName,
+                                       CPcDataList::kFileName,         CQuarantineDataList::kFileName,
+                                       CNacDataList::kFileName,        "Velnor.ini",
+                                       "Velnor.reg"};
 
 // Makes a child in place of any old one, makes this thread its owner and starts it. A
 // text thrown on the way is logged, anything else thrown as failureText; the controller
@@ -76,8 +83,11 @@ void CNacControl::OnCreate() {
   LoadRegistries();
   ClearAddedFlags();
   // A stop demanded during the loads starts nothing more; the quit message follows.
+  // Beyond the design's command table: sessions find it once the console opens.
+  AddExtensionCommand("acl", AclCommand);
   if (!EndFlag()) StartCommandServer();
   if (!EndFlag()) StartHttpClient();
+  if (!EndFlag()) StartMetrics();
   if (!EndFlag()) StartKeepAliveWorker(start_, "KeepAliveStartProc", &CNacControl::KeepAliveStartProc);
   if (!EndFlag()) StartKeepAliveWorker(stop_, "KeepAliveStopProc", &CNacControl::KeepAliveStopProc);
   if (!EndFlag()) StartKeepAliveScheduler();
@@ -97,6 +107,10 @@ void CNacControl::LoadRegistries() {
   if (GetQuarantineDataList().Load(CQuarantineDataList::kFileName, &endFlag_) == 0) {
     SyslogSend(7, "I succeeded in reading of QUARANTINE data.");
   }
+  // Only when the entries are kept: without the setting the service starts without any.
+  if (NacPersistOn() && GetNacDataList().Load(CNacDataList::kFileName, &endFlag_) == 0) {
+    SyslogSend(7, "I succeeded in reading of NAC data.");
+  }
   // The registry loads end early by themselves; a stop leaves the port unread as well.
   if (!EndFlag() && LoadServiceData()) SyslogSend(7, "I succeeded in reading of SERVICE data.");
 }
@@ -113,6 +127,7 @@ void CNacControl::ClearAddedFlags() {
   }
   GetQuarantineDataList().SetAllAdded(0);
   GetPcDataList().SetAllAdded(0);
+  GetNacDataList().SetAllAdded(0);
 }
 
 void CNacControl::StartCommandServer() {
@@ -137,6 +152,14 @@ void CNacControl::StartCommandServer() {
 void CNacControl::StartHttpClient() {
   MakeChild(httpClient_, "I failed in start of CNacHttpClient.", "I succeeded in making of a HTTP CLIENT thread.",
             [](CNacHttpClient&) {});
+  SetInsightHttpClient(httpClient_.get());
+}
+
+void CNacControl::StartMetrics() {
+  const std::optional<std::uint16_t> port = MetricsPort();
+  if (!port) return;
+  metrics_ = std::make_unique<MetricsServer>();
+  if (!metrics_->Start(*port)) metrics_.reset();
 }
 
 void CNacControl::StartKeepAliveScheduler() {
@@ -189,12 +212,14 @@ void CNacControl::OnClose() {
   StopKeepAliveWorker(stop_, "KeepAliveStop");
 
   SyslogSend(7, "I generated an end event of an HTTP client.");
+  SetInsightHttpClient(nullptr);
   StopChild(httpClient_);
   SyslogSend(7, "An HTTP client was finished normally.");
 
   SyslogSend(7, "I generated an end event of an command server.");
   StopChild(commandServer_);
   SyslogSend(7, "An command server was finished normally.");
+  metrics_.reset();
 }
 
 void CNacControl::StartKeepAliveWorker(KeepAliveWorker& worker, const char* name,

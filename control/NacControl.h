@@ -8,6 +8,7 @@
 #include "acl/AclContext.h"
 #include "command/NacCmdServer.h"
 #include "delivery/NacHttpClient.h"
+#include "insight/MetricsServer.h"
 #include "keepalive/NacKeepAlive.h"
 #include "list/NacList.h"
 #include "msgthread/MessageThread.h"
@@ -70,6 +71,8 @@ class CNacControl final : private MessageThread::Handler {
   void StartCommandServer();
   // Makes the delivery dispatcher with its five senders.
   void StartHttpClient();
+  // Opens the metrics port when one is set.
+  void StartMetrics();
   // Makes the keep-alive scheduler (with its probers) and starts its scans.
   void StartKeepAliveScheduler();
   // A gateway came ON or went OFF: its request for the start or stop thread.
@@ -96,6 +99,7 @@ class CNacControl final : private MessageThread::Handler {
   KeepAliveWorker stop_;
   std::unique_ptr<CNacCmdServer> commandServer_;
   std::unique_ptr<CNacHttpClient> httpClient_;
+  std::unique_ptr<MetricsServer> metrics_;  // only with [METRICS] PORT set
   std::unique_ptr<CNacKeepAlive> keepAlive_;
   MessageThread thread_;  // last: stopped before anything above is destroyed
 };

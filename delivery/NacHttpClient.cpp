@@ -159,6 +159,22 @@ void CNacHttpClient::EraseHttpQueue(std::uint32_t address) {
   }
 }
 
+std::int32_t CNacHttpClient::Waiting(std::optional<std::uint32_t> address) {
+  std::int32_t waiting = 0;
+  {
+    CHttpDataList& pending = GetPendingHttpDataList();
+    CNacList::Guard guard(pending);
+    for (CNacNode* node = pending.GetHead(true); node != nullptr; node = pending.GetNext(node, true)) {
+      if (!address || node->RecordAs<CHttpData>()->address == *address) ++waiting;
+    }
+  }
+  platform::MutexLock lock(poolMutex_);
+  for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
+    if (sender) waiting += address ? sender->QueuedFor(*address) : sender->Queued();
+  }
+  return waiting;
+}
+
 void CNacHttpClient::PostToOwner(std::uint32_t message) {
   if (!PostMessageMainThread(message, 0, 0)) {
     SyslogSend(3, "CNacHttpClient::EventProc: An error occurred in PostMessageMainThread.");

@@ -42,6 +42,9 @@ class CNacHttpClient final : public OwnerThread, private MessageThread::Handler 
   // sender took it) or -1 (the caller keeps it).
   int HttpEventSearchHttpClient(std::unique_ptr<CHttpData>& request);
 
+  // Requests waiting for address (all gateways: none), pending and in the senders' queues.
+  std::int32_t Waiting(std::optional<std::uint32_t> address);
+
   std::uint32_t ThreadId() const { return thread_.Id(); }
   bool PostQuit() const { return thread_.PostQuit(); }
   void WaitForEnd() { thread_.Join(); }

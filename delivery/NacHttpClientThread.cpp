@@ -12,12 +12,14 @@
 #include <system_error>
 
 #include "delivery/AnswerReader.h"
+#include "delivery/GatewayLedger.h"
 #include "delivery/SocketReceiver.h"
 #include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "platform/SocketEvent.h"
+#include "support/Metrics.h"
 #include "support/SocketIo.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
@@ -50,6 +52,25 @@ class ConnectionSocket {
 };
 
 bool StartsWith(const std::string& text, const char* word) { return text.rfind(word, 0) == 0; }
+
+// Which result word an answer carries, for the metrics.
+Metrics::Answer AnswerKind(int status, const std::string& body) {
+  if (status != 200) return Metrics::kHttpError;
+  static constexpr struct {
+    const char* word;
+    Metrics::Answer kind;
+  } kWords[] = {{"ok", Metrics::kOk},
+                {"no list", Metrics::kNoList},
+                {"invalid version", Metrics::kInvalidVersion},
+                {"invalid acl", Metrics::kInvalidAcl},
+                {"invalid opcode", Metrics::kInvalidOpcode},
+                {"invalid count", Metrics::kInvalidCount},
+                {"invalid ACL format", Metrics::kInvalidAclFormat}};
+  for (const auto& word : kWords) {
+    if (StartsWith(body, word.word)) return word.kind;
+  }
+  return Metrics::kOtherWord;
+}
 
 }  // namespace
 
@@ -146,6 +167,11 @@ std::optional<std::uint16_t> CNacHttpClientThread::EraseIfBoundTo(std::uint32_t 
   return port;
 }
 
+std::int32_t CNacHttpClientThread::QueuedFor(std::uint32_t address) {
+  platform::MutexLock lock(bindingMutex_);
+  return address_ != 0 && address_ == address ? queue_.GetCount(false) : 0;
+}
+
 void CNacHttpClientThread::HttpProc() {
   while (endFlag_.load() == 0) {
     const int signalled = platform::WaitForAny({&*sendEvent_, &*stopEvent_}, kWaitMs);
@@ -196,6 +222,8 @@ void CNacHttpClientThread::HttpSend() {
       if (endFlag_.load() != 0 || !Bound(&boundAddress, &boundPort) || boundAddress != address || boundPort != port) {
         break;
       }
+      Count(GetMetrics().triesFailed);
+      GetGatewayLedger().TryFailed(address, port);
       {
         platform::MutexLock lock(bindingMutex_);
         retry = retry_;
@@ -213,6 +241,8 @@ void CNacHttpClientThread::HttpSend() {
         if (dropped) {
           SyslogSend(4, "I failed in setting of quarantine inspection information for %s.",
                      GatewayName(address, port).c_str());
+          Count(GetMetrics().requestsDropped);
+          GetGatewayLedger().Dropped(address, port);
         }
         if (!queue_.IsEmpty(false)) Pause(kPauseMs[retry], address, port);
       } else {
@@ -259,9 +289,11 @@ int CNacHttpClientThread::HttpClient(std::uint32_t address, std::uint16_t port) 
       return -1;
     }
     SyslogSend(7, "HTTP body is %s", request.body.c_str());
+    Count(GetMetrics().requestsSent);
     GatewayAnswer answer;
     if (!ReadAnswer(receiver, answer)) return -1;
     LogAnswer(gateway, answer.status, answer.body);
+    GetGatewayLedger().Answered(address, port, request.body, answer.status, answer.body);
     {
       CNacList::Guard guard(queue_);
       if (CHttpData* answered = queue_.FindHttpData(request, guard)) queue_.RemoveData(answered, true);
@@ -305,6 +337,7 @@ int CNacHttpClientThread::Connect(std::uint32_t address, std::uint16_t port, int
 }
 
 void CNacHttpClientThread::LogAnswer(const std::string& gateway, int status, const std::string& body) {
+  Count(GetMetrics().answers[AnswerKind(status, body)]);
   if (status != 200) {
     SyslogSend(4, "Response cord from %s is %d.", gateway.c_str(), status);
   } else if (StartsWith(body, "ok")) {

@@ -46,6 +46,10 @@ class CNacHttpClientThread final : public OwnerThread {
   // Drops the queue and frees the sender when it is bound to address; the port it was
   // bound to, or none.
   std::optional<std::uint16_t> EraseIfBoundTo(std::uint32_t address);
+  // The requests queued here for address (0 when bound to another gateway or free).
+  std::int32_t QueuedFor(std::uint32_t address);
+  // Every request queued here.
+  std::int32_t Queued() { return queue_.GetCount(false); }
 
  private:
   void HttpProc();

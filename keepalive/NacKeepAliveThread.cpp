@@ -5,6 +5,7 @@
 #include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
 #include "registry/GwDataList.h"
+#include "support/Metrics.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 
@@ -76,7 +77,9 @@ void CNacKeepAliveThread::KeepAliveSend() {
   // The end event is not looked at: a prober that is being stopped empties its list first.
   while (std::unique_ptr<CNacNode> node = jobs_.UnlinkHead(false)) {
     const std::uint32_t address = node->RecordAs<CKeepAliveData>()->Address();
+    Count(GetMetrics().probesSent);
     if (Ping(address) == 0) {
+      Count(GetMetrics().probesAnswered);
       if (GetGwDataList().KeepAliveOn(address) != 0) Report(msg::keepalive::WM_KEEPALIVE_START, address);
     } else {
       if (GetGwDataList().KeepAliveOff(address) != 0) Report(msg::keepalive::WM_KEEPALIVE_STOP, address);

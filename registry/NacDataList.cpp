@@ -1,12 +1,14 @@
 #include "registry/NacDataList.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "registry/NacNodeMap.h"
 #include "registry/RecordText.h"
+#include "support/TextScan.h"
 
 namespace {
 
@@ -43,6 +45,38 @@ class CNacDataIndex final : public CNacRecordIndex<CNacData> {
   bool complete_ = true;
 };
 
+void SaveLine(const CNacData& entry, std::string& out) {
+  out += entry.target == CNacData::kDrop ? "\"drop\",\"" : "\"accept\",\"";
+  out += entry.sourceText;
+  out += "\",\"";
+  out += entry.macText;
+  out += "\"\r\n";
+}
+
+// Columns: target, source, MAC. The target and the source are required; the MAC may be
+// empty or absent.
+bool ParseLine(char* line, CNacData& entry) {
+  char* cursor = line;
+  char* column = nullptr;
+  try {
+    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    if (cursor == nullptr) return false;
+    if (std::strcmp(column, "accept") == 0) {
+      entry.target = CNacData::kAccept;
+    } else if (std::strcmp(column, "drop") == 0) {
+      entry.target = CNacData::kDrop;
+    } else {
+      return false;
+    }
+    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    if (cursor == nullptr || *column == '\0' || !entry.SetSource(column)) return false;
+    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    return cursor == nullptr || entry.SetMac(column);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 CNacDataList::CNacDataList() : CNacRecordList(Matches, Matches, std::make_unique<CNacDataIndex>()) {}
@@ -67,4 +101,14 @@ int CNacDataList::AddUnique(CNacData* entry) {
 CNacDataList& GetNacDataList() {
   static CNacDataList list;
   return list;
+}
+
+int CNacDataList::Save(const char* path) {
+  if (path == nullptr) return -1;
+  return SaveLines(path, 0644, SaveLine);
+}
+
+int CNacDataList::Load(const char* path, const std::atomic<int>* stop) {
+  if (path == nullptr) return -1;
+  return LoadLines(path, "I failed in making of CNacData.", ParseLine, stop);
 }

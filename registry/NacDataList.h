@@ -3,8 +3,10 @@
 #include "registry/NacData.h"
 #include "registry/NacRecordList.h"
 
-// The NAC entries of the process. There is no file: entries live as long as the process.
-// Every operation may be called from any thread and takes the list's lock unless told the
+// The NAC entries of the process. Entries live as long as the process unless the service
+// keeps them in nac.csv (a setting beyond the design's, off by default): one line per live
+// entry, "accept" or "drop", the source and the MAC, each in double quotes (two quotes for
+// no MAC), as `"accept","192.168.0.1","00:11:22:33:44:55"`. Every operation may be called from any thread and takes the list's lock unless told the
 // caller holds it.
 //
 // An entry's source and target must not change while it is in the list: the index files
@@ -13,6 +15,8 @@ class CNacDataList final : public CNacRecordList<CNacDataList, CNacData> {
  public:
   static constexpr const char* kRecordName = "CNacData";
   static constexpr const char* kCopyFailureText = nullptr;
+  static constexpr const char* kFileName = "nac.csv";
+  static constexpr const char* kDataName = "NAC";
 
   CNacDataList();
   ~CNacDataList() override;
@@ -24,6 +28,12 @@ class CNacDataList final : public CNacRecordList<CNacDataList, CNacData> {
   // Puts the entry's MAC text in canonical form, then stores the entry unless a live
   // entry matches it: 0 and the list owns the entry, or -1 and the caller keeps it.
   int AddUnique(CNacData* entry);
+
+  // nac.csv: 0, or -1 when the file cannot be written whole (the old one stays) or read.
+  // A load withdraws the present entries and stops at the first bad line, keeping the
+  // entries before it, as the other registries' loads do.
+  int Save(const char* path);
+  int Load(const char* path, const std::atomic<int>* stop = nullptr);
 };
 
 CNacDataList& GetNacDataList();

@@ -54,13 +54,18 @@ class CNacRecordList : public CNacList {
     return Find(key, Flag::kDeleted, held);
   }
 
-  // Marks every live record that matches key.
-  void MarkDeleted(const Record& key) {
+  // Marks every live record that matches key; gives how many it marked.
+  int MarkDeleted(const Record& key) {
     Guard guard(*this, false);
-    ForEachMatch(CNacRecordIndex<Record>::Rule::kMatch, key, [](Record& record) {
-      if (record.IsLive()) record.deleted = 1;
+    int marked = 0;
+    ForEachMatch(CNacRecordIndex<Record>::Rule::kMatch, key, [&marked](Record& record) {
+      if (record.IsLive()) {
+        record.deleted = 1;
+        ++marked;
+      }
       return false;
     });
+    return marked;
   }
 
   void MarkAllDeleted(std::int32_t value) { SetFlagOfAll(&CNacRecord::deleted, value); }

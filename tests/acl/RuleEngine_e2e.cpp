@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -427,6 +428,29 @@ TEST_F(RuleEngineTest, GatewaysFollowTheRegistriesAndOneThatComesBackGetsItsWhol
   ASSERT_TRUE(GetsWholeSet(*gw1_, mark, 90s));
   EXPECT_TRUE(Holds(*gw1_));
   EXPECT_TRUE(Holds(*gw2_));
+
+  // What the console tells of them: each preview is the model's reset, and what each
+  // gateway acknowledged is what it should hold.
+  for (const std::string& gateway : {kGw1, kGw2}) {
+    std::vector<std::string> shown;
+    std::istringstream lines(console_->Command("acl show " + gateway).value_or(""));
+    for (std::string body; std::getline(lines, body);) {
+      if (!body.empty() && body.back() == '\r') body.pop_back();
+      std::string order = Order({"", body});
+      if (order.starts_with("add access-list ")) order = order.substr(16);
+      shown.push_back(order);
+    }
+    std::vector<std::string> expected = ResetRules(model_, gateway);
+    expected.insert(expected.begin(), {"reset client", "reset quarantine"});
+    std::sort(shown.begin() + std::min<std::size_t>(2, shown.size()), shown.end());
+    EXPECT_EQ(shown, expected) << gateway;
+  }
+  const std::string status = console_->Command("acl status").value_or("");
+  for (const std::string& gateway : {kGw1, kGw2}) {
+    const std::size_t at = status.find(gateway + ":880 ON queued 0 ");
+    ASSERT_NE(at, std::string::npos) << status;
+    EXPECT_EQ(status.substr(status.find('\r', at) - 7, 7), "in sync") << status;
+  }
 
   velnor_->Signal(SIGTERM);
   EXPECT_EQ(velnor_->Wait(30s), 0);

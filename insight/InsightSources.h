@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class CNacHttpClient;
+
+// The delivery dispatcher as the insight commands and the metrics page see it: the
+// controller hands it over once it runs and takes it back before it stops it, so that a
+// session's "acl status" never reaches a dispatcher that is being destroyed.
+void SetInsightHttpClient(CNacHttpClient* httpClient);
+
+// Requests waiting for address (every gateway: none), pending and queued; 0 without a
+// dispatcher.
+std::int32_t WaitingRequests(std::optional<std::uint32_t> address);

@@ -1,0 +1,165 @@
+#include "insight/MetricsServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <list>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "command/ConsoleSettings.h"
+#include "insight/MetricsPage.h"
+#include "platform/Clock.h"
+#include "platform/IniFile.h"
+#include "support/AddressParse.h"
+#include "support/AdminReport.h"
+#include "support/Syslog.h"
+
+namespace {
+
+constexpr std::size_t kRequestLimit = 8192;
+constexpr std::uint32_t kRequestMs = 5000;
+constexpr std::size_t kConnectionLimit = 64;
+
+struct Connection {
+  platform::UniqueFd fd;
+  std::uint32_t opened = 0;
+  std::string in;
+  std::string out;
+  std::size_t sent = 0;
+  bool answered = false;
+};
+
+std::string Answer(int status, const char* reason, const std::string& type, const std::string& body) {
+  return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Type: " + type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// The answer to a whole request header, or a 400 for a broken one.
+std::string Respond(std::string_view header) {
+  const std::size_t lineEnd = header.find("\r\n");
+  const std::string_view line = header.substr(0, lineEnd);
+  const std::size_t first = line.find(' ');
+  const std::size_t second = first == std::string_view::npos ? first : line.find(' ', first + 1);
+  if (second == std::string_view::npos || !line.substr(second + 1).starts_with("HTTP/1.")) {
+    return Answer(400, "Bad Request", "text/plain", "bad request\n");
+  }
+  const std::string_view method = line.substr(0, first);
+  std::string_view target = line.substr(first + 1, second - first - 1);
+  target = target.substr(0, target.find('?'));
+  if (target != "/metrics") return Answer(404, "Not Found", "text/plain", "not found\n");
+  if (method != "GET") return Answer(405, "Method Not Allowed", "text/plain", "only GET\n");
+  return Answer(200, "OK", "text/plain; version=0.0.4; charset=utf-8", MetricsPage());
+}
+
+bool Admitted(int fd) {
+  if (RemoteAccessOn()) return true;
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
+         peer.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> MetricsPort() {
+  const std::string text = platform::ReadIniString("METRICS", "PORT", "", 256, "Velnor.ini");
+  if (text.empty()) return std::nullopt;
+  const std::uint16_t port = ParseNumberInRange(text.c_str(), 1, 65535);
+  if (port == 0) {
+    ReportFailure(3, "Velnor.ini: PORT=%s in section METRICS is not a port from 1 to 65535; no metrics are served.",
+                  text.c_str());
+    return std::nullopt;
+  }
+  return port;
+}
+
+bool MetricsServer::Start(std::uint16_t port) {
+  listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  const int reuse = 1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  stop_ = platform::Event::Create(platform::EventReset::kManual, false);
+  if (!listener_ || !stop_ || ::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+      ::bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener_.Get(), SOMAXCONN) != 0) {
+    ReportFailure(3, "I failed in opening of the metrics port %u: %s.", static_cast<unsigned>(port), std::strerror(errno));
+    listener_.Reset();
+    return false;
+  }
+  try {
+    thread_ = platform::Thread([this] { Serve(); });
+  } catch (const std::system_error&) {
+    listener_.Reset();
+    return false;
+  }
+  SyslogSend(6, "I opened the metrics port %u.", static_cast<unsigned>(port));
+  return true;
+}
+
+MetricsServer::~MetricsServer() {
+  if (!thread_.Joinable()) return;
+  stop_->Set();
+  thread_.Join();
+}
+
+void MetricsServer::Serve() {
+  std::list<Connection> connections;
+  std::vector<pollfd> fds;
+  for (;;) {
+    fds.clear();
+    fds.push_back({stop_->Fd(), POLLIN, 0});
+    fds.push_back({listener_.Get(), static_cast<short>(connections.size() < kConnectionLimit ? POLLIN : 0), 0});
+    for (const Connection& connection : connections) {
+      fds.push_back({connection.fd.Get(), static_cast<short>(connection.answered ? POLLOUT : POLLIN), 0});
+    }
+    if (::poll(fds.data(), fds.size(), 250) < 0 && errno != EINTR) return;
+    if (fds[0].revents != 0) return;
+    if ((fds[1].revents & POLLIN) != 0) {
+      platform::UniqueFd accepted(::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      if (accepted && Admitted(accepted.Get())) {
+        connections.push_back({std::move(accepted), platform::RealClock().NowMs(), {}, {}, 0, false});
+      }
+    }
+    const std::uint32_t now = platform::RealClock().NowMs();
+    std::size_t index = 2;
+    for (auto it = connections.begin(); it != connections.end(); ++index) {
+      Connection& connection = *it;
+      bool done = false;
+      if (index < fds.size() && (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !connection.answered) {
+        char buffer[2048];
+        const ssize_t got = ::recv(connection.fd.Get(), buffer, sizeof buffer, 0);
+        if (got <= 0) {
+          done = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        } else {
+          connection.in.append(buffer, static_cast<std::size_t>(got));
+          const std::size_t end = connection.in.find("\r\n\r\n");
+          if (end != std::string::npos) {
+            connection.out = Respond(std::string_view(connection.in).substr(0, end));
+            connection.answered = true;
+          } else if (connection.in.size() > kRequestLimit) {
+            connection.out = Answer(400, "Bad Request", "text/plain", "request too large\n");
+            connection.answered = true;
+          }
+        }
+      }
+      if (!done && connection.answered) {
+        const ssize_t put = ::send(connection.fd.Get(), connection.out.data() + connection.sent,
+                                   connection.out.size() - connection.sent, MSG_NOSIGNAL);
+        if (put > 0) connection.sent += static_cast<std::size_t>(put);
+        done = connection.sent == connection.out.size() || (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+      }
+      // A client that has not sent its whole request in time is let go.
+      if (!connection.answered && now - connection.opened > kRequestMs) done = true;
+      it = done ? connections.erase(it) : std::next(it);
+    }
+  }
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/Event.h"
+#include "platform/Thread.h"
+#include "platform/UniqueFd.h"
+
+// The metrics port: answers "GET /metrics" with the metrics page, to loopback peers only
+// unless REMOTE is enable (read at every connection, as the console does). One thread
+// serves every connection from one poll loop, so a slow or silent client never holds up
+// the next scrape: each has 8 KiB for its request and 5 s to send it, and a malformed or
+// oversized request gets a 400 and the connection closed.
+class MetricsServer {
+ public:
+  // Listens on port (any address); false when it cannot, logged.
+  bool Start(std::uint16_t port);
+  // Ends the thread and closes every connection.
+  ~MetricsServer();
+
+ private:
+  void Serve();
+
+  platform::UniqueFd listener_;
+  std::optional<platform::Event> stop_;
+  platform::Thread thread_;
+};
+
+// [METRICS] PORT of Velnor.ini: none when absent; a value that is no port is reported
+// (log and standard error) and none is given.
+std::optional<std::uint16_t> MetricsPort();

@@ -1,0 +1,6 @@
+#include "support/Metrics.h"
+
+Metrics& GetMetrics() {
+  static Metrics metrics;
+  return metrics;
+}

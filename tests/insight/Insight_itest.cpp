@@ -1,0 +1,145 @@
+// What an administrator can ask beyond the design: the rules a gateway should hold and
+// whether it holds them, the metrics page, and NAC entries kept across a restart.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <filesystem>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "command/CommandTable.h"
+#include "delivery/GatewayLedger.h"
+#include "insight/AclCommand.h"
+#include "insight/MetricsPage.h"
+#include "insight/MetricsServer.h"
+#include "acl/GatewayRuleSet.h"
+#include "support/AddressParse.h"
+#include "support/Metrics.h"
+#include "tests/command/CommandHarness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class InsightTest : public CommandTest {
+ protected:
+  InsightTest() { AddExtensionCommand("acl", AclCommand); }
+  void Run(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) ASSERT_GT(RunCommandLine(line).result, 0) << line;
+  }
+  static std::uint32_t AddressOf(const char* text) {
+    std::uint32_t address = 0;
+    ParseIPv4Value(text, address);
+    return address;
+  }
+};
+
+TEST_F(InsightTest, AclShowPreviewsTheResetAndStatusComparesWhatWasAcknowledged) {
+  Run({"gw add 127.0.0.61", "gw add 127.0.0.62", "quarantine add source 172.17.0.1 protocol tcp sport 80",
+       "pc add source-mac 00:11:22:33:44:55", "nac add drop source 10.1.1.1 source-mac 00:11:22:33:44:55"});
+  EXPECT_EQ(RunCommandLine("acl show"),
+            (CommandRun{0, "GW\t\tPORT\tRULES\r\n127.0.0.61\t880\t4\r\n127.0.0.62\t880\t4\r\n"}));
+  EXPECT_EQ(RunCommandLine("acl show 127.0.0.61").reply,
+            "version=1&class=client&opcode=reset&count=0\r\n"
+            "version=1&class=quarantine&opcode=reset&count=0\r\n"
+            "version=1&class=client&opcode=set&count=1&acl=add access-list pc accept protocol tcp destination "
+            "172.17.0.1 dport 80 source-mac 00:11:22:33:44:55\r\n"
+            "version=1&class=client&opcode=set&count=1&acl=add access-list pc accept protocol tcp source 172.17.0.1 "
+            "sport 80\r\n"
+            "version=1&class=quarantine&opcode=set&count=1&acl=add access-list nac drop source 10.1.1.1 source-mac "
+            "00:11:22:33:44:55\r\n"
+            "version=1&class=quarantine&opcode=set&count=1&acl=add access-list nac drop destination 10.1.1.1\r\n");
+  EXPECT_EQ(RunCommandLine("acl show 127.0.0.99"), (CommandRun{0, "acl: 127.0.0.99 is not a registered gateway.\r\n"}));
+  EXPECT_EQ(RunCommandLine("acl show x").reply.substr(0, 21), "acl: invalid option\r\n");
+
+  // The first gateway took every request with "ok"; the second answered one "invalid acl".
+  const std::vector<CHttpData> preview = GatewayRuleSet(AddressOf("127.0.0.61"));
+  for (const CHttpData& request : preview) {
+    GetGatewayLedger().Answered(AddressOf("127.0.0.61"), 880, request.body, 200, "ok");
+    GetGatewayLedger().Answered(AddressOf("127.0.0.62"), 880, request.body, 200,
+                                &request == &preview.back() ? "invalid acl" : "ok");
+  }
+  GetGatewayLedger().TryFailed(AddressOf("127.0.0.62"), 880);
+  const std::string status = RunCommandLine("acl status").reply;
+  EXPECT_NE(status.find("127.0.0.61:880 OFF queued 0 delivered 6 failed 0 dropped 0 last \"ok\" 0 s ago in sync\r\n"),
+            std::string::npos)
+      << status;
+  EXPECT_NE(status.find("127.0.0.62:880 OFF queued 0 delivered 5 failed 1 dropped 0 last \"invalid acl\" 0 s ago "
+                        "missing 1 extra 0\r\n"),
+            std::string::npos)
+      << status;
+  // A deleted PC's rules are extra until the gateway takes their deletion.
+  Run({"pc del source-mac 00:11:22:33:44:55"});
+  EXPECT_NE(RunCommandLine("acl status").reply.find("127.0.0.61:880 OFF queued 0 delivered 6 failed 0 dropped 0 last "
+                                                    "\"ok\" 0 s ago missing 0 extra 4"),
+            std::string::npos);
+}
+
+// A raw client on the metrics port: sends bytes, gives what comes back before the close.
+std::string Fetch(std::uint16_t port, const std::string& request) {
+  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+  const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return "no connection";
+  ::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t got; (got = ::recv(fd.Get(), buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, got);
+  return answer;
+}
+
+TEST_F(InsightTest, TheMetricsPageMovesWithWhatHappensAndBadRequestsAreTurnedAway) {
+  const std::uint16_t port = 18291;
+  MetricsServer server;
+  ASSERT_TRUE(server.Start(port));
+  // A client that connects and says nothing holds up nobody.
+  platform::UniqueFd silent(::socket(AF_INET, SOCK_STREAM, 0));
+  const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  ASSERT_EQ(::connect(silent.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+
+  Run({"gw add 127.0.0.61", "pc add source-mac 00:11:22:33:44:55"});
+  const std::uint64_t ok = GetMetrics().answers[Metrics::kOk].load();
+  Count(GetMetrics().answers[Metrics::kOk]);
+  const std::string page = Fetch(port, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+  ASSERT_TRUE(page.starts_with("HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4")) << page;
+  EXPECT_NE(page.find("velnor_gateway_answers_total{result=\"ok\"} " + std::to_string(ok + 1) + "\n"), std::string::npos);
+  EXPECT_NE(page.find("velnor_registry_records{registry=\"gw\"} 1\n"), std::string::npos);
+  EXPECT_NE(page.find("velnor_registry_records{registry=\"pc\"} 1\n"), std::string::npos);
+  EXPECT_NE(page.find("# TYPE velnor_requests_sent_total counter\n"), std::string::npos);
+
+  EXPECT_TRUE(Fetch(port, "GARBAGE\r\n\r\n").starts_with("HTTP/1.1 400 ")) << "a broken request line";
+  EXPECT_TRUE(Fetch(port, "GET /metrics HTTP/1.1\r\n" + std::string(10000, 'x')).starts_with("HTTP/1.1 400 "));
+  EXPECT_TRUE(Fetch(port, "GET /other HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 404 "));
+  EXPECT_TRUE(Fetch(port, "POST /metrics HTTP/1.1\r\n\r\n").starts_with("HTTP/1.1 405 "));
+
+  // What a Prometheus server would take: its own checker says so (tools/test.sh installs it).
+  ASSERT_EQ(std::system("command -v promtool >/dev/null 2>&1"), 0) << "promtool (Debian's prometheus) is missing";
+  const std::string body = page.substr(page.find("\r\n\r\n") + 4);
+  std::FILE* check = ::popen("promtool check metrics >promtool.out 2>&1", "w");
+  ASSERT_NE(check, nullptr);
+  std::fwrite(body.data(), 1, body.size(), check);
+  EXPECT_EQ(::pclose(check), 0) << dir_.Read("promtool.out");
+}
+
+TEST_F(InsightTest, NacEntriesAreKeptOnlyWhenAskedAndLoadAsTheOtherFilesDo) {
+  Run({"nac add accept source 10.1.1.1"});
+  EXPECT_FALSE(std::filesystem::exists("nac.csv")) << "kept without the setting";
+  dir_.Write("Velnor.ini", "[NAC]\r\nPERSIST=Enable\r\n");
+  Run({"nac add drop source 10.2.2.2 source-mac 00-aa-bb-cc-dd-ee"});
+  EXPECT_EQ(dir_.Read("nac.csv"), "\"accept\",\"10.1.1.1\",\"\"\r\n\"drop\",\"10.2.2.2\",\"00:AA:BB:CC:DD:EE\"\r\n");
+  Run({"nac del accept source 10.1.1.1"});
+  EXPECT_EQ(dir_.Read("nac.csv"), "\"drop\",\"10.2.2.2\",\"00:AA:BB:CC:DD:EE\"\r\n");
+
+  CNacDataList loaded;
+  ASSERT_EQ(loaded.Load("nac.csv"), 0);
+  ASSERT_EQ(loaded.Save("again.csv"), 0);
+  EXPECT_EQ(dir_.Read("again.csv"), dir_.Read("nac.csv"));
+  dir_.Write("nac.csv", "\"accept\",\"10.3.3.3\",\r\n\"maybe\",\"10.4.4.4\"\r\n\"drop\",\"10.5.5.5\"\r\n");
+  EXPECT_EQ(loaded.Load("nac.csv"), -1);
+  EXPECT_EQ(loaded.GetCount(false), 2) << "the earlier entry withdrawn, the first line's kept";
+}
+
+}  // namespace
