@@ -7,7 +7,7 @@
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh" cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev iproute2 util-linux socat
+  libbenchmark-dev iproute2 util-linux socat rsyslog nginx systemd dpkg-dev lintian prometheus
 fuzz_seconds=${VELNOR_FUZZ_SECONDS:-60}
 jobs=$(nproc)
 
@@ -24,6 +24,14 @@ run_suite() {  # name, extra cmake arguments...
 start=$(date +%s)
 "$top/tools/check-floors.sh"
 run_suite normal
+echo "== package"
+# The Debian package of the normal build: no lintian errors, and its unit's exposure 2.0 or lower.
+rm -f "$top"/build-normal/velnor_*.deb
+(cd "$top/build-normal" && cpack -G DEB >/dev/null)
+lintian --fail-on error "$top"/build-normal/velnor_*.deb
+exposure=$(systemd-analyze security --offline=true --threshold=20 "$top/build-normal/packaging/velnor.service") ||
+  { echo "$exposure"; exit 1; }
+echo "$exposure" | tail -n 1
 [ "${1:-}" = quick ] && exit 0
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_suite tsan -DVELNOR_SANITIZE=thread -DVELNOR_BENCH=OFF
 ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
