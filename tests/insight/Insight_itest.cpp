@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sstream>
 #include <thread>
 
 #include "command/CommandTable.h"
+#include "delivery/NacHttpClient.h"
+#include "gwsim/GatewaySimulator.h"
 #include "delivery/GatewayLedger.h"
 #include "insight/AclCommand.h"
 #include "insight/MetricsPage.h"
@@ -20,6 +23,7 @@
 #include "support/AddressParse.h"
 #include "support/Metrics.h"
 #include "tests/command/CommandHarness.h"
+#include "tests/common/OwnerStandIn.h"
 
 namespace {
 
@@ -101,11 +105,33 @@ TEST_F(InsightTest, TheMetricsPageMovesWithWhatHappensAndBadRequestsAreTurnedAwa
   ASSERT_EQ(::connect(silent.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
 
   Run({"gw add 127.0.0.61", "pc add source-mac 00:11:22:33:44:55"});
-  const std::uint64_t ok = GetMetrics().answers[Metrics::kOk].load();
-  Count(GetMetrics().answers[Metrics::kOk]);
+  // One request that a gateway answers "ok" moves exactly two counters: sent and ok.
+  const std::string before = MetricsPage();
+  {
+    gwsim::GatewaySimulator gateway("127.0.0.61", 0);
+    testing_support::OwnerStandIn owner;
+    CNacHttpClient dispatcher;
+    dispatcher.SaveThreadID(owner.Id());
+    auto* request = new CHttpData();
+    ASSERT_EQ(CHttpDataList::MakeHttpData(*request, "admin", "tovin", 1, 1, 1, 1, "add access-list pc accept", "x"), 1);
+    ParseIPv4Value("127.0.0.61", request->address);
+    request->port = gateway.Port();
+    GetPendingHttpDataList().AddTail(request, false);
+    const std::uint64_t ok = GetMetrics().answers[Metrics::kOk].load();
+    dispatcher.EventSend();
+    ASSERT_TRUE(gateway.WaitForRequests(1, 5s));
+    for (int i = 0; i < 250 && GetMetrics().answers[Metrics::kOk].load() == ok; ++i) std::this_thread::sleep_for(20ms);
+  }
   const std::string page = Fetch(port, "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
   ASSERT_TRUE(page.starts_with("HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4")) << page;
-  EXPECT_NE(page.find("velnor_gateway_answers_total{result=\"ok\"} " + std::to_string(ok + 1) + "\n"), std::string::npos);
+  std::vector<std::string> moved;
+  std::istringstream was(before), is(page.substr(page.find("\r\n\r\n") + 4));
+  for (std::string a, b; std::getline(was, a) && std::getline(is, b);) {
+    if (a != b) moved.push_back(a + " -> " + b.substr(b.rfind(' ') + 1));
+  }
+  EXPECT_EQ(moved.size(), 2u) << ::testing::PrintToString(moved);
+  EXPECT_NE(page.find("velnor_gateway_answers_total{result=\"ok\"} 1\n"), std::string::npos);
+  EXPECT_NE(page.find("velnor_requests_sent_total 1\n"), std::string::npos);
   EXPECT_NE(page.find("velnor_registry_records{registry=\"gw\"} 1\n"), std::string::npos);
   EXPECT_NE(page.find("velnor_registry_records{registry=\"pc\"} 1\n"), std::string::npos);
   EXPECT_NE(page.find("# TYPE velnor_requests_sent_total counter\n"), std::string::npos);
