@@ -1,0 +1,52 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A program that a test runs beside the service (a log collector, a web server, a client),
+// in the current directory, with standard input from /dev/null and its output and errors in
+// files. It is stopped and waited for at the latest by the destructor.
+class PeerProcess {
+ public:
+  // args[0] is the program: a path, or a name looked up as FindProgram does. Throws
+  // std::runtime_error when the program cannot be found or the fork fails.
+  PeerProcess(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath);
+  // Stop with SIGTERM when still running.
+  ~PeerProcess();
+  PeerProcess(const PeerProcess&) = delete;
+  PeerProcess& operator=(const PeerProcess&) = delete;
+
+  void Signal(int signal) const;
+  // The exit code, or minus the signal that ended it; none while it still runs at the time-out.
+  std::optional<int> Wait(std::chrono::milliseconds timeout);
+  // Sends signal and waits; a program that has not ended by the time-out is killed with
+  // SIGKILL and waited for, and none is returned.
+  std::optional<int> Stop(int signal = SIGTERM, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  // The path of an executable of that name in PATH, /usr/sbin or /sbin (daemons live there,
+  // outside the PATH of some environments); empty when there is none.
+  static std::string FindProgram(const std::string& name);
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// Whether the file comes to contain text within the time-out.
+bool WaitForFileText(const std::string& path, const std::string& text, std::chrono::milliseconds timeout);
+
+// Whether a socket of this process's network namespace comes to wait for peers on
+// address:port within the time-out: an unconnected UDP socket ("udp"), or a listening TCP
+// socket ("tcp"). For peers that give no other sign that they are ready.
+bool WaitForBoundSocket(const std::string& protocol, const std::string& address, std::uint16_t port,
+                        std::chrono::milliseconds timeout);
+
+}  // namespace testing_support
