@@ -13,20 +13,14 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/common/VelnorProcess.h"
+
 extern char** environ;
 
 namespace testing_support {
 
 namespace {
-
 using Clock = std::chrono::steady_clock;
-
-std::string ReadAll(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 PeerProcess::PeerProcess(const std::vector<std::string>& args, const std::string& outPath,
@@ -68,35 +62,18 @@ PeerProcess::PeerProcess(const std::vector<std::string>& args, const std::string
   ::_exit(127);
 }
 
-PeerProcess::~PeerProcess() {
-  if (!status_) Stop();
-}
-
-void PeerProcess::Signal(int signal) const {
-  if (!status_) ::kill(pid_, signal);
-}
-
-std::optional<int> PeerProcess::Wait(std::chrono::milliseconds timeout) {
-  for (const auto deadline = Clock::now() + timeout; !status_;) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    } else if (Clock::now() >= deadline) {
-      break;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  return status_;
-}
-
 std::optional<int> PeerProcess::Stop(int signal, std::chrono::milliseconds timeout) {
   if (status_) return status_;
-  Signal(signal);
-  if (Wait(timeout)) return status_;
+  ::kill(pid_, signal);
+  for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   ::kill(pid_, SIGKILL);
-  int status = 0;
-  ::waitpid(pid_, &status, 0);
+  ::waitpid(pid_, nullptr, 0);
   status_ = -SIGKILL;
   return std::nullopt;
 }
@@ -113,7 +90,7 @@ std::string PeerProcess::FindProgram(const std::string& name) {
 }
 
 bool WaitForFileText(const std::string& path, const std::string& text, std::chrono::milliseconds timeout) {
-  for (const auto deadline = Clock::now() + timeout; ReadAll(path).find(text) == std::string::npos;) {
+  for (const auto deadline = Clock::now() + timeout; Slurp(path).find(text) == std::string::npos;) {
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

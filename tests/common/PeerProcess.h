@@ -11,24 +11,20 @@
 
 namespace testing_support {
 
-// A program that a test runs beside the service (a log collector, a web server, a client),
-// in the current directory, with standard input from /dev/null and its output and errors in
-// files. It is stopped and waited for at the latest by the destructor.
+// A program that a test runs beside the service (a log collector, a web server), in the
+// current directory, with standard input from /dev/null and its output and errors in files.
+// It is stopped at the latest by the destructor.
 class PeerProcess {
  public:
   // args[0] is the program: a path, or a name looked up as FindProgram does. Throws
   // std::runtime_error when the program cannot be found or the fork fails.
   PeerProcess(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath);
-  // Stop with SIGTERM when still running.
-  ~PeerProcess();
+  ~PeerProcess() { Stop(); }
   PeerProcess(const PeerProcess&) = delete;
   PeerProcess& operator=(const PeerProcess&) = delete;
 
-  void Signal(int signal) const;
-  // The exit code, or minus the signal that ended it; none while it still runs at the time-out.
-  std::optional<int> Wait(std::chrono::milliseconds timeout);
-  // Sends signal and waits; a program that has not ended by the time-out is killed with
-  // SIGKILL and waited for, and none is returned.
+  // Sends signal and waits: the exit code, or minus the signal that ended it. A program that
+  // has not ended by the time-out is killed with SIGKILL and waited for, and none is returned.
   std::optional<int> Stop(int signal = SIGTERM, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   // The path of an executable of that name in PATH, /usr/sbin or /sbin (daemons live there,

@@ -69,26 +69,6 @@ inline std::vector<gwsim::ReceivedRequest> AsReceived(const std::vector<CHttpDat
   return received;
 }
 
-// What a simulated gateway does, one setting changed from the answer "ok".
-inline gwsim::Behaviour Answering(const std::string& word, int status = 200, bool chunked = false) {
-  gwsim::Behaviour behaviour;
-  behaviour.word = word;
-  behaviour.status = status;
-  behaviour.chunked = chunked;
-  return behaviour;
-}
-inline gwsim::Behaviour Delayed(std::chrono::milliseconds delay) {
-  gwsim::Behaviour behaviour;
-  behaviour.delay = delay;
-  return behaviour;
-}
-inline gwsim::Behaviour Faulty(gwsim::Fault fault, const std::string& raw = "") {
-  gwsim::Behaviour behaviour;
-  behaviour.fault = fault;
-  behaviour.raw = raw;
-  return behaviour;
-}
-
 struct LogLine {
   int priority = -1;
   std::string text;

@@ -36,7 +36,7 @@ constexpr long kResidentGrowthKb = 8 * 1024;
 TEST_F(DeliveryTest, ErasedQueueIsNotSentAndItsSenderTakesTheNextGatewayAfresh) {
   GatewaySimulator slow("127.0.0.31", 0);
   GatewaySimulator next("127.0.0.32", 0);
-  slow.SetBehaviour(Delayed(1000ms));
+  slow.SetBehaviour({.delay = 1000ms, .raw = {}});
   Start();
   const CHttpData first = Request(slow, 1);
   Send({first, Request(slow, 2), Request(slow, 3)});
@@ -68,10 +68,12 @@ TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemoryWhileAGoodOneIsServ
   GatewaySimulator hugeChunk("127.0.0.43", 0);
   GatewaySimulator hugeLength("127.0.0.44", 0);
   GatewaySimulator good("127.0.0.45", 0);
-  garbage.SetBehaviour(Faulty(Fault::kGarbage));
-  cut.SetBehaviour(Faulty(Fault::kCloseMidAnswer));
-  hugeChunk.SetBehaviour(Faulty(Fault::kRaw, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffff\r\n" + trickle));
-  hugeLength.SetBehaviour(Faulty(Fault::kRaw, "HTTP/1.1 200 OK\r\nContent-Length: 4294967295\r\n\r\n" + trickle));
+  garbage.SetBehaviour({.fault = Fault::kGarbage, .raw = {}});
+  cut.SetBehaviour({.fault = Fault::kCloseMidAnswer, .raw = {}});
+  hugeChunk.SetBehaviour(
+      {.fault = Fault::kRaw, .raw = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffff\r\n" + trickle});
+  hugeLength.SetBehaviour(
+      {.fault = Fault::kRaw, .raw = "HTTP/1.1 200 OK\r\nContent-Length: 4294967295\r\n\r\n" + trickle});
   Start();
   const long residentKb = StatusKb("VmRSS");
   const long peakKb = StatusKb("VmPeak");
@@ -118,7 +120,7 @@ class RealTimeDeliveryTest : public DeliveryTest {
 // another pauses before its next try (10 s): both end at once, still bound.
 TEST_F(RealTimeDeliveryTest, StopEndsWithinASecondWhileSendersWaitAndPause) {
   GatewaySimulator silent("127.0.0.51", 0);
-  silent.SetBehaviour(Faulty(Fault::kSilent));
+  silent.SetBehaviour({.fault = Fault::kSilent, .raw = {}});
   const std::string dead = Gw("127.0.0.52", 9);
   Start();
   Send({Request(silent, 1), Request("127.0.0.52", 9, 2)});

@@ -17,19 +17,12 @@ class RealTimeDeliveryTest : public DeliveryTest {
   RealTimeDeliveryTest() : DeliveryTest(true) {}
 };
 
+// The lines of each try are pinned by the fast run; here only their times.
 TEST_F(RealTimeDeliveryTest, UnreachableGatewayIsTriedFourTimesOverAMinuteThenDropped) {
   const std::string dead = Gw("127.0.0.15", 9);  // nothing listens there
   Start();
   Send({Request("127.0.0.15", 9, 1)});
   ASSERT_TRUE(log_.Await(4, Dropped(dead), 1, 90s));
-
-  std::vector<std::string> expected;
-  for (int left = 3; left >= 0; --left) {
-    expected.push_back(ConnectionError(dead));
-    expected.push_back(Remaining(dead, left));
-  }
-  expected.push_back(Dropped(dead));
-  EXPECT_EQ(log_.Containing(dead), expected);
 
   std::vector<std::chrono::steady_clock::time_point> tries;
   for (const LogLine& line : log_.Settle()) {

@@ -57,6 +57,7 @@ TEST_F(InsightTest, AclShowPreviewsTheResetAndStatusComparesWhatWasAcknowledged)
             "version=1&class=quarantine&opcode=set&count=1&acl=add access-list nac drop source 10.1.1.1 source-mac "
             "00:11:22:33:44:55\r\n"
             "version=1&class=quarantine&opcode=set&count=1&acl=add access-list nac drop destination 10.1.1.1\r\n");
+  EXPECT_TRUE(GetPendingHttpDataList().IsEmpty(false)) << "a preview queues nothing";
   EXPECT_EQ(RunCommandLine("acl show 127.0.0.99"), (CommandRun{0, "acl: 127.0.0.99 is not a registered gateway.\r\n"}));
   EXPECT_EQ(RunCommandLine("acl show x").reply.substr(0, 21), "acl: invalid option\r\n");
 

@@ -10,10 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/ConsoleClient.h"
-#include "tests/common/TempDir.h"
-#include "tests/common/UdpCollector.h"
-#include "tests/common/VelnorProcess.h"
+#include "tests/common/ServiceFixture.h"
 
 namespace {
 
@@ -23,23 +20,9 @@ using namespace std::chrono_literals;
 
 constexpr std::uint16_t kPort = 18231;
 
-class BadDayTest : public ::testing::Test {
+class BadDayTest : public ServiceFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(::mkdir(units_.c_str(), 0755), 0);
-    dir_.Write("syslog.ini", collector_->SyslogIni("debug"));
-    VelnorProcess registration({"-RegServer"}, units_);
-    ASSERT_EQ(registration.Wait(), 0);
-  }
-
-  // The log texts up to and including the one that contains text.
-  std::vector<std::string> LoggedUntil(const std::string& text) {
-    return LogTexts(collector_->Until(text).value_or(std::vector<std::string>{}));
-  }
-
-  TempDir dir_;
-  std::string units_ = dir_.File("units");
-  std::unique_ptr<UdpCollector> collector_ = UdpCollector::OnFreeAddress();
+  void SetUp() override { ASSERT_EQ(Run({"-RegServer"}), 0); }
 };
 
 TEST_F(BadDayTest, DamagedFilesAreReportedKeptAndTheConsoleStillAnswers) {
@@ -53,7 +36,9 @@ TEST_F(BadDayTest, DamagedFilesAreReportedKeptAndTheConsoleStillAnswers) {
   dir_.Write("Velnor.ini", "[SERVICE]\nPORT=" + std::to_string(kPort) + "\n");
 
   VelnorProcess velnor({}, units_);
-  const std::vector<std::string> start = LoggedUntil("Start processing was finished.");
+  const std::vector<std::string> start = LogTexts(collector_->Until("Start processing was finished.").value_or(
+      std::vector<std::string>{}));
+  ASSERT_GE(start.size(), 8u) << velnor.Err();
   const std::vector<std::string> wanted = {
       "I removed 2 temporary files that interrupted saves had left.",
       "I failed in reading of GW data: gw.csv line 2.",

@@ -1,6 +1,6 @@
 // The whole velnor against programs it meets on a real host, none of them ours: rsyslog as
-// the collector, nginx as a gateway's web interface, socat as an operator's client. Each
-// runs inside the test's network namespace on an address added there.
+// the collector, nginx as a gateway's web interface. Each runs inside the test's network
+// namespace on an address added there.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -11,21 +11,16 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/UniqueFd.h"
-#include "tests/common/ConsoleClient.h"
 #include "tests/common/PeerProcess.h"
 #include "tests/common/PrivateNetwork.h"
-#include "tests/common/TempDir.h"
-#include "tests/common/UdpCollector.h"
-#include "tests/common/VelnorProcess.h"
+#include "tests/common/ServiceFixture.h"
 
 namespace {
 
@@ -54,20 +49,12 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return ::testing::AssertionSuccess();
 }
 
-class RealPeersTest : public ::testing::Test {
+class RealPeersTest : public ServiceFixture {
  protected:
   void SetUp() override {
     if (!PrivateNetwork::Available()) GTEST_SKIP() << "needs a network namespace of its own (root)";
     PrivateNetwork::AnswerEcho(true);
-    ASSERT_EQ(::mkdir(units_.c_str(), 0755), 0);
-    VelnorProcess registration({"-RegServer"}, units_);
-    ASSERT_EQ(registration.Wait(), 0) << registration.Err();
-  }
-
-  std::unique_ptr<VelnorProcess> StartVelnor() {
-    auto velnor = std::make_unique<VelnorProcess>(std::vector<std::string>{}, units_);
-    EXPECT_TRUE(velnor->WaitForOutput("Service started\n", 30s)) << velnor->Err();
-    return velnor;
+    ASSERT_EQ(Run({"-RegServer"}), 0);
   }
 
   // rsyslogd in the foreground, taking UDP on address:514 and filing every line in filed as
@@ -84,9 +71,6 @@ class RealPeersTest : public ::testing::Test {
         std::vector<std::string>{"rsyslogd", "-n", "-f", dir_.File("rsyslog.conf"), "-i", dir_.File("rsyslogd.pid")},
         dir_.File("rsyslogd.out"), dir_.File("rsyslogd.out"));
   }
-
-  TempDir dir_;
-  std::string units_ = dir_.File("units");
 };
 
 // rsyslog parses each datagram's header and files it: facility daemon, the line's own
@@ -109,39 +93,24 @@ TEST_F(RealPeersTest, RsyslogFilesEachLineUnderDaemonWithItsSeverityHostAndTag) 
   ASSERT_EQ(::bind(portHolder.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any), 0);
   ASSERT_EQ(::listen(portHolder.Get(), 1), 0);
 
-  auto velnor = StartVelnor();
-  const std::vector<std::pair<std::string, std::string>> wanted = {
-      {"service started.", "6"},
-      {"I removed 1 temporary files that interrupted saves had left.", "4"},
-      {"I failed in reading of QUARANTINE data: quarantine.csv line 2.", "3"},
-      {"I failed in bind for command processing.", "2"},
-      {"Start processing was finished.", "7"}};
-  for (const auto& [text, severity] : wanted) {
-    ASSERT_TRUE(WaitForFileText(filed, "| " + text + "\n", 15s)) << text << " not filed:\n" << Slurp(filed);
+  auto velnor = Start();
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+  // rsyslog keeps the blank after the tag.
+  const auto filedAs = [&](const char* severity, const std::string& text) {
+    return std::string("daemon|") + severity + "|" + host + "|Velnor| " + text + "\n";
+  };
+  for (const auto& [severity, text] : {std::pair{"6", "service started."},
+                                       {"4", "I removed 1 temporary files that interrupted saves had left."},
+                                       {"3", "I failed in reading of QUARANTINE data: quarantine.csv line 2."},
+                                       {"2", "I failed in bind for command processing."},
+                                       {"7", "Start processing was finished."}}) {
+    EXPECT_TRUE(WaitForFileText(filed, filedAs(severity, text), 15s)) << text << " not filed:\n" << Slurp(filed);
   }
   velnor->Signal(SIGTERM);
   EXPECT_EQ(velnor->Wait(30s), 0);
   EXPECT_TRUE(OnlyServiceLines(velnor->Err()));
-  ASSERT_TRUE(WaitForFileText(filed, "| service stopped.\n", 15s)) << Slurp(filed);
-
-  char host[256] = {};
-  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
-  std::map<std::string, std::vector<std::string>> byText;  // the fields before the text
-  for (const std::string& line : Split(Slurp(filed), '\n')) {
-    std::vector<std::string> fields = Split(line, '|');
-    if (fields.size() < 5 || fields[3] != "Velnor") continue;
-    std::string text = fields[4];
-    if (text.rfind(' ', 0) == 0) text.erase(0, 1);  // rsyslog keeps the blank after the tag
-    fields.resize(4);
-    EXPECT_EQ(fields[0], "daemon") << line;
-    EXPECT_EQ(fields[2], host) << line;
-    byText[text] = fields;
-  }
-  for (const auto& [text, severity] : wanted) {
-    EXPECT_EQ(byText[text], (std::vector<std::string>{"daemon", severity, host, "Velnor"})) << text;
-  }
-  EXPECT_EQ(byText["service stopped."], (std::vector<std::string>{"daemon", "6", host, "Velnor"}));
-
+  EXPECT_TRUE(WaitForFileText(filed, filedAs("6", "service stopped."), 15s)) << Slurp(filed);
   EXPECT_EQ(rsyslog->Stop(), 0) << Slurp(dir_.File("rsyslogd.out"));
 }
 
@@ -156,7 +125,7 @@ TEST_F(RealPeersTest, DISABLED_ACollectorStartedAfterTheServiceOnTheSameHostFile
   const std::string collector = "10.30.0.1";
   PrivateNetwork::AddAddress(collector);
   dir_.Write("syslog.ini", "[SYSLOG]\nDESTINATION=" + collector + "\nPRIORITYMASK=debug\n");
-  auto velnor = StartVelnor();  // its first line opens the log socket
+  auto velnor = Start();  // its first line opens the log socket
 
   const std::string filed = dir_.File("filed.log");
   const std::unique_ptr<PeerProcess> rsyslog = StartRsyslog(collector, filed);
@@ -168,12 +137,11 @@ TEST_F(RealPeersTest, DISABLED_ACollectorStartedAfterTheServiceOnTheSameHostFile
 }
 
 // nginx stands for a gateway's web interface and answers every rule "ok". An operator's
-// script, piped in through socat, registers PCs; nginx's access log then shows one POST per
+// script registers PCs; nginx's access log then shows one POST per
 // rule to the ACL page with the gateway's credentials and a Content-Length that matches the
 // body sent, answered 200, over connections that carry several requests each.
 TEST_F(RealPeersTest, NginxTakesOnePostPerRuleOverKeptAliveConnections) {
   ASSERT_TRUE(Installed("nginx", "nginx"));
-  ASSERT_TRUE(Installed("socat", "socat"));
   const std::string gateway = "10.30.0.2";
   const std::string gwName = "GW(" + gateway + ":8880)";
   PrivateNetwork::AddAddress(gateway);
@@ -207,53 +175,32 @@ TEST_F(RealPeersTest, NginxTakesOnePostPerRuleOverKeptAliveConnections) {
   ASSERT_TRUE(WaitForBoundSocket("tcp", gateway, 8880, 15s))
       << Slurp(prefix + "/nginx.out") << Slurp(prefix + "/error.log");
 
-  std::unique_ptr<UdpCollector> collector = UdpCollector::OnFreeAddress();
-  dir_.Write("syslog.ini", collector->SyslogIni("debug"));
   // The server is there from the start: each PC added then is sent by its own walk alone.
   dir_.Write("quarantine.csv", "\"172.17.0.10\",\"tcp\",\"4208\"\r\n");
-  auto velnor = StartVelnor();
-  ConsoleClient console(8000);
-  ASSERT_EQ(console.ReadPrompt(), "$ ");
-  ASSERT_EQ(console.Command("gw add " + gateway + " sport 8880 user op pass secret"), "");
+  auto velnor = Start();
+  auto console = Console();
+  ASSERT_EQ(console->Command("gw add " + gateway + " sport 8880 user op pass secret"), "");
   // Its first probe turns it ON: the two resets.
   std::vector<std::string> log;
   const auto logged = [&](const std::string& text, std::chrono::seconds timeout) {
-    auto lines = collector->Until(text, timeout);
+    auto lines = collector_->Until(text, timeout);
     if (!lines) return false;
     for (const std::string& line : LogTexts(*lines)) log.push_back(line);
     return true;
   };
   ASSERT_TRUE(logged("ACL setting was completed in " + gwName + ".", 30s));
 
+  // The lines arrive together, as from an operator's script.
   constexpr int kPcs = 10;
   std::string script;
   for (int i = 0; i < kPcs; ++i) script += "pc add source-mac 02:00:00:00:0a:" + std::to_string(10 + i) + "\n";
-  script +=
-      "pc add source-mac 02:00:00:00:0a:10\n"
-      "gw show\n"
-      "quarantine\n"
-      "bogus\n"
-      "exit\n";
-  dir_.Write("script.txt", script);
-  FILE* pipe = ::popen("socat -t 10 - TCP:127.0.0.1:8000 < script.txt", "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string transcript;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) transcript.append(buffer, n);
-  ASSERT_EQ(::pclose(pipe), 0);
-  // The lines arrive together: they run before the session sends its prompts, which the
-  // exit then ends.
-  if (transcript.rfind("$ ", 0) == 0) transcript.erase(0, 2);
-  EXPECT_EQ(transcript, "duplication of data\r\n"
-                        "GW\t\tPORT\tID\tPW\r\n" + gateway + "\t8880\top\t********\r\n"
-                        "DESTINATION\tPROTOCOL\tPORT\r\n172.17.0.10\ttcp\t\t4208\r\n"
-                        "command not found\r\n"
-                        "good by\r\n");
+  ASSERT_TRUE(console->Send(script));
+  for (int i = 0; i < kPcs; ++i) EXPECT_EQ(console->ReadPrompt(), "$ ");
 
   // Each PC, known by its MAC alone, gets its two client rules.
   const std::size_t posts = 2 + 2 * kPcs;
   ASSERT_TRUE(logged("ACL setting was completed in " + gwName + ".", 30s));
-  for (const std::string& line : LogTexts(collector->Drain(1s))) log.push_back(line);
+  for (const std::string& line : LogTexts(collector_->Drain(1s))) log.push_back(line);
   std::vector<std::string> bodies;
   std::size_t answeredOk = 0;
   for (const std::string& line : log) {
@@ -279,9 +226,8 @@ TEST_F(RealPeersTest, NginxTakesOnePostPerRuleOverKeptAliveConnections) {
   }
   EXPECT_LT(requestsOn.size(), posts / 2) << "few requests shared a connection:\n" << Slurp(accessLog);
 
-  velnor->Signal(SIGTERM);
-  EXPECT_EQ(velnor->Wait(30s), 0);
-  EXPECT_EQ(velnor->Err(), "");
+  console.reset();
+  Stop(velnor);
   EXPECT_EQ(nginx.Stop(), 0) << Slurp(prefix + "/nginx.out");
 }
 

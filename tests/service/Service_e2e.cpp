@@ -6,12 +6,10 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -21,11 +19,8 @@
 #include <vector>
 
 #include "platform/UniqueFd.h"
-#include "tests/common/ConsoleClient.h"
+#include "tests/common/ServiceFixture.h"
 #include "tests/common/StopLines.h"
-#include "tests/common/TempDir.h"
-#include "tests/common/UdpCollector.h"
-#include "tests/common/VelnorProcess.h"
 
 namespace {
 
@@ -51,41 +46,9 @@ const std::vector<std::string> kStopSequence = [] {
   return ::testing::AssertionSuccess();
 }
 
-class ServiceTest : public ::testing::Test {
+class ServiceTest : public ServiceFixture {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(::mkdir(units_.c_str(), 0755), 0);
-    dir_.Write("syslog.ini", collector_->SyslogIni("debug"));
-  }
-
-  int Run(const std::vector<std::string>& args) {
-    VelnorProcess child(args, units_);
-    const std::optional<int> code = child.Wait();
-    EXPECT_TRUE(code.has_value()) << "velnor did not end";
-    return code.value_or(-2);
-  }
-  // velnor in console mode, once it says it has started.
-  std::unique_ptr<VelnorProcess> Start() {
-    auto velnor = std::make_unique<VelnorProcess>(std::vector<std::string>{}, units_);
-    EXPECT_TRUE(velnor->WaitForOutput("Service started\n", 5s)) << velnor->Err();
-    return velnor;
-  }
-  static void Stop(std::unique_ptr<VelnorProcess>& velnor) {
-    velnor->Signal(SIGTERM);
-    EXPECT_EQ(velnor->Wait(), 0) << velnor->Err();
-    velnor.reset();
-  }
-  // A console on port with its first prompt read.
-  static std::unique_ptr<ConsoleClient> Console(std::uint16_t port = 8000) {
-    auto client = std::make_unique<ConsoleClient>(port);
-    EXPECT_EQ(client->ReadPrompt(), "$ ");
-    return client;
-  }
-
-  TempDir dir_;
-  std::string units_ = dir_.File("units");
   std::string unit_ = units_ + "/velnor.service";
-  std::unique_ptr<UdpCollector> collector_ = UdpCollector::OnFreeAddress();
 };
 
 TEST_F(ServiceTest, StartWithoutRegistrationOrNotifySocketFailsAtOnce) {
@@ -104,7 +67,8 @@ TEST_F(ServiceTest, StartWithoutRegistrationOrNotifySocketFailsAtOnce) {
   }
 }
 
-// What each switch leaves: Velnor.reg, and for a service its LocalService line and the unit.
+// What each switch leaves: Velnor.reg, and for a service its LocalService line and the unit
+// (whose lines the unit tests pin).
 TEST_F(ServiceTest, SwitchesWriteRegistrationAndUnit) {
   const struct {
     std::vector<std::string> before, args;
@@ -124,14 +88,7 @@ TEST_F(ServiceTest, SwitchesWriteRegistrationAndUnit) {
     EXPECT_EQ(fs::exists(dir_.File("Velnor.reg")), c.registered);
     const std::string reg = Slurp(dir_.File("Velnor.reg"));
     EXPECT_EQ(reg.find("LocalService=Velnor") != std::string::npos, c.localService) << reg;
-    ASSERT_EQ(fs::exists(unit_), c.localService);
-    if (!c.localService) continue;
-    const std::string unit = Slurp(unit_);
-    for (const std::string& line : {"ExecStart=\"" + fs::canonical(VELNOR_BINARY).string() + "\"\n",
-                                    "WorkingDirectory=" + fs::canonical(dir_.Path()).string() + "\n",
-                                    std::string("Type=notify\n")}) {
-      EXPECT_NE(unit.find("\n" + line), std::string::npos) << line << " not in\n" << unit;
-    }
+    EXPECT_EQ(fs::exists(unit_), c.localService);
   }
 }
 
@@ -187,23 +144,30 @@ TEST_F(ServiceTest, ConsoleModeLogsStartAndStopsInOrder) {
   }
 }
 
-// A saved port and saved registries come back after the restart; the running server keeps
-// its port until then. The files themselves are pinned by the registry tests, the reading of
+// A saved port, saved registries and the NAC entries (kept with [NAC] PERSIST=enable) come
+// back after the restart, and the gateway's reset carries them; the running server keeps its
+// port until then. The files themselves are pinned by the registry tests, the reading of
 // each at start by the controller's.
 TEST_F(ServiceTest, SavedSettingsAndRegistriesComeBackAfterTheRestart) {
+  dir_.Write("Velnor.ini", "[NAC]\nPERSIST=enable\n");
   ASSERT_EQ(Run({"-RegServer"}), 0);
   auto velnor = Start();
   auto console = Console();
   for (const char* line : {"service set sport 9000", "gw add 127.0.0.5 sport 8080 user op pass secret",
                            "gwroute add 127.0.0.5 network 192.168.0.0 dev eth0", "service save", "gw save",
-                           "gwroute save"}) {
+                           "gwroute save", "pc add source-mac 00:11:22:33:44:55", "pc save",
+                           "quarantine add source 172.17.0.1 protocol udp sport 53", "quarantine save",
+                           "nac add drop source 10.9.9.9 source-mac 00:11:22:33:44:55"}) {
     EXPECT_EQ(console->Command(line), "") << line;
   }
   Console(8000);
-  const std::vector<std::string> shows{"service", "gw", "gwroute"};
+  const std::vector<std::string> shows{"service", "gw", "gwroute", "pc", "quarantine", "nac", "acl show 127.0.0.5"};
   std::vector<std::string> before;
   for (const std::string& show : shows) before.push_back(console->Command(show).value_or(""));
   EXPECT_EQ(before[0], "PORT\r\n9000\r\n");
+  EXPECT_NE(before.back().find("access-list nac drop in eth0 source 10.9.9.9 source-mac 00:11:22:33:44:55\r\n"),
+            std::string::npos)
+      << before.back();
   console.reset();
   Stop(velnor);
 
@@ -221,12 +185,9 @@ TEST_F(ServiceTest, AScriptPipedThroughSocatGivesItsTranscript) {
   dir_.Write("script.txt",
              "gw add 127.0.0.9\ngw add 127.0.0.9\ngw sh\nnac add drop source 10.0.0.7\nnac\nbogus\nexit\n");
   Console();  // listening by now
-  FILE* pipe = ::popen("socat -t 5 - TCP:127.0.0.1:8000 < script.txt", "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string transcript;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) transcript.append(buffer, n);
-  ASSERT_EQ(::pclose(pipe), 0);
+  const Outcome socat = Shell("socat -t 5 - TCP:127.0.0.1:8000 < script.txt");
+  ASSERT_EQ(socat.status, 0) << socat.output;
+  std::string transcript = socat.output;
   // All lines arrive together, so their replies come before the prompts of the session.
   if (transcript.rfind("$ ", 0) == 0) transcript.erase(0, 2);
   EXPECT_EQ(transcript,

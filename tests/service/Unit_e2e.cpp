@@ -2,23 +2,16 @@
 // or lower, whichever account it runs as, and a directory of root's is given to the velnor
 // user only when it holds nothing but the service's own files.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
 
-#include "tests/common/TempDir.h"
-#include "tests/common/VelnorProcess.h"
+#include "tests/common/ServiceFixture.h"
 
 namespace {
 
@@ -26,23 +19,6 @@ namespace fs = std::filesystem;
 using namespace testing_support;
 
 constexpr uid_t kVelnorUid = 64999;
-
-struct Outcome {
-  int status = -1;
-  std::string output;
-};
-
-// A command line's exit status and its standard output and error together.
-Outcome Shell(const std::string& command) {
-  Outcome outcome;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) outcome.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
 
 // The value of a unit line "key=value", or "<none>".
 std::string Setting(const std::string& unit, const std::string& key) {
@@ -59,30 +35,12 @@ class UnitTest : public ::testing::Test {
     fs::create_directories(instance_);
   }
 
-  // velnor with the switch in the instance directory, its output in the test's directory.
-  // passwd: an /etc/passwd (and /etc/group) to see instead of the system's, in a mount
-  // namespace of velnor's own.
-  Outcome Velnor(const std::string& option, const std::string& passwd = "", const std::string& group = "") {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      if (!passwd.empty()) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount(passwd.c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
-            ::mount(group.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0) {
-          ::_exit(126);
-        }
-      }
-      const int out = ::open(dir_.File("velnor.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(out, 1);
-      ::dup2(out, 2);
-      ::setenv("VELNOR_UNIT_DIR", units_.c_str(), 1);
-      if (::chdir(instance_.c_str()) != 0) ::_exit(125);
-      ::execl(VELNOR_BINARY, VELNOR_BINARY, option.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir_.Read("velnor.out")};
+  // velnor with the switch in the instance directory. With the test's passwd and group files,
+  // it sees them instead of the system's, in a mount namespace of its own.
+  Outcome Velnor(const std::string& option, bool withVelnorUser = false) {
+    const std::string run = "cd instance && VELNOR_UNIT_DIR=\"" + units_ + "\" exec \"" VELNOR_BINARY "\" " + option;
+    if (!withVelnorUser) return Shell(run);
+    return Shell("unshare -m sh -c 'mount --bind passwd /etc/passwd && mount --bind group /etc/group && " + run + "'");
   }
 
   TempDir dir_;
@@ -115,6 +73,7 @@ TEST_F(UnitTest, UnitIsValidAndScoresTwoOrLessForEveryAccount) {
     EXPECT_EQ(Setting(unit, "ReadWritePaths"), "\"" + directory + "\"");
     EXPECT_EQ(Setting(unit, "CapabilityBoundingSet"), "CAP_NET_RAW");
     EXPECT_EQ(Setting(unit, "RestartPreventExitStatus"), "1 78");
+    EXPECT_EQ(Setting(unit, "Type"), "notify");
 
     // The man page that Documentation= names comes with the package, not with this build.
     const Outcome verify = Shell("systemd-analyze verify --man=no '" + unit_ + "'");
@@ -144,7 +103,7 @@ TEST_F(UnitTest, RootDirectoryOfItsOwnIsGivenToVelnor) {
   for (const bool withLink : {false, true}) {
     SCOPED_TRACE(withLink ? "with a link" : "the service's files alone");
     if (withLink) fs::create_symlink(target, instance_ + "/quarantine.csv");
-    const Outcome registered = Velnor("-Service", dir_.File("passwd"), dir_.File("group"));
+    const Outcome registered = Velnor("-Service", true);
     ASSERT_EQ(registered.status, 0) << registered.output;
     const std::string unit = Slurp(unit_);
     EXPECT_EQ(Setting(unit, "User"), withLink ? "<none>" : "velnor");
