@@ -19,22 +19,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Program() {
+// velnor-gw as built beside velnor, with its gateways and control port.
+std::vector<std::string> Arguments(const std::vector<std::string>& gateways, std::uint16_t controlPort) {
   const std::string path = (std::filesystem::path(VELNOR_BINARY).parent_path() / "velnor-gw").string();
   if (::access(path.c_str(), X_OK) != 0) throw std::runtime_error(path + " is not built (target velnor-gw)");
-  return path;
-}
-
-std::vector<std::string> Arguments(const std::vector<std::string>& gateways, std::uint16_t controlPort) {
-  std::vector<std::string> args{Program(), "--control", "127.0.0.1:" + std::to_string(controlPort)};
+  std::vector<std::string> args{path, "--control", "127.0.0.1:" + std::to_string(controlPort)};
   args.insert(args.end(), gateways.begin(), gateways.end());
   return args;
-}
-
-// The number after "name=" in a stats line; 0 when there is none.
-std::uint64_t Field(const std::string& line, const std::string& name) {
-  const std::size_t at = line.find(" " + name + "=");
-  return at == std::string::npos ? 0 : std::stoull(line.substr(at + name.size() + 2));
 }
 
 }  // namespace
@@ -87,7 +78,9 @@ std::vector<std::string> GatewayPeers::Rules(const std::string& gateway) const {
 }
 
 std::uint64_t GatewayPeers::Requests(const std::string& gateway) const {
-  return Field(Control("stats " + gateway).value_or(""), "requests");
+  const std::string stats = Control("stats " + gateway).value_or("");
+  const std::size_t at = stats.find(" requests=");
+  return at == std::string::npos ? 0 : std::stoull(stats.substr(at + 10));
 }
 
 bool GatewayPeers::WaitForRequests(const std::string& gateway, std::uint64_t count,
