@@ -25,7 +25,7 @@ struct Behaviour {
   bool chunked = false;  // else Content-Length
   std::chrono::milliseconds delay{0};
   Fault fault = Fault::kNone;
-  std::string raw;
+  std::string raw{};
 
   bool operator==(const Behaviour&) const = default;
 };

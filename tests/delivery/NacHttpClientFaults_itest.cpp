@@ -36,7 +36,7 @@ constexpr long kResidentGrowthKb = 8 * 1024;
 TEST_F(DeliveryTest, ErasedQueueIsNotSentAndItsSenderTakesTheNextGatewayAfresh) {
   GatewaySimulator slow("127.0.0.31", 0);
   GatewaySimulator next("127.0.0.32", 0);
-  slow.SetBehaviour({.delay = 1000ms, .raw = {}});
+  slow.SetBehaviour({.delay = 1000ms});
   Start();
   const CHttpData first = Request(slow, 1);
   Send({first, Request(slow, 2), Request(slow, 3)});
@@ -68,8 +68,8 @@ TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemoryWhileAGoodOneIsServ
   GatewaySimulator hugeChunk("127.0.0.43", 0);
   GatewaySimulator hugeLength("127.0.0.44", 0);
   GatewaySimulator good("127.0.0.45", 0);
-  garbage.SetBehaviour({.fault = Fault::kGarbage, .raw = {}});
-  cut.SetBehaviour({.fault = Fault::kCloseMidAnswer, .raw = {}});
+  garbage.SetBehaviour({.fault = Fault::kGarbage});
+  cut.SetBehaviour({.fault = Fault::kCloseMidAnswer});
   hugeChunk.SetBehaviour(
       {.fault = Fault::kRaw, .raw = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nffffffff\r\n" + trickle});
   hugeLength.SetBehaviour(
@@ -120,7 +120,7 @@ class RealTimeDeliveryTest : public DeliveryTest {
 // another pauses before its next try (10 s): both end at once, still bound.
 TEST_F(RealTimeDeliveryTest, StopEndsWithinASecondWhileSendersWaitAndPause) {
   GatewaySimulator silent("127.0.0.51", 0);
-  silent.SetBehaviour({.fault = Fault::kSilent, .raw = {}});
+  silent.SetBehaviour({.fault = Fault::kSilent});
   const std::string dead = Gw("127.0.0.52", 9);
   Start();
   Send({Request(silent, 1), Request("127.0.0.52", 9, 2)});

@@ -33,10 +33,10 @@ TEST_F(DeliveryTest, EveryAnswerConsumesItsRequestAndIsLoggedByStatusAndWord) {
     int priority;
     std::string line;
   } cases[] = {
-      {{.word = "invalid acl", .raw = {}}, 4, Answered(gw, "invalid acl")},
-      {{.word = "OK", .raw = {}}, 4, Answered(gw, "OK")},  // not "ok": the gateway's own text, at 4
-      {{.status = 500, .raw = {}}, 4, Answered(gw, "500")},
-      {{.chunked = true, .raw = {}}, 7, Answered(gw, "OK")},
+      {{.word = "invalid acl"}, 4, Answered(gw, "invalid acl")},
+      {{.word = "OK"}, 4, Answered(gw, "OK")},  // not "ok": the gateway's own text, at 4
+      {{.status = 500}, 4, Answered(gw, "500")},
+      {{.chunked = true}, 7, Answered(gw, "OK")},
       {{.fault = Fault::kRaw, .raw = "HTTP/1.1 200 OK\r\n\r\n"}, 4, Answered(gw, "")},  // neither length nor chunks
       // No end of header within 4096 bytes: the status is read from those.
       {{.fault = Fault::kRaw, .raw = "HTTP/1.1 503 Busy\r\nX-Pad: " + std::string(5000, 'x')}, 4, Answered(gw, "503")},
@@ -105,7 +105,7 @@ TEST_F(DeliveryTest, FailedTriesArePausedAndTheRequestDroppedAfterTheFourth) {
 TEST_F(DeliveryTest, SixGatewaysShareFiveSendersAndAnAddressKeepsOneQueue) {
   std::vector<std::unique_ptr<GatewaySimulator>> gateways;
   for (int i = 1; i <= 6; ++i) gateways.push_back(std::make_unique<GatewaySimulator>("127.0.0.2" + std::to_string(i), 0));
-  for (int i = 0; i < 5; ++i) gateways[i]->SetBehaviour({.delay = 300ms, .raw = {}});
+  for (int i = 0; i < 5; ++i) gateways[i]->SetBehaviour({.delay = 300ms});
   Start();
   std::vector<CHttpData> requests;
   for (int i = 0; i < 6; ++i) requests.push_back(Request(*gateways[i], i));

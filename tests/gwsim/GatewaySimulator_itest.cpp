@@ -129,14 +129,14 @@ TEST(GatewaySimulatorTest, AnswersOrFailsAsSet) {
     std::string received;
     bool closed;
   } cases[] = {
-      {{.chunked = true, .raw = {}},
+      {{.chunked = true},
        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", false},
-      {{.word = "invalid acl", .status = 500, .raw = {}},
+      {{.word = "invalid acl", .status = 500},
        "HTTP/1.1 500 Internal Server Error\r\nContent-Type: text/plain\r\nContent-Length: 11\r\n\r\ninvalid acl", false},
       {{.fault = Fault::kRaw, .raw = raw}, raw, false},
-      {{.fault = Fault::kRefuse, .raw = {}}, "", true},
-      {{.fault = Fault::kCloseMidAnswer, .raw = {}}, "HTTP/1.1 200 OK\r\nConten", true},
-      {{.fault = Fault::kSilent, .raw = {}}, "", false},
+      {{.fault = Fault::kRefuse}, "", true},
+      {{.fault = Fault::kCloseMidAnswer}, "HTTP/1.1 200 OK\r\nConten", true},
+      {{.fault = Fault::kSilent}, "", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.received);
