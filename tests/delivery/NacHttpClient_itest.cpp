@@ -106,6 +106,8 @@ TEST_F(DeliveryTest, SixGatewaysShareFiveSendersAndAnAddressKeepsOneQueue) {
   std::vector<std::unique_ptr<GatewaySimulator>> gateways;
   for (int i = 1; i <= 6; ++i) gateways.push_back(std::make_unique<GatewaySimulator>("127.0.0.2" + std::to_string(i), 0));
   for (int i = 0; i < 5; ++i) gateways[i]->SetBehaviour({.delay = 300ms});
+  // Slow enough that the sixth's queue cannot run dry while one walk is still placing its batch.
+  gateways[5]->SetBehaviour({.delay = 100ms});
   Start();
   std::vector<CHttpData> requests;
   for (int i = 0; i < 6; ++i) requests.push_back(Request(*gateways[i], i));
