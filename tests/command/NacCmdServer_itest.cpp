@@ -7,8 +7,8 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,6 +28,7 @@ namespace {
 using testing_support::ConsoleClient;
 using testing_support::LogTexts;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 constexpr std::uint16_t kPort = 18000;
 
@@ -131,12 +132,8 @@ TEST_F(CommandServerTest, TenSessionsAtMostAndSlotsComeBack) {
     });
   }
   for (std::thread& thread : operators) thread.join();
-  int live = 0;
-  CNacList::Guard guard(GetPcDataList(), false);
-  for (CNacNode* node = GetPcDataList().GetHead(true); node != nullptr; node = GetPcDataList().GetNext(node, true)) {
-    live += node->RecordAs<CPcData>()->IsLive() ? 1 : 0;
-  }
-  EXPECT_EQ(live, 100);
+  const std::string pcs = testing_support::Dump<CPcData>(GetPcDataList(), [](const CPcData&) { return ""s; });
+  EXPECT_EQ(std::ranges::count(pcs, '+') - std::ranges::count(pcs, '-'), 100) << "live PCs";
   EXPECT_EQ(GetGwDataList().GetCount(false), 200);
 }
 
@@ -216,10 +213,10 @@ TEST_F(CommandServerTest, SilentSessionsAreClosedAtTheIdleLimit) {
   EXPECT_EQ(busy->ReadToClose(), "");
   EXPECT_EQ(unlimited->Command("foo"), "command not found\r\n");
 
-  std::vector<std::string> lines;
-  for (const std::string& text : LogTexts(collector->Drain(), "")) {
-    if (text.find("IDLE") != std::string::npos || text.find("idle") != std::string::npos) lines.push_back(text);
-  }
+  std::vector<std::string> lines = LogTexts(collector->Drain(), "");
+  std::erase_if(lines, [](const std::string& text) {
+    return text.find("IDLE") == text.npos && text.find("idle") == text.npos;
+  });
   const std::string closed = "I closed an idle command session of 127.0.0.1 after 1 seconds.";
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "Velnor.ini: IDLE=ten in section SERVICE is not a number of seconds; 600 is used.",
@@ -231,12 +228,9 @@ TEST_F(CommandServerTest, SilentSessionsAreClosedAtTheIdleLimit) {
 
 // The server's end of the one connection to the console: the socket on its port with a peer.
 int ServerSide() {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    const int fd = std::stoi(entry.path().filename().string());
-    sockaddr_in self{};
-    sockaddr_in peer{};
-    socklen_t selfLength = sizeof self;
-    socklen_t peerLength = sizeof peer;
+  for (int fd = 0; fd < 1024; ++fd) {
+    sockaddr_in self{}, peer{};
+    socklen_t selfLength = sizeof self, peerLength = sizeof peer;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &selfLength) == 0 && self.sin_port == htons(kPort) &&
         ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0) {
       return fd;

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "list/NacList.h"
 #include "support/Syslog.h"
 
 namespace fuzz_files {
@@ -87,6 +88,18 @@ void CheckRoundTrip(const std::string& dir, const void* data, std::size_t size, 
   List third;
   Check(third.Load(saved.c_str()) == 0 && liveCount(third) == live, "second save does not load");
   Check(third.Save(again.c_str()) == 0 && ReadAll(again) == text, "reload saves differently");
+}
+
+// The live records of a loaded list, each first held to what every stored record must be.
+template <class Record, class List, class Valid>
+int CountLive(List& list, Valid valid, const char* what) {
+  int live = 0;
+  for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false)) {
+    const Record& record = *node->RecordAs<Record>();
+    Check(record.added == 1 && valid(record), what);
+    live += record.IsLive() ? 1 : 0;
+  }
+  return live;
 }
 
 }  // namespace fuzz_files

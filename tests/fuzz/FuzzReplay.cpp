@@ -18,42 +18,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 // Optional in a target, as with libFuzzer.
 extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
-namespace {
-
 namespace fs = std::filesystem;
 
-// The files of each folder in name order, so that runs are the same everywhere. A folder
-// that is not there holds nothing (a target without findings has no findings folder).
-bool CollectInputs(int argc, char** argv, std::vector<fs::path>& inputs) {
+int main(int argc, char** argv) {
+  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
+  // Each folder's files in name order, so that runs are the same everywhere; a folder that
+  // is not there holds nothing (a target without findings has no findings folder).
+  std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    // Absolute: a target may change the working directory while it runs.
     std::error_code error;
-    const fs::path folder = fs::absolute(argv[i], error);
+    const fs::path folder = fs::absolute(argv[i], error);  // a target may change directory
     if (!fs::exists(folder, error)) continue;
-    if (!fs::is_directory(folder, error)) {
-      std::fprintf(stderr, "replay: %s is not a folder\n", argv[i]);
-      return false;
-    }
     std::vector<fs::path> files;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
       if (entry.is_regular_file()) files.push_back(entry.path());
     }
     if (error) {
       std::fprintf(stderr, "replay: cannot list %s: %s\n", argv[i], error.message().c_str());
-      return false;
+      return 1;
     }
     std::sort(files.begin(), files.end());
     inputs.insert(inputs.end(), files.begin(), files.end());
   }
-  return true;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
-  std::vector<fs::path> inputs;
-  if (!CollectInputs(argc, argv, inputs)) return 1;
   // A replay of nothing would pass whatever the target does: a wrong path must not.
   if (inputs.empty()) {
     std::fprintf(stderr, "replay: no input in the folders given\n");

@@ -9,13 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_files::CheckRoundTrip<CGwDataList>(fuzz_files::ScratchDir("gwload"), data, size, [](CGwDataList& list) {
-    int live = 0;
-    for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false)) {
-      const CGwData& record = *node->RecordAs<CGwData>();
-      fuzz_files::Check(record.port != 0 && record.added == 1, "a stored gateway without port or added flag");
-      live += record.IsLive() ? 1 : 0;
-    }
-    return live;
+    return fuzz_files::CountLive<CGwData>(list, [](const CGwData& g) { return g.port != 0; },
+                                          "a stored gateway without port or added flag");
   });
   return 0;
 }

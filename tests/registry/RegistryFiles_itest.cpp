@@ -2,25 +2,28 @@
 // editor's blank lines, a bad line, a FIFO or a device where a file should be, saves that
 // were killed half-way. Nothing the administrator wrote is lost without a word.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <string>
 #include <vector>
 
+#include "registry/CsvFile.h"
 #include "registry/GwDataList.h"
 #include "registry/GwrouteFile.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
 #include "registry/SaveLeftovers.h"
-#include "support/AddressParse.h"
 #include "support/Syslog.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
+#include "tests/registry/RegistryModel.h"
 
 namespace {
 
@@ -43,16 +46,9 @@ class RegistryFilesTest : public ::testing::Test {
     dir_.Write("syslog.ini", collector_->SyslogIni());
     CloseSyslog();
     SetLogThreshold(7);
-    gateways_.AddUnique(Gateway("172.16.0.1"));
+    gateways_.AddUnique(registry_model::NewGw("172.16.0.1"));
   }
   ~RegistryFilesTest() override { CloseSyslog(); }
-
-  static CGwData* Gateway(const char* address) {
-    auto* gateway = new CGwData;
-    gateway->addressText = address;
-    ParseIPv4Value(address, gateway->address);
-    return gateway;
-  }
 
   std::vector<RegistryFile> Files() {
     return {
@@ -79,7 +75,9 @@ class RegistryFilesTest : public ::testing::Test {
   CGwDataList gateways_;
 };
 
-TEST_F(RegistryFilesTest, AByteOrderMarkAndBlankLinesArePassedOver) {
+// A byte-order mark and blank lines are passed over quietly; a bad line is logged, and the
+// file is kept before the next save.
+TEST_F(RegistryFilesTest, ByteOrderMarkBlankLinesAndAFailedLoad) {
   for (const RegistryFile& file : Files()) {
     SCOPED_TRACE(file.name);
     dir_.Write(file.name, std::string("\xEF\xBB\xBF") + file.goodLine + "\r\n\r\n \t \r\n" + file.otherGoodLine +
@@ -87,13 +85,8 @@ TEST_F(RegistryFilesTest, AByteOrderMarkAndBlankLinesArePassedOver) {
     EXPECT_EQ(file.load(), 0);
     ASSERT_EQ(file.save(), 0);
     EXPECT_EQ(dir_.Read(file.name), std::string(file.goodLine) + "\r\n" + file.otherGoodLine + "\r\n");
-  }
-  EXPECT_EQ(Logged(), std::vector<std::string>{});
-}
+    EXPECT_EQ(Logged(), std::vector<std::string>{});
 
-TEST_F(RegistryFilesTest, AFailedLoadIsLoggedAndTheFileKeptBeforeTheNextSave) {
-  for (const RegistryFile& file : Files()) {
-    SCOPED_TRACE(file.name);
     const std::string bad = std::string(file.goodLine) + "\r\n\"300.1.1.1\",\"x\"\r\n" + file.otherGoodLine + "\r\n";
     dir_.Write(file.name, bad);
     testing::internal::CaptureStderr();
@@ -118,6 +111,27 @@ TEST_F(RegistryFilesTest, AFailedLoadIsLoggedAndTheFileKeptBeforeTheNextSave) {
     EXPECT_EQ(dir_.Read(std::string(file.name) + ".bak.1"), bad);
     Logged();
   }
+}
+
+TEST_F(RegistryFilesTest, AFailedSaveKeepsThePreviousFileAndLeavesNoTemporary) {
+  dir_.Write("pc.csv", "previous\r\n");
+  // A file-size limit stands in for a full disk; root passes every permission check.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  const rlimit small{16, saved.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool committed = true;
+  {
+    CsvFileWriter writer("pc.csv", 0644);
+    committed = writer.Write(std::string(100000, 'y')) && writer.Commit();
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_FALSE(committed);
+  EXPECT_EQ(dir_.Read("pc.csv"), "previous\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 2) << "syslog.ini and pc.csv";
+  EXPECT_FALSE(CsvFileWriter("no-such-dir/pc.csv", 0644).IsOpen());
+  EXPECT_EQ(Logged(), std::vector<std::string>{});
 }
 
 TEST_F(RegistryFilesTest, OnlyRegularFilesAreRead) {

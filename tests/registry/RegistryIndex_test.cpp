@@ -38,9 +38,7 @@ void RunSequence(unsigned seed, int steps) {
       record->added = static_cast<std::int32_t>(random() % 2);
       bool taken = !T::Shaped(*record);
       for (const Record* r : records) taken = taken || (r->IsLive() && T::Identity(*r, *record));
-      const int result = list.AddUnique(record.get());
-      ASSERT_EQ(result, taken ? -1 : 0) << "AddUnique";
-      if (result == 0) record.release();
+      ASSERT_EQ(Own(list, std::move(record)), taken ? -1 : 0) << "AddUnique";
     } else if (operation == 7) {  // no identity check: live twins, out of append order
       auto record = T::Make(random);
       if (!T::Shaped(*record)) continue;

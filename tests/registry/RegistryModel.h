@@ -28,6 +28,33 @@ inline const char* Pick(std::mt19937& random, std::initializer_list<const char*>
   return choices.begin()[random() % choices.size()];
 }
 
+// AddUnique that hands the record to the list only when the list takes it.
+template <class List, class Record>
+int Own(List& list, std::unique_ptr<Record> record) {
+  const int result = list.AddUnique(record.get());
+  if (result == 0) record.release();
+  return result;
+}
+
+inline CGwData* NewGw(const char* address, const char* port = "880") {
+  auto* gateway = new CGwData;
+  gateway->addressText = address;
+  EXPECT_TRUE(ParseIPv4Value(address, gateway->address)) << address;
+  gateway->portText = port;
+  gateway->port = ParseNumberInRange(port, 1, 65535);
+  return gateway;
+}
+
+inline CGwrouteData* NewRoute(const char* network, const char* netmask, const char* device = "") {
+  auto* route = new CGwrouteData;
+  route->device = device;
+  route->networkText = network;
+  route->netmaskText = netmask;
+  EXPECT_TRUE(ParseIPv4Value(network, route->network)) << network;
+  EXPECT_TRUE(*netmask == '\0' || ParseIPv4Value(netmask, route->netmask)) << netmask;
+  return route;
+}
+
 // Self provides Make (a record to store); Key (a search key) is the same unless Self says
 // otherwise.
 template <class Self, class L, class R, auto MatchRule, auto IdentityRule = MatchRule, bool HasFile = true>
@@ -81,13 +108,9 @@ struct Pc : Registry<Pc, CPcDataList, CPcData, &CPcDataList::MatchRule, &CPcData
 struct Gwroute : Registry<Gwroute, CGwrouteDataList, CGwrouteData, &CGwrouteDataList::MatchRule,
                           &CGwrouteDataList::IdentityRule, false> {
   static std::unique_ptr<Record> Make(std::mt19937& random) {
-    auto route = std::make_unique<Record>();
-    route->device = Pick(random, {"", "eth0"});
-    route->networkText = Pick(random, {"192.168.0.0", "192.168.0.77", "192.168.1.0", "10.0.0.0"});
-    route->netmaskText = Pick(random, {"", "255.255.255.0", "255.255.0.0"});
-    ParseIPv4Value(route->networkText.c_str(), route->network);
-    if (!route->netmaskText.empty()) ParseIPv4Value(route->netmaskText.c_str(), route->netmask);
-    return route;
+    const char* device = Pick(random, {"", "eth0"});
+    const char* network = Pick(random, {"192.168.0.0", "192.168.0.77", "192.168.1.0", "10.0.0.0"});
+    return std::unique_ptr<Record>(NewRoute(network, Pick(random, {"", "255.255.255.0", "255.255.0.0"}), device));
   }
 };
 
@@ -108,15 +131,9 @@ struct Gw : Registry<Gw, CGwDataList, CGwData, &CGwDataList::MatchRule, &CGwData
 
  private:
   static std::unique_ptr<Record> Gateway(std::mt19937& random, std::initializer_list<const char*> ports) {
-    auto gateway = std::make_unique<Record>();
-    gateway->addressText = Pick(random, {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"});
-    ParseIPv4Value(gateway->addressText.c_str(), gateway->address);
-    gateway->portText = Pick(random, ports);
-    gateway->port = ParseNumberInRange(gateway->portText.c_str(), 1, 65535);
-    for (unsigned routes = random() % 3; routes > 0; --routes) {
-      auto route = Gwroute::Make(random);
-      if (gateway->Routes().AddUnique(route.get()) == 0) route.release();
-    }
+    const char* address = Pick(random, {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"});
+    std::unique_ptr<Record> gateway(NewGw(address, Pick(random, ports)));
+    for (unsigned routes = random() % 3; routes > 0; --routes) Own(gateway->Routes(), Gwroute::Make(random));
     return gateway;
   }
 };
@@ -129,12 +146,10 @@ template <class List, class Record>
 std::pair<int, bool> JoinAndFind(std::unique_ptr<Record> stored, std::unique_ptr<Record> other) {
   List list;
   Record* kept = stored.get();
-  EXPECT_EQ(list.AddUnique(stored.release()), 0);
+  EXPECT_EQ(Own(list, std::move(stored)), 0);
   CNacList::Guard guard(list);
   const bool found = list.FindLive(*other, guard) == kept;
-  const int added = list.AddUnique(other.get());
-  if (added == 0) other.release();
-  return {added, found};
+  return {Own(list, std::move(other)), found};
 }
 
 template <class Record>

@@ -101,7 +101,7 @@ void Work(typename T::List& shared, const std::string& file, unsigned seed) {
         break;
       }
       default:  // a new record, a repeat or a clash
-        if (shared.AddUnique(record.get()) == 0) record.release();
+        Own(shared, std::move(record));
     }
   }
 }
@@ -115,10 +115,7 @@ TYPED_TEST(RegistryThreadsTest, ConcurrentChangesLeaveTheRegistryConsistent) {
   testing_support::TempDir dir;
   std::mt19937 random(1);
   typename T::List shared, prepared;
-  for (int i = 0; i < 40; ++i) {
-    auto record = T::Make(random);
-    if (prepared.AddUnique(record.get()) == 0) record.release();
-  }
+  for (int i = 0; i < 40; ++i) Own(prepared, T::Make(random));
   if constexpr (T::kHasFile) {
     ASSERT_EQ(T::Save(prepared, "prepared.csv"), 0);
   }
