@@ -1,9 +1,11 @@
 #!/bin/sh
 # Builds and runs every test: the check that each folder includes only the floors below it,
 # the normal build (warnings as errors), the ThreadSanitizer build, the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, and the clang build, which checks the lock annotations
-# and runs each libFuzzer target for a fixed time from its kept seeds and findings (the
-# other builds replay those as unit tests). "tools/test.sh quick" runs the normal build only.
+# UndefinedBehaviorSanitizer build, each with its tests and then the soak (two minutes of
+# churn in the normal build, one under the sanitizers), and the clang build, which checks the
+# lock annotations and runs each libFuzzer target for a fixed time from its kept seeds and
+# findings (the other builds replay those as unit tests). "tools/test.sh quick" runs the
+# normal build's tests only.
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh" cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
@@ -11,19 +13,24 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 fuzz_seconds=${VELNOR_FUZZ_SECONDS:-60}
 jobs=$(nproc)
 
-run_suite() {  # name, extra cmake arguments...
+run_suite() {  # name, seconds of soak churn, extra cmake arguments...
   name=$1
-  shift
+  soak=$2
+  shift 2
   echo "== $name build"
   cmake -S "$top" -B "$top/build-$name" -G Ninja -DVELNOR_WERROR=ON "$@" >/dev/null
   cmake --build "$top/build-$name"
   echo "== $name tests"
   (cd "$top/build-$name" && ctest -j"$jobs" --output-on-failure -LE 'slow|soak')
+  [ "$soak" -gt 0 ] || return 0
+  echo "== $name soak, ${soak}s of churn"
+  (cd "$top/build-$name" && VELNOR_SOAK_SECONDS=$soak ctest -V -L soak >soak.log 2>&1 || { cat soak.log; exit 1; }
+   grep -E '^[0-9]+: soak \(seed' soak.log; grep 'tests passed' soak.log)
 }
 
 start=$(date +%s)
 "$top/tools/check-floors.sh"
-run_suite normal
+if [ "${1:-}" = quick ]; then run_suite normal 0; else run_suite normal 120; fi
 echo "== package"
 # The Debian package of the normal build: no lintian errors, and its unit's exposure 2.0 or lower.
 rm -f "$top"/build-normal/velnor_*.deb
@@ -33,9 +40,9 @@ exposure=$(systemd-analyze security --offline=true --threshold=20 "$top/build-no
   { echo "$exposure"; exit 1; }
 echo "$exposure" | tail -n 1
 [ "${1:-}" = quick ] && exit 0
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_suite tsan -DVELNOR_SANITIZE=thread -DVELNOR_BENCH=OFF
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_suite tsan 60 -DVELNOR_SANITIZE=thread -DVELNOR_BENCH=OFF
 ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
-  run_suite asan -DVELNOR_SANITIZE=address -DVELNOR_BENCH=OFF
+  run_suite asan 60 -DVELNOR_SANITIZE=address -DVELNOR_BENCH=OFF
 
 echo "== fuzz build"
 # clang also checks the lock annotations here (-Wthread-safety), as errors.

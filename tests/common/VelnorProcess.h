@@ -22,6 +22,7 @@ class VelnorProcess {
   VelnorProcess& operator=(const VelnorProcess&) = delete;
 
   void Signal(int signal) const;
+  pid_t Pid() const { return pid_; }
   std::string Out() const { return Slurp("out.txt"); }
   std::string Err() const { return Slurp("err.txt"); }
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
