@@ -38,39 +38,35 @@ void ForEach(CNacList& list, Visit visit) {
   }
 }
 
+// Each live record of a fresh snapshot of the registry.
+template <class Record, class Registry, class Visit>
+void ForEachLive(Registry& registry, Visit visit) {
+  auto snapshot = Copy(registry);
+  ForEach<Record>(*snapshot, [&](Record& record) {
+    if (record.IsLive()) visit(record);
+  });
+}
+
+// The rules name only the fields they set.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 inline void Client(AclEmitter& emitter, const CGwData& g, std::int32_t opcode, const std::string& in,
                    const std::string& out, const std::string& mac, const std::string& source,
                    const std::string& destination, const std::string& protocol, const std::string& sport,
                    const std::string& dport) {
-  CAclData acl;
-  acl.opcode = opcode;
-  acl.name = "pc";
-  acl.action = 1;
-  acl.in = in;
-  acl.out = out;
-  acl.sourceMac = mac;
-  acl.source = source;
-  acl.destination = destination;
-  acl.protocol = protocol;
-  acl.sport = sport;
-  acl.dport = dport;
+  CAclData acl{.opcode = opcode, .name = "pc", .action = 1, .in = in, .out = out, .protocol = protocol,
+               .source = source, .destination = destination, .sport = sport, .dport = dport, .sourceMac = mac};
   emitter.ClientRule(g, acl);
 }
 
 inline void Nac(AclEmitter& emitter, const CGwData& g, std::int32_t opcode, std::int32_t target,
                 const std::string& in, const std::string& out, const std::string& source,
                 const std::string& destination, const std::string& mac) {
-  CAclData acl;
-  acl.opcode = opcode;
-  acl.name = "nac";
-  acl.action = target;
-  acl.in = in;
-  acl.out = out;
-  acl.source = source;
-  acl.destination = destination;
-  acl.sourceMac = mac;
+  CAclData acl{.opcode = opcode, .name = "nac", .action = target, .in = in, .out = out, .source = source,
+               .destination = destination, .sourceMac = mac};
   emitter.NacRule(g, acl);
 }
+#pragma GCC diagnostic pop
 
 inline void QuarantineProcess(AclEmitter& emitter, const CNacData& n, const CGwData& g, const CGwrouteData* r,
                               const CPcData& p, std::int32_t opcode) {
@@ -111,25 +107,18 @@ inline void ClientProcess(AclEmitter& emitter, const CGwData& g, const CGwrouteD
     Client(emitter, g, opcode, "", "", p.macText, p.sourceText, q.sourceText, q.protocol, "", q.portText);
     Client(emitter, g, opcode, "", "", "", q.sourceText, p.sourceText, q.protocol, q.portText, "");
   }
-  auto entries = Copy(GetNacDataList());
-  ForEach<CNacData>(*entries, [&](const CNacData& n) {
-    if (n.IsLive()) QuarantineProcess(emitter, n, g, r, p, opcode);
-  });
+  ForEachLive<CNacData>(GetNacDataList(), [&](const CNacData& n) { QuarantineProcess(emitter, n, g, r, p, opcode); });
 }
 
 inline void QuarantineFanOut(AclEmitter& emitter, const CGwData& g, const CGwrouteData* r, const CPcData& p,
                              std::int32_t opcode) {
-  auto servers = Copy(GetQuarantineDataList());
-  ForEach<CQuarantineData>(*servers, [&](const CQuarantineData& q) {
-    if (q.IsLive() && !q.sourceText.empty()) ClientProcess(emitter, g, r, p, q, opcode);
+  ForEachLive<CQuarantineData>(GetQuarantineDataList(), [&](const CQuarantineData& q) {
+    if (!q.sourceText.empty()) ClientProcess(emitter, g, r, p, q, opcode);
   });
 }
 
 inline void PcFanOut(AclEmitter& emitter, const CGwData& g, const CGwrouteData* r, std::int32_t opcode) {
-  auto pcs = Copy(GetPcDataList());
-  ForEach<CPcData>(*pcs, [&](const CPcData& p) {
-    if (p.IsLive()) QuarantineFanOut(emitter, g, r, p, opcode);
-  });
+  ForEachLive<CPcData>(GetPcDataList(), [&](const CPcData& p) { QuarantineFanOut(emitter, g, r, p, opcode); });
 }
 
 template <class Visit>
@@ -149,9 +138,8 @@ inline void GatewayFanOut(AclEmitter& emitter, CGwData& g, std::int32_t opcode) 
 
 template <class Visit>
 void OnGateways(Visit visit) {
-  auto gateways = Copy(GetGwDataList());
-  ForEach<CGwData>(*gateways, [&](CGwData& g) {
-    if (g.IsLive() && g.on != 0) visit(g);
+  ForEachLive<CGwData>(GetGwDataList(), [&](CGwData& g) {
+    if (g.on != 0) visit(g);
   });
 }
 
@@ -179,10 +167,8 @@ inline void NacChange(AclEmitter& emitter) {
   Change<CNacData>(GetNacDataList(), false, [&](const CNacData& n, std::int32_t opcode) {
     OnGateways([&](CGwData& g) {
       RoutesOrNone(g, [&](const CGwrouteData* r) {
-        auto pcs = Copy(GetPcDataList());
-        ForEach<CPcData>(*pcs, [&](const CPcData& p) {
-          if (p.IsLive()) QuarantineProcess(emitter, n, g, r, p, opcode);
-        });
+        ForEachLive<CPcData>(GetPcDataList(),
+                             [&](const CPcData& p) { QuarantineProcess(emitter, n, g, r, p, opcode); });
       });
     });
     return true;
@@ -226,9 +212,7 @@ inline void PcChange(AclEmitter& emitter) {
 // With the choice the service made: a gateway without routes takes part with no route.
 inline void QuarantineChange(AclEmitter& emitter) {
   Change<CQuarantineData>(GetQuarantineDataList(), true, [&](const CQuarantineData& q, std::int32_t opcode) {
-    auto pcs = Copy(GetPcDataList());
-    ForEach<CPcData>(*pcs, [&](const CPcData& p) {
-      if (!p.IsLive()) return;
+    ForEachLive<CPcData>(GetPcDataList(), [&](const CPcData& p) {
       OnGateways([&](CGwData& g) { RoutesOrNone(g, [&](const CGwrouteData* r) { ClientProcess(emitter, g, r, p, q, opcode); }); });
     });
     return true;
@@ -236,9 +220,8 @@ inline void QuarantineChange(AclEmitter& emitter) {
 }
 
 inline void ResetSearch(AclEmitter& emitter, std::uint32_t address) {
-  auto gateways = Copy(GetGwDataList());
-  ForEach<CGwData>(*gateways, [&](CGwData& g) {
-    if (!g.IsLive() || g.on == 0 || g.resetPending == 0 || g.address != address) return;
+  ForEachLive<CGwData>(GetGwDataList(), [&](CGwData& g) {
+    if (g.on == 0 || g.resetPending == 0 || g.address != address) return;
     emitter.Reset(g, CHttpDataList::kClient);
     emitter.Reset(g, CHttpDataList::kQuarantine);
     GatewayFanOut(emitter, g, 1);

@@ -216,18 +216,11 @@ TEST_F(RuleWalksTest, EveryWalkMakesWhatThePlainWalkMakes) {
   const auto mac = [&] { return "00:00:00:00:00:0" + std::to_string(pick(4)); };
   const auto host = [&] { return "10." + std::to_string(pick(2)) + "." + std::to_string(pick(3)) + "." + std::to_string(pick(3)); };
   const auto pcLine = [&](const char* verb) {
-    switch (pick(4)) {
-      case 0:
-        return std::string("pc ") + verb + " source-mac " + mac() + " source " + host();
-      case 1:
-        return std::string("pc ") + verb + " source-mac " + mac();
-      case 2:
-        return std::string("pc ") + verb + " network 10." + std::to_string(pick(2)) + "." + std::to_string(pick(3)) +
-               ".0 netmask 255.255.255.0";
-      default:
-        return std::string("pc ") + verb + " source-mac " + mac() + " network 10." + std::to_string(pick(2)) +
-               ".0.0 netmask 255.255.0.0";
-    }
+    const std::string net = " network 10." + std::to_string(pick(2));
+    const std::string forms[] = {" source-mac " + mac() + " source " + host(), " source-mac " + mac(),
+                                 net + "." + std::to_string(pick(3)) + ".0 netmask 255.255.255.0",
+                                 " source-mac " + mac() + net + ".0.0 netmask 255.255.0.0"};
+    return std::string("pc ") + verb + forms[pick(4)];
   };
   const auto nacLine = [&](const char* verb) {
     return std::string("nac ") + verb + (pick(2) ? " accept" : " drop") + " source " + host() +

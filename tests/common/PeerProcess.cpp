@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 PeerProcess::PeerProcess(const std::vector<std::string>& args, const std::string& outPath,
-                         const std::string& errPath) {
+                         const std::string& errPath, const std::vector<std::string>& environment) {
   if (args.empty()) throw std::runtime_error("PeerProcess: no program");
   const std::string program = args[0].find('/') == std::string::npos ? FindProgram(args[0]) : args[0];
   if (program.empty()) throw std::runtime_error(args[0] + " is not installed");
@@ -35,21 +36,23 @@ PeerProcess::PeerProcess(const std::vector<std::string>& args, const std::string
   std::vector<char*> argv;
   for (std::string& arg : owned) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  std::vector<std::string> settings(environment);
   std::vector<char*> envp;
   for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string name = std::string(*entry, std::strcspn(*entry, "=")) + "=";
+    const auto same = [&](const std::string& setting) { return setting.starts_with(name); };
     // A peer must not take the test's service manager for its own.
-    if (std::strncmp(*entry, "NOTIFY_SOCKET=", 14) != 0) envp.push_back(*entry);
+    if (name != "NOTIFY_SOCKET=" && std::none_of(settings.begin(), settings.end(), same)) envp.push_back(*entry);
   }
+  for (std::string& setting : settings) envp.push_back(setting.data());
   envp.push_back(nullptr);
-  const std::string out = outPath;
-  const std::string err = errPath;
 
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("PeerProcess: fork failed");
   if (pid_ != 0) return;
   const int in = ::open("/dev/null", O_RDONLY);
-  const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  const int errFd = err == out ? outFd : ::open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int errFd = errPath == outPath ? outFd : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (in < 0 || outFd < 0 || errFd < 0) ::_exit(126);
   ::dup2(in, 0);
   ::dup2(outFd, 1);
@@ -62,16 +65,24 @@ PeerProcess::PeerProcess(const std::vector<std::string>& args, const std::string
   ::_exit(127);
 }
 
+std::optional<int> PeerProcess::Wait(std::chrono::milliseconds timeout) {
+  for (const auto deadline = Clock::now() + timeout; !status_;) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    } else if (Clock::now() >= deadline) {
+      break;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return status_;
+}
+
 std::optional<int> PeerProcess::Stop(int signal, std::chrono::milliseconds timeout) {
   if (status_) return status_;
   ::kill(pid_, signal);
-  for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      return status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (Wait(timeout)) return status_;
   ::kill(pid_, SIGKILL);
   ::waitpid(pid_, nullptr, 0);
   status_ = -SIGKILL;

@@ -16,15 +16,20 @@ namespace testing_support {
 // It is stopped at the latest by the destructor.
 class PeerProcess {
  public:
-  // args[0] is the program: a path, or a name looked up as FindProgram does. Throws
-  // std::runtime_error when the program cannot be found or the fork fails.
-  PeerProcess(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath);
+  // args[0] is the program: a path, or a name looked up as FindProgram does. environment
+  // holds NAME=VALUE settings on top of the test's own, whose NOTIFY_SOCKET is never passed
+  // on. Throws std::runtime_error when the program cannot be found or the fork fails.
+  PeerProcess(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath,
+              const std::vector<std::string>& environment = {});
   ~PeerProcess() { Stop(); }
   PeerProcess(const PeerProcess&) = delete;
   PeerProcess& operator=(const PeerProcess&) = delete;
 
-  // Sends signal and waits: the exit code, or minus the signal that ended it. A program that
-  // has not ended by the time-out is killed with SIGKILL and waited for, and none is returned.
+  pid_t Pid() const { return pid_; }
+  // The exit code, or minus the signal that ended it; none while still running after the time-out.
+  std::optional<int> Wait(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // Sends signal and waits as Wait does. A program that has not ended by the time-out is
+  // killed with SIGKILL and waited for, and none is returned.
   std::optional<int> Stop(int signal = SIGTERM, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   // The path of an executable of that name in PATH, /usr/sbin or /sbin (daemons live there,

@@ -75,6 +75,7 @@ class ServiceFixture : public ::testing::Test {
 
   TempDir dir_;
   std::string units_ = dir_.File("units");
+  std::string unit_ = units_ + "/velnor.service";
   std::unique_ptr<UdpCollector> collector_ = UdpCollector::OnFreeAddress();
 };
 

@@ -3,9 +3,12 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <csignal>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/common/PeerProcess.h"
 
 namespace testing_support {
 
@@ -14,24 +17,17 @@ std::string Slurp(const std::string& path);
 
 // One velnor process started in the current directory, its standard output and error in
 // out.txt and err.txt there. Killed when still running at destruction.
-class VelnorProcess {
+class VelnorProcess : public PeerProcess {
  public:
   VelnorProcess(const std::vector<std::string>& args, const std::string& unitDir, const std::string& notify = "");
-  ~VelnorProcess();
-  VelnorProcess(const VelnorProcess&) = delete;
-  VelnorProcess& operator=(const VelnorProcess&) = delete;
+  ~VelnorProcess() { Stop(SIGKILL); }
 
-  void Signal(int signal) const;
-  pid_t Pid() const { return pid_; }
+  void Signal(int signal) const { ::kill(Pid(), signal); }
   std::string Out() const { return Slurp("out.txt"); }
   std::string Err() const { return Slurp("err.txt"); }
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
-  // The exit code, -1 after a signal, none while still running after the time-out.
-  std::optional<int> Wait(std::chrono::milliseconds timeout = std::chrono::seconds(5));
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
+    return WaitForFileText("out.txt", text, timeout);
+  }
 };
 
 }  // namespace testing_support

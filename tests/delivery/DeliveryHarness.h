@@ -197,4 +197,9 @@ class DeliveryTest : public ::testing::Test {
   std::unique_ptr<CNacHttpClient> client_;
 };
 
+class RealTimeDeliveryTest : public DeliveryTest {
+ protected:
+  RealTimeDeliveryTest() : DeliveryTest(true) {}
+};
+
 }  // namespace delivery_testing

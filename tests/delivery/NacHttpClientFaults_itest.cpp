@@ -111,11 +111,6 @@ TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemoryWhileAGoodOneIsServ
   for (const LogLine& line : log_.Settle()) EXPECT_GE(line.priority, 4) << line.text;
 }
 
-class RealTimeDeliveryTest : public DeliveryTest {
- protected:
-  RealTimeDeliveryTest() : DeliveryTest(true) {}
-};
-
 // Stopped as the controller stops it, while one sender waits for an answer (up to 3 s) and
 // another pauses before its next try (10 s): both end at once, still bound.
 TEST_F(RealTimeDeliveryTest, StopEndsWithinASecondWhileSendersWaitAndPause) {

@@ -12,11 +12,6 @@ namespace {
 
 using namespace delivery_testing;
 
-class RealTimeDeliveryTest : public DeliveryTest {
- protected:
-  RealTimeDeliveryTest() : DeliveryTest(true) {}
-};
-
 // The lines of each try are pinned by the fast run; here only their times.
 TEST_F(RealTimeDeliveryTest, UnreachableGatewayIsTriedFourTimesOverAMinuteThenDropped) {
   const std::string dead = Gw("127.0.0.15", 9);  // nothing listens there

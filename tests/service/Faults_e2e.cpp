@@ -1,7 +1,7 @@
 // The whole velnor through faults an administrator meets: the collector down, a working
-// directory that cannot be written, the command port taken, a crash in the middle of a save,
-// a gateway that takes connections and never answers. Each time the service keeps what it
-// has and goes on with the rest.
+// directory that cannot be written, the command port taken, a crash in the middle of a save.
+// Each time the service keeps what it has and goes on with the rest. (A gateway that never
+// answers holds only its own sender: the delivery tests.)
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -205,7 +205,7 @@ TEST_F(FaultsTest, AKillDuringASaveLeavesTheOldOrTheNewFileWhole) {
     }
   }
   ASSERT_TRUE(killed) << "no save was seen under way";
-  EXPECT_EQ(velnor->Wait(10s), -1);
+  EXPECT_EQ(velnor->Wait(10s), -SIGKILL);
   EXPECT_EQ(velnor->Err(), "");
   ASSERT_FALSE(console->ReadPrompt(2s)) << "the save had ended before the kill: the test proves nothing";
   const std::size_t leftovers = PcSavesUnderWay(dir_.Path()).size();
@@ -225,34 +225,6 @@ TEST_F(FaultsTest, AKillDuringASaveLeavesTheOldOrTheNewFileWhole) {
   ASSERT_EQ(Console()->Command("pc save", 120s), "");
   EXPECT_TRUE(Slurp("pc.csv") == after) << "the PCs loaded after the kill are not those of pc.csv";
   Stop(velnor);
-}
-
-// One gateway takes each connection and never answers: while its sender pauses before the
-// next try, the other gateway gets its rules at once, and a stop does not wait out the pause.
-// (A sender that waits for an answer holds no other: the delivery tests.)
-TEST_F(FaultsTest, ASilentGatewayHoldsOnlyItsOwnSender) {
-  dir_.Write("quarantine.csv", kServer);
-  dir_.Write("gw.csv", "\"10.30.0.11\",880,\"admin\",\"tovin\"\r\n\"10.30.0.12\",880,\"admin\",\"tovin\"\r\n");
-  const std::string silent = "10.30.0.11:880";
-  const std::string healthy = "10.30.0.12:880";
-  auto gateways = Gateways({"10.30.0.11", "10.30.0.12"});
-  ASSERT_EQ(gateways->Control("set " + silent + " fault silent"), "ok\n");
-
-  auto velnor = Start();
-  // Its first reset goes unanswered; the sender pauses 10 s before the next try.
-  ASSERT_TRUE(LoggedUntil("The remainder re-try number of times for ACL setting for GW(10.30.0.11:880) is a 3 time.",
-                          40s));
-  ASSERT_TRUE(gateways->WaitForRequests(healthy, 2, 10s));  // its resets
-  const auto asked = Clock::now();
-  EXPECT_EQ(Console()->Command("pc add source-mac 02:00:00:00:0d:01"), "");
-  ASSERT_TRUE(gateways->WaitForRequests(healthy, 4, 10s));
-  EXPECT_LT(Clock::now() - asked, 3s);
-  EXPECT_EQ(gateways->Rules(healthy).size(), 2u);
-  EXPECT_EQ(gateways->Requests(silent), 1u);
-  const auto stopping = Clock::now();
-  Stop(velnor);
-  EXPECT_LT(Clock::now() - stopping, 5s);
-  EXPECT_EQ(gateways->Stop(), 0);
 }
 
 }  // namespace

@@ -28,12 +28,9 @@ std::string Setting(const std::string& unit, const std::string& key) {
   return unit.substr(begin, unit.find('\n', begin) - begin);
 }
 
-class UnitTest : public ::testing::Test {
+class UnitTest : public ServiceFixture {
  protected:
-  void SetUp() override {
-    fs::create_directories(units_);
-    fs::create_directories(instance_);
-  }
+  UnitTest() { fs::create_directories(instance_); }
 
   // velnor with the switch in the instance directory. With the test's passwd and group files,
   // it sees them instead of the system's, in a mount namespace of its own.
@@ -43,9 +40,6 @@ class UnitTest : public ::testing::Test {
     return Shell("unshare -m sh -c 'mount --bind passwd /etc/passwd && mount --bind group /etc/group && " + run + "'");
   }
 
-  TempDir dir_;
-  std::string units_ = dir_.File("units");
-  std::string unit_ = units_ + "/velnor.service";
   std::string instance_ = dir_.File("instance");
 };
 
