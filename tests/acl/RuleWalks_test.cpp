@@ -5,7 +5,6 @@
 #include <atomic>
 #include <random>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "acl/AclContext.h"
@@ -196,18 +195,6 @@ TEST_F(RuleWalksTest, AnOffReportBeforeTheStartThreadRanDropsTheReset) {
   EXPECT_TRUE(GetPendingHttpDataList().IsEmpty(false) && stops.IsEmpty(false));
 }
 
-// Puts a registry back as saved, flags and all. Not with CopyAll: that would lock the
-// saved copy before the registry, the order the walks' own snapshots are taken in reverse.
-template <class Record, class Registry>
-void Restore(CNacList& saved, Registry& registry) {
-  registry.RemoveAll(false);
-  plain_walks::ForEach<Record>(saved, [&](const Record& record) {
-    auto* copy = new Record(record);
-    if constexpr (std::is_same_v<Record, CGwData>) const_cast<CGwData&>(record).Routes().CopyAll(&copy->Routes());
-    registry.AddTail(copy, false);
-  });
-}
-
 // Random registries: every walk makes the same rules, in the same order, as the plain walk,
 // and leaves the registries the same.
 TEST_F(RuleWalksTest, EveryWalkMakesWhatThePlainWalkMakes) {
@@ -241,41 +228,39 @@ TEST_F(RuleWalksTest, EveryWalkMakesWhatThePlainWalkMakes) {
 
   std::size_t compared = 0;
   for (int round = 0; round < 40; ++round) {
-    ResetRegistries();
-    for (int g = 2; g <= 4; ++g) RunCommandLine("gw add 127.0.0." + std::to_string(g));
-    for (int i = 0; i < 6; ++i) RunCommandLine(routeLine("add"));
-    for (int i = 0; i < 8; ++i) RunCommandLine(pcLine("add"));
-    for (int i = 0; i < 3; ++i) RunCommandLine(serverLine("add"));
-    for (int i = 0; i < 6; ++i) RunCommandLine(nacLine("add"));
-    SetOn("127.0.0.2", true);
-    SetOn("127.0.0.3", pick(2) == 1);
-    if (pick(2)) Settle();
+    std::vector<std::string> lines;
+    for (int g = 2; g <= 4; ++g) lines.push_back("gw add 127.0.0." + std::to_string(g));
+    for (int i = 0; i < 6; ++i) lines.push_back(routeLine("add"));
+    for (int i = 0; i < 8; ++i) lines.push_back(pcLine("add"));
+    for (int i = 0; i < 3; ++i) lines.push_back(serverLine("add"));
+    for (int i = 0; i < 6; ++i) lines.push_back(nacLine("add"));
+    const bool thirdOn = pick(2) == 1;
+    const bool settled = pick(2) == 1;
     // Changes of every kind, deletions and re-additions included.
+    std::vector<std::string> changes;
     for (int i = 0; i < 4; ++i) {
-      RunCommandLine(pcLine(pick(2) ? "add" : "del"));
-      RunCommandLine(nacLine(pick(2) ? "add" : "del"));
-      RunCommandLine(routeLine(pick(2) ? "add" : "del"));
-      RunCommandLine(serverLine(pick(2) ? "add" : "del"));
+      changes.push_back(pcLine(pick(2) ? "add" : "del"));
+      changes.push_back(nacLine(pick(2) ? "add" : "del"));
+      changes.push_back(routeLine(pick(2) ? "add" : "del"));
+      changes.push_back(serverLine(pick(2) ? "add" : "del"));
     }
-    if (pick(3) == 0) RunCommandLine("gw del 127.0.0." + std::to_string(2 + pick(3)));
+    if (pick(3) == 0) changes.push_back("gw del 127.0.0." + std::to_string(2 + pick(3)));
+    // Both walks start from the same registries, flags and all.
+    const auto build = [&] {
+      ResetRegistries();
+      for (const std::string& line : lines) RunCommandLine(line);
+      SetOn("127.0.0.2", true);
+      SetOn("127.0.0.3", thirdOn);
+      if (settled) Settle();
+      for (const std::string& line : changes) RunCommandLine(line);
+    };
 
     const std::uint32_t commandId = 1 + static_cast<std::uint32_t>(pick(5));
     SCOPED_TRACE("round " + std::to_string(round) + ", command " + std::to_string(commandId));
-    // Both walks start from the same registries, flags and all.
-    CPcDataList pcs;
-    CQuarantineDataList servers;
-    CGwDataList gateways;
-    CNacDataList entries;
-    GetPcDataList().CopyAll(&pcs);
-    GetQuarantineDataList().CopyAll(&servers);
-    GetGwDataList().CopyAll(&gateways);
-    GetNacDataList().CopyAll(&entries);
+    build();
     const std::vector<std::string> made = Walk(commandId);
     const std::string after = State();
-    Restore<CPcData>(pcs, GetPcDataList());
-    Restore<CQuarantineData>(servers, GetQuarantineDataList());
-    Restore<CGwData>(gateways, GetGwDataList());
-    Restore<CNacData>(entries, GetNacDataList());
+    build();
     RecordingEmitter reference;
     plain[commandId - 1](reference);
     EXPECT_EQ(made, reference.made);

@@ -86,6 +86,14 @@ std::optional<std::string> ConsoleClient::Command(const std::string& line, std::
   return reply;
 }
 
+std::string ConsoleClient::Read(std::size_t count, std::chrono::milliseconds timeout) {
+  for (const auto deadline = std::chrono::steady_clock::now() + timeout; pending_.size() < count && Fill(deadline);) {
+  }
+  std::string bytes = pending_.substr(0, count);
+  pending_.erase(0, bytes.size());
+  return bytes;
+}
+
 std::optional<std::string> ConsoleClient::ReadToClose(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!closed_) {

@@ -10,7 +10,7 @@
 namespace testing_support {
 
 // An operator at the console: a TCP connection to the command port on 127.0.0.1 that
-// reads replies up to the next prompt.
+// reads replies up to the next prompt. Other servers on 127.0.0.1 take it as a plain client.
 class ConsoleClient {
  public:
   // Connects from source (a loopback address such as "127.0.0.2") when given.
@@ -26,6 +26,8 @@ class ConsoleClient {
   // Sends the line with its LF and gives the reply without the prompt that ends it.
   std::optional<std::string> Command(const std::string& line,
                                      std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // The next count bytes, or those that came before the connection ended or the time-out passed.
+  std::string Read(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(2));
   // Everything until the server closes the connection; none after the time-out.
   std::optional<std::string> ReadToClose(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 

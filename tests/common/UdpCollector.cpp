@@ -11,15 +11,6 @@
 
 namespace testing_support {
 
-namespace {
-
-int RandomLoopbackHost() {
-  thread_local std::mt19937 random{std::random_device{}()};
-  return std::uniform_int_distribution<int>(2, 254)(random);
-}
-
-}  // namespace
-
 UdpCollector::UdpCollector(int host) {
   if (host <= 0) host = 2 + static_cast<int>(getpid() % 250);
   address_ = "127.0.0." + std::to_string(host);
@@ -34,9 +25,10 @@ UdpCollector::UdpCollector(int host) {
 }
 
 std::unique_ptr<UdpCollector> UdpCollector::OnFreeAddress() {
+  thread_local std::mt19937 random{std::random_device{}()};
   for (int attempt = 0; attempt < 20; ++attempt) {
     try {
-      return std::make_unique<UdpCollector>(RandomLoopbackHost());
+      return std::make_unique<UdpCollector>(std::uniform_int_distribution<int>(2, 254)(random));
     } catch (const std::runtime_error&) {
     }
   }

@@ -2,11 +2,8 @@
 // the requests it records, the answers and faults it is set to, and its control commands.
 
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -14,13 +11,15 @@
 
 #include "gwsim/ControlCommands.h"
 #include "gwsim/GatewaySimulator.h"
-#include "platform/UniqueFd.h"
+#include "tests/common/ConsoleClient.h"
 
 namespace {
 
 using gwsim::Fault;
 using gwsim::GatewaySimulator;
 using gwsim::ReceivedRequest;
+using testing_support::ConsoleClient;
+using namespace std::chrono_literals;
 
 constexpr char kAdmin[] = "YWRtaW46dG92aW4=";  // admin:tovin
 constexpr char kPcRule[] =
@@ -43,50 +42,11 @@ ReceivedRequest Order(const std::string& className, const std::string& line) {
 
 const ReceivedRequest kAddPc = Order("client", std::string("add access-list pc ") + kPcRule);
 
-// One TCP connection to the simulator.
-class RawClient {
- public:
-  explicit RawClient(std::uint16_t port, const std::string& address = "127.0.0.1")
-      : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in to{AF_INET, htons(port), {}, {}};
-    ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
-    if (::connect(fd_.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) fd_.Reset();
-  }
-
-  bool Send(const std::string& bytes) {
-    return fd_ && ::send(fd_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-  }
-  bool Send(const ReceivedRequest& request) { return Send(request.header + request.body); }
-  // What arrives until count bytes have come (or 2 s pass), the connection closes, or, with
-  // no count, it stays quiet for 200 ms.
-  std::string Read(std::size_t count = std::string::npos) {
-    while (pending_.size() < count && Fill(count == std::string::npos ? 200 : 2000)) {
-    }
-    const std::string bytes = pending_.substr(0, count);
-    pending_.erase(0, bytes.size());
-    return bytes;
-  }
-  bool Closed() const { return closed_; }
-
- private:
-  bool Fill(int timeoutMs) {
-    pollfd readable{fd_.Get(), POLLIN, 0};
-    if (closed_ || ::poll(&readable, 1, timeoutMs) <= 0) return false;
-    char buffer[65536];
-    const ssize_t n = ::recv(fd_.Get(), buffer, sizeof buffer, 0);
-    closed_ = n <= 0;
-    if (n > 0) pending_.append(buffer, static_cast<std::size_t>(n));
-    return n > 0;
-  }
-
-  platform::UniqueFd fd_;
-  std::string pending_;
-  bool closed_ = false;
-};
+std::string Bytes(const ReceivedRequest& request) { return request.header + request.body; }
 
 TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndResetOverOneConnection) {
   GatewaySimulator gateway("127.0.0.1", 0);
-  RawClient client(gateway.Port());
+  ConsoleClient client(gateway.Port());
   const std::vector<ReceivedRequest> sent = {
       kAddPc,
       kAddPc,  // a set: kept once
@@ -100,15 +60,15 @@ TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndResetOverOneConnection) {
       Order("client", std::string("insert access-list pc ") + kPcRule),
   };
   for (const ReceivedRequest& request : sent) {
-    ASSERT_TRUE(client.Send(request));
+    ASSERT_TRUE(client.Send(Bytes(request)));
     EXPECT_EQ(client.Read(kOk.size()), kOk);
   }
   EXPECT_EQ(gateway.Rules(), (std::vector<std::string>{std::string("nac ") + kNacRule, std::string("pc ") + kPcRule}));
 
-  ASSERT_TRUE(client.Send(ServiceRequest("version=1&class=client&opcode=reset&count=0")));
+  ASSERT_TRUE(client.Send(Bytes(ServiceRequest("version=1&class=client&opcode=reset&count=0"))));
   EXPECT_EQ(client.Read(kOk.size()), kOk);
   EXPECT_EQ(gateway.Rules(), std::vector<std::string>{std::string("nac ") + kNacRule});
-  ASSERT_TRUE(client.Send(ServiceRequest("version=1&class=quarantine&opcode=reset&count=0")));
+  ASSERT_TRUE(client.Send(Bytes(ServiceRequest("version=1&class=quarantine&opcode=reset&count=0"))));
   EXPECT_EQ(client.Read(kOk.size()), kOk);
   EXPECT_TRUE(gateway.Rules().empty());
 
@@ -141,17 +101,21 @@ TEST(GatewaySimulatorTest, AnswersOrFailsAsSet) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.received);
     gateway.SetBehaviour(c.behaviour);
-    RawClient client(gateway.Port());
-    ASSERT_TRUE(client.Send(kAddPc));
-    EXPECT_EQ(client.Read(), c.received);
-    EXPECT_EQ(client.Closed(), c.closed);
+    ConsoleClient client(gateway.Port());
+    ASSERT_TRUE(client.Send(Bytes(kAddPc)));
+    if (c.closed) {
+      EXPECT_EQ(client.ReadToClose(), c.received);
+    } else {
+      EXPECT_EQ(client.Read(c.received.size() + 1, 300ms), c.received);
+      EXPECT_FALSE(client.ReadToClose(100ms));
+    }
   }
   // Each request was read and applied, whatever became of its answer.
   EXPECT_EQ(gateway.Stats().applied, 6u);
 
   // A request cut in two packets is one request.
   gateway.SetBehaviour({});
-  RawClient client(gateway.Port());
+  ConsoleClient client(gateway.Port());
   ASSERT_TRUE(client.Send(kAddPc.header.substr(0, 30)));
   ASSERT_TRUE(client.Send(kAddPc.header.substr(30) + kAddPc.body));
   EXPECT_EQ(client.Read(kOk.size()), kOk);
@@ -160,18 +124,18 @@ TEST(GatewaySimulatorTest, AnswersOrFailsAsSet) {
 
 TEST(GatewaySimulatorTest, WrongCredentialsAreRefusedAndMalformedRequestsClosed) {
   GatewaySimulator gateway("127.0.0.1", 0, "operator", "s:cret");
-  RawClient client(gateway.Port());
-  ASSERT_TRUE(client.Send(kAddPc));
-  EXPECT_EQ(client.Read().substr(0, 26), "HTTP/1.1 401 Unauthorized\r");
+  ConsoleClient client(gateway.Port());
+  ASSERT_TRUE(client.Send(Bytes(kAddPc)));
+  EXPECT_EQ(client.Read(4096, 300ms).substr(0, 26), "HTTP/1.1 401 Unauthorized\r");
   EXPECT_TRUE(gateway.Rules().empty());
-  ASSERT_TRUE(client.Send(ServiceRequest(kAddPc.body, "b3BlcmF0b3I6czpjcmV0")));  // operator:s:cret
+  ASSERT_TRUE(client.Send(Bytes(ServiceRequest(kAddPc.body, "b3BlcmF0b3I6czpjcmV0"))));  // operator:s:cret
   EXPECT_EQ(client.Read(kOk.size()), kOk);
   EXPECT_EQ(gateway.Rules().size(), 1u);
 
-  RawClient malformed(gateway.Port());
+  ConsoleClient malformed(gateway.Port());
   ASSERT_TRUE(malformed.Send("POST /quarantine/qacl.cgi HTTP/1.1\r\nContent-Length: 4x\r\n\r\n"));
-  EXPECT_EQ(malformed.Read().substr(0, 25), "HTTP/1.1 400 Bad Request\r");
-  EXPECT_TRUE(malformed.Closed());
+  EXPECT_EQ(malformed.Read(25), "HTTP/1.1 400 Bad Request\r");
+  EXPECT_TRUE(malformed.ReadToClose());
 }
 
 TEST(GatewaySimulatorTest, ListensOutsideLoopbackOnlyInAPrivateNamespace) {

@@ -1,8 +1,6 @@
 // What an administrator can ask beyond the design: the rules a gateway should hold and
 // whether it holds them, the metrics page, and NAC entries kept across a restart.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <filesystem>
@@ -23,6 +21,7 @@
 #include "support/AddressParse.h"
 #include "support/Metrics.h"
 #include "tests/command/CommandHarness.h"
+#include "tests/common/ConsoleClient.h"
 #include "tests/common/OwnerStandIn.h"
 
 namespace {
@@ -86,24 +85,16 @@ TEST_F(InsightTest, AclShowPreviewsTheResetAndStatusComparesWhatWasAcknowledged)
 
 // A raw client on the metrics port: sends bytes, gives what comes back before the close.
 std::string Fetch(std::uint16_t port, const std::string& request) {
-  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
-  const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return "no connection";
-  ::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL);
-  std::string answer;
-  char buffer[4096];
-  for (ssize_t got; (got = ::recv(fd.Get(), buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, got);
-  return answer;
+  testing_support::ConsoleClient client(port);
+  return client.Send(request) ? client.ReadToClose().value_or("no close") : "no connection";
 }
 
 TEST_F(InsightTest, TheMetricsPageMovesWithWhatHappensAndBadRequestsAreTurnedAway) {
   const std::uint16_t port = 18291;
   MetricsServer server;
   ASSERT_TRUE(server.Start(port));
-  // A client that connects and says nothing holds up nobody.
-  platform::UniqueFd silent(::socket(AF_INET, SOCK_STREAM, 0));
-  const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-  ASSERT_EQ(::connect(silent.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+  const testing_support::ConsoleClient silent(port);  // says nothing and holds up nobody
+  ASSERT_TRUE(silent.Connected());
 
   Run({"gw add 127.0.0.61", "pc add source-mac 00:11:22:33:44:55"});
   // One request that a gateway answers "ok" moves exactly two counters: sent and ok.

@@ -58,14 +58,10 @@ class FaultsTest : public ServiceFixture {
     PrivateNetwork::AnswerEcho(true);
     ASSERT_EQ(Run({"-RegServer"}), 0);
   }
-  // Simulated gateways on port 880 of these addresses, added to the namespace's lo.
-  static std::unique_ptr<GatewayPeers> Gateways(const std::vector<std::string>& addresses) {
-    std::vector<std::string> endpoints;
-    for (const std::string& address : addresses) {
-      PrivateNetwork::AddAddress(address);
-      endpoints.push_back(address + ":880");
-    }
-    return std::make_unique<GatewayPeers>(endpoints, 18300);
+  // A simulated gateway on port 880 of this address, added to the namespace's lo.
+  static std::unique_ptr<GatewayPeers> Gateway(const std::string& address) {
+    PrivateNetwork::AddAddress(address);
+    return std::make_unique<GatewayPeers>(std::vector<std::string>{address + ":880"}, 18300);
   }
   // The log texts up to the one that contains text; none after the time-out.
   std::optional<std::vector<std::string>> LoggedUntil(const std::string& text, std::chrono::seconds timeout) {
@@ -86,7 +82,7 @@ TEST_F(FaultsTest, WithoutACollectorOnlyTheLogLinesAreLost) {
   dir_.Write("syslog.ini", "[SYSLOG]\nDESTINATION=127.0.0." + std::to_string(host) + "\nPRIORITYMASK=debug\n");
   dir_.Write("quarantine.csv", kServer);
   const std::string gw = "10.30.0.5:880";
-  auto gateways = Gateways({"10.30.0.5"});
+  auto gateways = Gateway("10.30.0.5");
 
   auto velnor = Start();
   auto console = Console();
@@ -146,7 +142,7 @@ TEST_F(FaultsTest, ACommandPortInUseAtStartIsTakenOnceFreed) {
   ASSERT_EQ(::listen(holder.Get(), 1), 0);
   dir_.Write("Velnor.ini", "[SERVICE]\nPORT=" + std::to_string(kPort) + "\n");
   dir_.Write("gw.csv", "\"10.30.0.6\",880,\"admin\",\"tovin\"\r\n");
-  auto gateways = Gateways({"10.30.0.6"});
+  auto gateways = Gateway("10.30.0.6");
 
   auto velnor = Start();
   const std::string failed = "I failed in bind for command processing.";

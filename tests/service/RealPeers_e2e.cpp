@@ -178,14 +178,13 @@ TEST_F(RealPeersTest, NginxTakesOnePostPerRuleOverKeptAliveConnections) {
   auto console = Console();
   ASSERT_EQ(console->Command("gw add " + gateway + " sport 8880 user op pass secret"), "");
   // Its first probe turns it ON: the two resets.
-  std::vector<std::string> log;
-  const auto logged = [&](const std::string& text, std::chrono::seconds timeout) {
-    auto lines = collector_->Until(text, timeout);
-    if (!lines) return false;
-    for (const std::string& line : LogTexts(*lines)) log.push_back(line);
-    return true;
+  std::vector<std::string> log;  // every datagram, for the bodies sent and the answers
+  const auto completed = [&] {
+    const auto lines = collector_->Until("ACL setting was completed in " + gwName + ".", 30s);
+    if (lines) log.insert(log.end(), lines->begin(), lines->end());
+    return lines.has_value();
   };
-  ASSERT_TRUE(logged("ACL setting was completed in " + gwName + ".", 30s));
+  ASSERT_TRUE(completed());
 
   // The lines arrive together, as from an operator's script.
   constexpr int kPcs = 10;
@@ -196,19 +195,17 @@ TEST_F(RealPeersTest, NginxTakesOnePostPerRuleOverKeptAliveConnections) {
 
   // Each PC, known by its MAC alone, gets its two client rules.
   const std::size_t posts = 2 + 2 * kPcs;
-  ASSERT_TRUE(logged("ACL setting was completed in " + gwName + ".", 30s));
-  for (const std::string& line : LogTexts(collector_->Drain(1s))) log.push_back(line);
+  ASSERT_TRUE(completed());
+  for (const std::string& datagram : collector_->Drain(1s)) log.push_back(datagram);
   std::vector<std::string> bodies;
   std::size_t answeredOk = 0;
-  for (const std::string& line : log) {
+  for (const std::string& line : LogTexts(log)) {
     if (line.rfind("HTTP body is ", 0) == 0) bodies.push_back(line.substr(13));
     if (line == "Response cord from " + gwName + " is OK.") ++answeredOk;
   }
   std::vector<std::vector<std::string>> entries;
   for (const std::string& line : Split(Slurp(accessLog), '\n')) entries.push_back(Split(line, '|'));
-  std::string sent;
-  for (const std::string& body : bodies) sent += "  " + body + "\n";
-  ASSERT_EQ(bodies.size(), posts) << sent;
+  ASSERT_EQ(bodies.size(), posts) << ::testing::PrintToString(bodies);
   ASSERT_EQ(entries.size(), posts) << Slurp(accessLog);
   EXPECT_EQ(answeredOk, posts);
   std::map<std::string, int> requestsOn;  // connection number: requests seen on it
