@@ -18,13 +18,6 @@ using gwsim::Fault;
 using gwsim::GatewaySimulator;
 
 #if defined(__SANITIZE_THREAD__)
-#define VELNOR_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define VELNOR_TSAN 1
-#endif
-#endif
-#ifdef VELNOR_TSAN
 constexpr long kResidentGrowthKb = 48 * 1024;  // the sanitizer's own records of each new thread
 #else
 constexpr long kResidentGrowthKb = 8 * 1024;
