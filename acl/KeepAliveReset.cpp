@@ -9,14 +9,42 @@
 #include "delivery/NacHttpClient.h"
 #include "keepalive/KeepAliveData.h"
 #include "list/NacNode.h"
+#include "platform/Mutex.h"
 #include "request/HttpDataList.h"
 #include "support/Syslog.h"
 
-void KeepAliveStartProcess(const AclContext& context, CNacList& startRequests) {
+namespace {
+
+// A reset and the drop of what waits for the same gateway must not overlap, nor run out of
+// the order of their reports: a late drop would take the first requests of a reset made
+// after it, the resets among them, and leave the gateway with part of its rules.
+platform::Mutex& ReportOrder() {
+  static platform::Mutex mutex;
+  return mutex;
+}
+
+// The oldest request of the list when it was reported before `before`.
+std::unique_ptr<CNacNode> UnlinkOlder(CNacList& requests, std::uint64_t before) {
+  CNacList::Guard guard(requests);
+  const CNacNode* head = requests.GetHead(true);
+  if (head == nullptr || head->RecordAs<CKeepAliveData>()->Sequence() >= before) return nullptr;
+  return requests.UnlinkHead(true);
+}
+
+void DropWaiting(const AclContext& context, const CKeepAliveData& stop, CNacList& startRequests);
+
+}  // namespace
+
+void KeepAliveStartProcess(const AclContext& context, CNacList& startRequests, CNacList& stopRequests) {
   while (!context.Ended()) {
+    platform::MutexLock order(ReportOrder());
     const std::unique_ptr<CNacNode> request = startRequests.UnlinkHead(false);
     if (!request) return;
-    KeepAliveResetSearch(context, request->RecordAs<CKeepAliveData>()->Address());
+    const CKeepAliveData& start = *request->RecordAs<CKeepAliveData>();
+    while (const std::unique_ptr<CNacNode> stop = UnlinkOlder(stopRequests, start.Sequence())) {
+      DropWaiting(context, *stop->RecordAs<CKeepAliveData>(), startRequests);
+    }
+    KeepAliveResetSearch(context, start.Address());
   }
 }
 
@@ -43,34 +71,45 @@ void KeepAliveResetSearch(const AclContext& context, std::uint32_t address, AclE
 
 void KeepAliveStopProcess(const AclContext& context, CNacList& stopRequests, CNacList& startRequests) {
   while (!context.Ended()) {
+    platform::MutexLock order(ReportOrder());
     const std::unique_ptr<CNacNode> request = stopRequests.UnlinkHead(false);
     if (!request) return;
-    const std::uint32_t address = request->RecordAs<CKeepAliveData>()->Address();
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
-    {
-      CNacList::Guard guard(startRequests);
-      CNacNode* next = nullptr;
-      for (CNacNode* node = startRequests.GetHead(true); node != nullptr; node = next) {
-        next = startRequests.GetNext(node, true);
-        if (node->RecordAs<CKeepAliveData>()->Address() != address) continue;
-        startRequests.Remove(node, true);
-        SyslogSend(7, "I erased an KeepAliveStart data to GW(%d.%d.%d.%d).", bytes[0], bytes[1], bytes[2], bytes[3]);
-      }
-    }
-    {
-      // By address alone: whatever the port, header and body.
-      CHttpDataList& pending = GetPendingHttpDataList();
-      CNacList::Guard guard(pending);
-      CNacNode* next = nullptr;
-      for (CNacNode* node = pending.GetHead(true); node != nullptr && !context.Ended(); node = next) {
-        next = pending.GetNext(node, true);
-        const CHttpData& waiting = *node->RecordAs<CHttpData>();
-        if (waiting.address != address) continue;
-        SyslogSend(7, "I erased an HTTP data to GW(%d.%d.%d.%d:%d).", bytes[0], bytes[1], bytes[2], bytes[3],
-                   waiting.port);
-        pending.Remove(node, true);
-      }
-    }
-    if (context.httpClient != nullptr) context.httpClient->EraseHttpQueue(address);
+    DropWaiting(context, *request->RecordAs<CKeepAliveData>(), startRequests);
   }
 }
+
+namespace {
+
+void DropWaiting(const AclContext& context, const CKeepAliveData& stop, CNacList& startRequests) {
+  const std::uint32_t address = stop.Address();
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+  {
+    // A start request reported after this stop is the gateway's way back: it stays.
+    CNacList::Guard guard(startRequests);
+    CNacNode* next = nullptr;
+    for (CNacNode* node = startRequests.GetHead(true); node != nullptr; node = next) {
+      next = startRequests.GetNext(node, true);
+      const CKeepAliveData& start = *node->RecordAs<CKeepAliveData>();
+      if (start.Address() != address || start.Sequence() > stop.Sequence()) continue;
+      startRequests.Remove(node, true);
+      SyslogSend(7, "I erased an KeepAliveStart data to GW(%d.%d.%d.%d).", bytes[0], bytes[1], bytes[2], bytes[3]);
+    }
+  }
+  {
+    // By address alone: whatever the port, header and body.
+    CHttpDataList& pending = GetPendingHttpDataList();
+    CNacList::Guard guard(pending);
+    CNacNode* next = nullptr;
+    for (CNacNode* node = pending.GetHead(true); node != nullptr && !context.Ended(); node = next) {
+      next = pending.GetNext(node, true);
+      const CHttpData& waiting = *node->RecordAs<CHttpData>();
+      if (waiting.address != address) continue;
+      SyslogSend(7, "I erased an HTTP data to GW(%d.%d.%d.%d:%d).", bytes[0], bytes[1], bytes[2], bytes[3],
+                 waiting.port);
+      pending.Remove(node, true);
+    }
+  }
+  if (context.httpClient != nullptr) context.httpClient->EraseHttpQueue(address);
+}
+
+}  // namespace

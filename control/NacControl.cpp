@@ -266,6 +266,6 @@ void CNacControl::KeepAliveLoop(KeepAliveWorker& worker, void (CNacControl::*pro
   }
 }
 
-void CNacControl::KeepAliveStartProcess() { ::KeepAliveStartProcess(Context(), start_.requests); }
+void CNacControl::KeepAliveStartProcess() { ::KeepAliveStartProcess(Context(), start_.requests, stop_.requests); }
 
 void CNacControl::KeepAliveStopProcess() { ::KeepAliveStopProcess(Context(), stop_.requests, start_.requests); }

@@ -189,10 +189,39 @@ TEST_F(RuleWalksTest, AnOffReportBeforeTheStartThreadRanDropsTheReset) {
   auto* waiting = new CHttpData();
   waiting->address = 0x0100007F;
   GetPendingHttpDataList().AddTail(waiting, false);
+  starts.AddTail(new CKeepAliveData(0x0100007F), false);  // back ON after the OFF report
   KeepAliveStopProcess(context_, stops, starts);
-  ASSERT_EQ(starts.GetCount(false), 1);
+  ASSERT_EQ(starts.GetCount(false), 2);
   EXPECT_EQ(starts.GetHead(false)->RecordAs<CKeepAliveData>()->Address(), 0x0200007Fu);
   EXPECT_TRUE(GetPendingHttpDataList().IsEmpty(false) && stops.IsEmpty(false));
+}
+
+// OFF and then ON reported before either thread ran: the start thread drops first what
+// waited from before, so the reset that follows reaches the gateway whole.
+TEST_F(RuleWalksTest, AnOnReportAfterAnOffIsResetAfterTheDrop) {
+  Run({"gw add 172.16.0.1", "quarantine add source 172.17.254.254 protocol udp sport 53",
+       "pc add source-mac 00:11:22:33:44:55"});
+  SetOn("172.16.0.1", true);
+  const std::uint32_t address = GetGwDataList().GetHead(false)->RecordAs<CGwData>()->address;
+  auto* stale = new CHttpData();
+  stale->address = address;
+  stale->body = "stale";
+  GetPendingHttpDataList().AddTail(stale, false);
+  CNacList stops;
+  CNacList starts;
+  stops.AddTail(new CKeepAliveData(address), false);
+  starts.AddTail(new CKeepAliveData(address), false);
+  KeepAliveStartProcess(context_, starts, stops);
+  EXPECT_TRUE(starts.IsEmpty(false) && stops.IsEmpty(false));
+  std::vector<std::string> bodies;
+  for (CNacNode* node = GetPendingHttpDataList().GetHead(false); node != nullptr;
+       node = GetPendingHttpDataList().GetNext(node, false)) {
+    bodies.push_back(node->RecordAs<CHttpData>()->body);
+  }
+  ASSERT_EQ(bodies.size(), 4u);
+  EXPECT_EQ(bodies[0], "version=1&class=client&opcode=reset&count=0");
+  EXPECT_EQ(bodies[1], "version=1&class=quarantine&opcode=reset&count=0");
+  GetPendingHttpDataList().RemoveAll(false);
 }
 
 // Random registries: every walk makes the same rules, in the same order, as the plain walk,
