@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <system_error>
 
+#include "delivery/PendingDispatch.h"
 #include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
 #include "request/HttpDataList.h"
@@ -105,19 +106,8 @@ void CNacHttpClient::EventProc() {
 }
 
 void CNacHttpClient::HttpDataDispatch() {
-  CHttpDataList& pending = GetPendingHttpDataList();
-  CNacList::Guard guard(pending);
-  CNacNode* next = nullptr;
-  for (CNacNode* node = pending.GetHead(true); node != nullptr && endFlag_.load() == 0; node = next) {
-    next = pending.GetNext(node, true);
-    try {
-      auto copy = std::make_unique<CHttpData>();
-      copy->Assign(*node->RecordAs<CHttpData>());
-      if (HttpEventSearchHttpClient(copy) == 0) pending.Remove(node, true);
-    } catch (...) {
-      SyslogSend(2, "Abnormality occurred at the time of HTTP transmission of a message setting.");
-    }
-  }
+  DispatchPending(GetPendingHttpDataList(), endFlag_,
+                  [this](std::unique_ptr<CHttpData>& copy) { return HttpEventSearchHttpClient(copy) == 0; });
 }
 
 int CNacHttpClient::HttpEventSearchHttpClient(std::unique_ptr<CHttpData>& request) {
