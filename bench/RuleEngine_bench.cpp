@@ -19,8 +19,8 @@
 
 #include "acl/AclContext.h"
 #include "acl/AclEmitter.h"
+#include "acl/CollectingEmitter.h"
 #include "acl/KeepAliveReset.h"
-#include "acl/RequestMaker.h"
 #include "list/NacNode.h"
 #include "registry/GwDataList.h"
 #include "registry/NacDataList.h"
@@ -211,39 +211,16 @@ Measured ServiceReset(int runs) {
   return measured;
 }
 
-// The requests a walk makes, kept in a list.
-class CollectingEmitter final : public AclEmitter {
- public:
-  bool ClientRule(const CGwData& gateway, CAclData& acl) override {
-    return acl.MakeAcl() == 0 && Keep(MakeRequest(gateway, CHttpDataList::kClient, acl.text.c_str()));
-  }
-  bool NacRule(const CGwData& gateway, CAclData& acl) override {
-    return acl.MakeAcl() == 0 && Keep(MakeRequest(gateway, CHttpDataList::kQuarantine, acl.text.c_str()));
-  }
-  bool Reset(const CGwData& gateway, std::int32_t requestClass) override {
-    return Keep(MakeRequest(gateway, requestClass, nullptr));
-  }
-  void NacMade(std::int32_t, const CNacData&, const std::string&, const CGwData&) override {}
-  bool Wake() override { return true; }
-
-  std::vector<std::string> bodies;
-
- private:
-  bool Keep(const MadeRequest& made) {
-    if (!made.request) return false;
-    bodies.push_back(made.request->body);
-    return true;
-  }
-};
-
 // One reset walk into a collecting emitter, timed; the bodies of its requests in walkBodies.
 Measured CollectedReset(int runs, const std::function<void(AclEmitter&)>& walk, std::vector<std::string>& walkBodies) {
   std::vector<Timing> timings;
   for (int run = 0; run < runs; ++run) {
     ResetPending();
-    CollectingEmitter emitter;
+    std::vector<CHttpData> requests;
+    CollectingEmitter emitter(requests);
     timings.push_back(Time([&] { walk(emitter); }));
-    walkBodies = std::move(emitter.bodies);
+    walkBodies.clear();
+    for (const CHttpData& request : requests) walkBodies.push_back(request.body);
   }
   return {Median(timings), walkBodies.size()};
 }
