@@ -204,10 +204,11 @@ class ServiceSoak : public ServiceFixture {
 
   // Takes gateways down (their address goes, so probes and connections fail) and brings
   // them back after 5 to 70 s: some go OFF and get a reset, some come back before that and
-  // find their requests retried or dropped. It opens with the most it lets be down at once,
-  // long enough to go OFF, so that the most requests that can wait for absent gateways pile
-  // up within the warm-up. The warm-up ends with the first 20% of the run, but not before
-  // those gateways were found OFF; the memory is noted then.
+  // find their requests retried or dropped. It opens with one gateway more down than it lets
+  // be down later, long enough to go OFF, so that more requests wait for absent gateways
+  // within the warm-up than ever after (the allocator keeps what the peak took). The warm-up
+  // ends with the first 20% of the run, but not before 5 s after those gateways were found
+  // OFF; the memory is noted then.
   void Chaos(Clock::time_point start, Clock::time_point end, std::uint32_t seed) {
     std::mt19937 random(seed);
     const auto within = [&](int low, int high) {
@@ -220,8 +221,9 @@ class ServiceSoak : public ServiceFixture {
       PrivateNetwork::RemoveAddress(GatewayAddress(g));
       down[g] = back;
     };
-    while (down.size() < kMostDown) takeDown(start + within(50, 60));
+    while (down.size() < kMostDown + 1) takeDown(start + within(50, 60));
     int offVerdicts = 0;
+    std::optional<Clock::time_point> openingOff;
     Clock::time_point next = start;
     for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
       std::erase_if(down, [&](const auto& gateway) {
@@ -236,7 +238,8 @@ class ServiceSoak : public ServiceFixture {
       while (const auto datagram = collector_->Next(0ms)) {
         offVerdicts += LogText(*datagram).ends_with("was diagnosed as OFF by a keep alive function.") ? 1 : 0;
       }
-      if (warmKb_ == 0 && now >= start + duration_ / 5 && offVerdicts >= static_cast<int>(kMostDown)) {
+      if (!openingOff && offVerdicts >= static_cast<int>(kMostDown + 1)) openingOff = now;
+      if (warmKb_ == 0 && openingOff && now >= std::max(start + duration_ / 5, *openingOff + 5s)) {
         warmKb_ = ResidentKb(velnor_->Pid());
         warmAt_ = now - start;
       }
