@@ -24,7 +24,10 @@ run_suite() {  # name, seconds of soak churn, extra cmake arguments...
   (cd "$top/build-$name" && ctest -j"$jobs" --output-on-failure -LE 'slow|soak')
   [ "$soak" -gt 0 ] || return 0
   echo "== $name soak, ${soak}s of churn"
-  (cd "$top/build-$name" && VELNOR_SOAK_SECONDS=$soak ctest -V -L soak >soak.log 2>&1 || { cat soak.log; exit 1; }
+  # On failure the whole log, then its failures again: a reader of the tail sees what broke.
+  (cd "$top/build-$name" && VELNOR_SOAK_SECONDS=$soak ctest -V -L soak >soak.log 2>&1 ||
+     { cat soak.log; echo "== $name soak failed:"; grep -E -A12 'Failure$|soak \(seed|ERROR: |WARNING: ' soak.log |
+       cut -c1-300 | head -n 150; exit 1; }
    grep -E '^[0-9]+: soak \(seed' soak.log; grep 'tests passed' soak.log)
 }
 

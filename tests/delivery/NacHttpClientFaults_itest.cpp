@@ -2,13 +2,19 @@
 // that answer badly or not at all, and a stop while senders wait or pause.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gwsim/GatewaySimulator.h"
+#include "platform/UniqueFd.h"
 #include "tests/delivery/DeliveryHarness.h"
 
 namespace {
@@ -102,6 +108,48 @@ TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemoryWhileAGoodOneIsServ
   EXPECT_LT(StatusKb("VmRSS") - residentKb, kResidentGrowthKb) << "kB more resident";
   EXPECT_LT(StatusKb("VmPeak") - peakKb, 2 * 1024 * 1024) << "kB more mapped at the peak";
   for (const LogLine& line : log_.Settle()) EXPECT_GE(line.priority, 4) << line.text;
+}
+
+// A gateway that stops reading (as one behind a broken link does): the sender gives up on the
+// answer after 3 s and tries again later. What the gateway had not taken by then must never
+// reach it afterwards, or a retried request would arrive twice, or after later ones.
+TEST_F(DeliveryTest, AConnectionGivenUpOnIsResetSoItsUnsentRestNeverArrives) {
+  const platform::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int smallest = 1;  // the kernel's least window: the request cannot be taken in whole
+  ASSERT_EQ(::setsockopt(listener.Get(), SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest), 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = Address("127.0.0.61");
+  socklen_t length = sizeof at;
+  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(listener.Get(), 4), 0);
+  ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&at), &length), 0);
+
+  CHttpData request = Request("127.0.0.61", ntohs(at.sin_port), 1);
+  request.body += std::string(6000, 'x');
+  Start();
+  Send({request});
+  pollfd waiting{listener.Get(), POLLIN, 0};
+  ASSERT_EQ(::poll(&waiting, 1, 5000), 1);
+  const platform::UniqueFd gateway(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+  ASSERT_TRUE(log_.Await(7, "An error occurred at the time of the HTTP response header reception.", 1, 6s));
+
+  // Now the gateway reads: a kernel that still held the rest would send it now.
+  std::size_t received = 0;
+  int error = 0;
+  for (const auto deadline = std::chrono::steady_clock::now() + 2s; std::chrono::steady_clock::now() < deadline;) {
+    pollfd readable{gateway.Get(), POLLIN, 0};
+    if (::poll(&readable, 1, 100) != 1) continue;
+    char bytes[4096];
+    const ssize_t n = ::recv(gateway.Get(), bytes, sizeof bytes, 0);
+    if (n <= 0) {
+      error = n < 0 ? errno : 0;
+      break;
+    }
+    received += static_cast<std::size_t>(n);
+  }
+  EXPECT_LT(received, request.header.size() + request.body.size());
+  EXPECT_EQ(error, ECONNRESET) << "the connection should end with a reset, not a close";
 }
 
 // Stopped as the controller stops it, while one sender waits for an answer (up to 3 s) and
