@@ -36,16 +36,16 @@ constexpr std::uint32_t kPauseStepMs = 100;
 constexpr std::uint32_t kStopWaitMs = 10000;
 constexpr char kProcPostFailure[] = "CNacHttpClientThread::HttpProc: An error occurred in PostMessageMainThread.";
 
-// A connection's socket, closed through the socket layer, which ends its selection. Unless
-// every request on it was answered, it is reset rather than closed: the kernel would go on
-// sending what the gateway has not taken yet, and after a network outage the gateway would
-// get a request the sender has since tried again, or one that later requests undid.
+// A connection's socket, closed through the socket layer, which ends its selection. While a
+// request on it is unanswered it is reset rather than closed: the kernel would go on sending
+// what the gateway has not taken yet, and after a network outage the gateway would get a
+// request the sender has since tried again, or one that later requests undid.
 class ConnectionSocket {
  public:
   ConnectionSocket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)) {}
   ~ConnectionSocket() {
     if (fd_ < 0) return;
-    if (!answered_) {
+    if (awaiting_) {
       const linger reset{1, 0};
       (void)::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }
@@ -54,11 +54,11 @@ class ConnectionSocket {
   ConnectionSocket(const ConnectionSocket&) = delete;
   ConnectionSocket& operator=(const ConnectionSocket&) = delete;
   int Get() const { return fd_; }
-  void AllAnswered() { answered_ = true; }
+  void Awaiting(bool awaiting) { awaiting_ = awaiting; }
 
  private:
   int fd_;
-  bool answered_ = false;
+  bool awaiting_ = false;
 };
 
 bool StartsWith(const std::string& text, const char* word) { return text.rfind(word, 0) == 0; }
@@ -286,12 +286,10 @@ int CNacHttpClientThread::HttpClient(std::uint32_t address, std::uint16_t port) 
       if (address_ != address || port_ != port) return -1;
       CNacList::Guard guard(queue_);
       CNacNode* head = queue_.GetHead(true);
-      if (head == nullptr) {
-        socket.AllAnswered();
-        return 0;
-      }
+      if (head == nullptr) return 0;
       request.Assign(*head->RecordAs<CHttpData>());
     }
+    socket.Awaiting(true);
     if (SocketSendAll(socket.Get(), request.header.data(), static_cast<int>(request.header.size())) < 0) {
       SyslogSend(7, "An error occurred at the time of the HTTP header transmission of a message.");
       return -1;
@@ -305,6 +303,7 @@ int CNacHttpClientThread::HttpClient(std::uint32_t address, std::uint16_t port) 
     Count(GetMetrics().requestsSent);
     GatewayAnswer answer;
     if (!ReadAnswer(receiver, answer)) return -1;
+    socket.Awaiting(false);
     LogAnswer(gateway, answer.status, answer.body);
     GetGatewayLedger().Answered(address, port, request.body, answer.status, answer.body);
     {
