@@ -116,8 +116,9 @@ int CNacHttpClient::HttpEventSearchHttpClient(std::unique_ptr<CHttpData>& reques
   {
     platform::MutexLock lock(poolMutex_);
     for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
-      // A slot left empty by a failed start ends the search: the later ones are not used.
-      if (!sender || endFlag_.load() != 0) return -1;
+      if (endFlag_.load() != 0) return -1;
+      // A slot left empty by a failed start ends each pass: the later ones are not used.
+      if (!sender) break;
       if (sender->AppendIfBoundTo(request, &failed)) {
         LogAdded("CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to queue of %d.%d.%d.%d.", address);
         return 0;

@@ -2,15 +2,34 @@
 
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cerrno>
 #include <future>
+#include <system_error>
 #include <utility>
 
 #include "platform/ThreadMessages.h"
 
 namespace platform {
 
+namespace {
+
+std::atomic<int> startsBeforeFailure{0};
+
+// Counts a start down to the failing one.
+bool StartFails() {
+  int left = startsBeforeFailure.load();
+  while (left > 0 && !startsBeforeFailure.compare_exchange_weak(left, left - 1)) {
+  }
+  return left == 1;
+}
+
+}  // namespace
+
+void FailThreadStart(int nth) { startsBeforeFailure.store(nth); }
+
 Thread::Thread(std::function<void()> body) {
+  if (StartFails()) throw std::system_error(EAGAIN, std::generic_category(), "thread start refused");
   // The promise's shared state outlives this frame, so the new thread may still be inside
   // set_value when the constructor returns.
   std::promise<uint32_t> started;

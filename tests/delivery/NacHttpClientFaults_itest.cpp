@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "gwsim/GatewaySimulator.h"
+#include "platform/Thread.h"
 #include "platform/UniqueFd.h"
 #include "tests/delivery/DeliveryHarness.h"
 
@@ -56,6 +57,26 @@ TEST_F(DeliveryTest, ErasedQueueIsNotSentAndItsSenderTakesTheNextGatewayAfresh) 
   EXPECT_EQ(log_.Count(7, Answered(Gw(slow), "OK")), 1u) << "the slow answer, named after who gave it";
   EXPECT_EQ(log_.Containing("ACL setting was completed in "), std::vector<std::string>{Completed(Gw(next))});
   EXPECT_TRUE(log_.Containing("re-try").empty());
+}
+
+// A sender that could not be started leaves its slot empty, and an empty slot ends the
+// search for a free sender: the senders before it carry every gateway, one after another.
+TEST_F(DeliveryTest, ASenderThatFailedToStartLeavesTheOnesBeforeItServingEveryGateway) {
+  GatewaySimulator first("127.0.0.51", 0);
+  GatewaySimulator second("127.0.0.52", 0);
+  first.SetBehaviour({.delay = 500ms});
+  platform::FailThreadStart(3);  // the message thread, sender 0, then sender 1
+  Start();
+  platform::FailThreadStart(0);
+  ASSERT_TRUE(log_.Await(2, "A CreateHttpThread function is an error."));
+  const CHttpData forFirst = Request(first, 1);
+  const CHttpData forSecond = Request(second, 2);
+  Send({forFirst, forSecond});
+  ASSERT_TRUE(log_.Await(6, Completed(Gw(second))));
+  EXPECT_EQ(first.Requests(), AsReceived({forFirst}));
+  EXPECT_EQ(second.Requests(), AsReceived({forSecond}));
+  EXPECT_LT(log_.IndexOf(Completed(Gw(first))), log_.IndexOf(Completed(Gw(second))));
+  EXPECT_EQ(log_.Count(2, "A CreateHttpThread function is an error."), 1u);
 }
 
 // Answers that never end or end badly cost a try (a 3 s receive bound at most) and are
@@ -126,7 +147,7 @@ TEST_F(DeliveryTest, AConnectionGivenUpOnIsResetSoItsUnsentRestNeverArrives) {
   ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&at), &length), 0);
 
   CHttpData request = Request("127.0.0.61", ntohs(at.sin_port), 1);
-  request.body += std::string(6000, 'x');
+  request.body += std::string(200000, 'x');  // far more than its window, well within our send buffer
   Start();
   Send({request});
   pollfd waiting{listener.Get(), POLLIN, 0};
