@@ -1,6 +1,6 @@
 #include "request/AclData.h"
 
-#include <cstdlib>
+#include <cstddef>
 #include <string_view>
 
 namespace {
@@ -10,9 +10,16 @@ bool KnownProtocol(const std::string& protocol) {
   for (std::string_view name : {"tcp", "udp", "icmp", "esp", "ospf", "gre"}) {
     if (protocol == name) return true;
   }
-  // The number at the start of the text, 0 when there is none, as a plain decimal read.
-  const long long number = std::strtoll(protocol.c_str(), nullptr, 10);
-  return number >= 0 && number <= 255;
+  // The number at the very start of the text (no blank skipped), 0 when there is none.
+  std::size_t at = 0;
+  const bool negative = at < protocol.size() && protocol[at] == '-';
+  if (at < protocol.size() && (protocol[at] == '-' || protocol[at] == '+')) ++at;
+  long long number = 0;
+  for (; at < protocol.size() && protocol[at] >= '0' && protocol[at] <= '9'; ++at) {
+    number = number * 10 + (protocol[at] - '0');
+    if (number > 255) return false;  // no longer in range, however it goes on
+  }
+  return !negative || number == 0;
 }
 
 void AppendElement(std::string& text, const char* keyword, const std::string& value) {

@@ -44,6 +44,9 @@ TEST(AclDataTest, ProtocolNameDefaultAndRefusals) {
       {"255x", "insert access-list Velnor drop protocol 255x"},
       {"300", "insert access-list Velnor drop"},
       {"-1", "insert access-list Velnor drop"},
+      {"+7", "insert access-list Velnor drop protocol +7"},
+      {" 300", "insert access-list Velnor drop protocol  300"},  // a blank is no number: 0
+      {"99999999999999999999", "insert access-list Velnor drop"},
       {"", "insert access-list Velnor drop"},
   };
   for (const auto& p : protocols) {
