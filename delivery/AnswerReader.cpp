@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "support/DigitParse.h"
 #include "support/Syslog.h"
@@ -44,10 +45,7 @@ bool ReadChunks(AnswerSource& source, std::string& body) {
   }
 }
 
-}  // namespace
-
-bool ReadAnswer(AnswerSource& source, GatewayAnswer& answer) {
-  answer = GatewayAnswer{};
+bool ReadWhole(AnswerSource& source, GatewayAnswer& answer) {
   std::string header;
   if (source.RecvUntil(header, kHeaderSize, "\r\n\r\n") < 0) {
     return Failed(source, "An error occurred at the time of the HTTP response header reception.");
@@ -69,4 +67,17 @@ bool ReadAnswer(AnswerSource& source, GatewayAnswer& answer) {
     if (StrCaseStr(encoding, "chunked") != nullptr) return ReadChunks(source, answer.body);
   }
   return true;
+}
+
+}  // namespace
+
+bool ReadAnswer(AnswerSource& source, GatewayAnswer& answer) {
+  answer = GatewayAnswer{};
+  try {
+    return ReadWhole(source, answer);
+  } catch (const std::bad_alloc&) {
+    // A body the host has no room for fails this try; the sender and the service go on.
+    SyslogSend(2, "I failed in allocation of memory.");
+    return false;
+  }
 }

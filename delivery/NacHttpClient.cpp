@@ -1,6 +1,7 @@
 #include "delivery/NacHttpClient.h"
 
 #include <cstdint>
+#include <exception>
 #include <system_error>
 
 #include "delivery/PendingDispatch.h"
@@ -77,10 +78,15 @@ void CNacHttpClient::OnClose() {
     CNacList::Guard guard(pending);
     pending.RemoveAll(true);
     platform::MutexLock lock(poolMutex_);
-    for (std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
-      if (!sender) continue;
-      sender->StopHttpThread();
-      sender.reset();
+    try {
+      for (std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
+        if (!sender) continue;
+        sender->StopHttpThread();
+        sender.reset();
+      }
+    } catch (const std::exception&) {
+      // The senders left are stopped by their destructors, with the dispatcher's.
+      SyslogSend(2, "I failed in the end of CNacHttpClient.");
     }
   }
   if (stopEvent_ && eventThread_.Joinable()) {

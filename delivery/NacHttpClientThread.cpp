@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <system_error>
 
@@ -186,7 +187,12 @@ void CNacHttpClientThread::HttpProc() {
   while (endFlag_.load() == 0) {
     const int signalled = platform::WaitForAny({&*sendEvent_, &*stopEvent_}, kWaitMs);
     if (signalled == platform::kWaitTimeout || signalled == 0) {
-      HttpSend();
+      try {
+        HttpSend();
+      } catch (const std::exception&) {
+        // Memory ran out mid-walk: the queue stays bound and is walked again at the next wake.
+        SyslogSend(2, "Abnormality occurred in HttpSend.");
+      }
       continue;
     }
     if (signalled != 1 && !PostMessageMainThread(msg::httpclient::WM_THREAD_ERROR, 0, 0)) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 
 #include "support/Syslog.h"
@@ -48,6 +49,22 @@ TEST(AnswerReaderTest, AnswersAndBrokenAnswers) {
     EXPECT_EQ(answer.body, c.body);
     EXPECT_EQ(source.Left(), c.left);
   }
+}
+
+// Memory that runs out while a body grows fails the try; it must not end the sender's thread.
+TEST(AnswerReaderTest, NoRoomForTheBodyFailsTheTry) {
+  class NoRoomAfterHeader final : public AnswerSource {
+   public:
+    int RecvUntil(std::string& buffer, std::size_t, const char* terminator) override {
+      if (terminator == nullptr) throw std::bad_alloc();
+      buffer += "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n";
+      return static_cast<int>(buffer.size());
+    }
+    bool Stopped() const override { return false; }
+  } source;
+  GatewayAnswer answer;
+  EXPECT_FALSE(ReadAnswer(source, answer));
+  EXPECT_EQ(answer.status, 200);
 }
 
 }  // namespace
