@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "support/DigitParse.h"
+
 namespace {
 
 // A protocol goes on the line by name or by number; anything else a gateway would refuse.
@@ -11,11 +13,10 @@ bool KnownProtocol(const std::string& protocol) {
     if (protocol == name) return true;
   }
   // The number at the very start of the text (no blank skipped), 0 when there is none.
-  std::size_t at = 0;
-  const bool negative = at < protocol.size() && protocol[at] == '-';
-  if (at < protocol.size() && (protocol[at] == '-' || protocol[at] == '+')) ++at;
-  long long number = 0;
-  for (; at < protocol.size() && protocol[at] >= '0' && protocol[at] <= '9'; ++at) {
+  const bool negative = protocol[0] == '-';  // an empty text holds its terminating zero
+  std::size_t at = negative || protocol[0] == '+' ? 1 : 0;
+  int number = 0;
+  for (; at < protocol.size() && IsDecimalDigit(protocol[at]); ++at) {
     number = number * 10 + (protocol[at] - '0');
     if (number > 255) return false;  // no longer in range, however it goes on
   }
