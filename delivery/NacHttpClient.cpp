@@ -43,6 +43,7 @@ void CNacHttpClient::OnCreate() {
       auto sender = std::make_unique<CNacHttpClientThread>();
       sender->SaveThreadID(self);
       if (sender->CreateHttpThread(number) != 0) {
+        sender.reset();
         SyslogSend(2, "A CreateHttpThread function is an error.");
         continue;
       }

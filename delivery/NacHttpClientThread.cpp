@@ -94,9 +94,9 @@ CNacHttpClientThread::CNacHttpClientThread()
   }
 }
 
-CNacHttpClientThread::~CNacHttpClientThread() {
-  if (thread_.Joinable()) StopHttpThread();
-}
+// A sender stopped before is stopped again, and says so again: the stop lines of a sender
+// come twice at the service's end, the second time with the binding already cleared.
+CNacHttpClientThread::~CNacHttpClientThread() { StopHttpThread(); }
 
 int CNacHttpClientThread::CreateHttpThread(int number) {
   number_ = number;

@@ -6,8 +6,8 @@
 namespace testing_support {
 
 // What the controller logs, in this order, when it is told to stop. The delivery
-// dispatcher's own lines (its five senders free) come inside its pair of lines, unless it
-// was never made.
+// dispatcher's own lines (its five senders free, each stopped twice) come inside its pair of
+// lines, unless it was never made.
 inline std::vector<std::string> ControllerStopLines(bool withDispatcher = true) {
   std::vector<std::string> lines = {
       "CNacControl::MsgProc: I received a service stop demand.",
@@ -22,9 +22,11 @@ inline std::vector<std::string> ControllerStopLines(bool withDispatcher = true) 
   if (withDispatcher) {
     lines.push_back("I started end processing of an HTTP client.");
     for (int number = 0; number < 5; ++number) {
-      lines.push_back("I delete a queue of an HTTP client thread. No " + std::to_string(number) + ". GW(0.0.0.0:0).");
-      lines.push_back("I started end processing of an HTTP client thread.");
-      lines.push_back("End processing of an HTTP client thread was finished.");
+      for (int time = 0; time < 2; ++time) {  // stopped, then stopped again as it is destroyed
+        lines.push_back("I delete a queue of an HTTP client thread. No " + std::to_string(number) + ". GW(0.0.0.0:0).");
+        lines.push_back("I started end processing of an HTTP client thread.");
+        lines.push_back("End processing of an HTTP client thread was finished.");
+      }
     }
     lines.push_back("End processing of an HTTP client was finished.");
   }

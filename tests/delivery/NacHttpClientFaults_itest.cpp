@@ -77,6 +77,9 @@ TEST_F(DeliveryTest, ASenderThatFailedToStartLeavesTheOnesBeforeItServingEveryGa
   EXPECT_EQ(second.Requests(), AsReceived({forSecond}));
   EXPECT_LT(log_.IndexOf(Completed(Gw(first))), log_.IndexOf(Completed(Gw(second))));
   EXPECT_EQ(log_.Count(2, "A CreateHttpThread function is an error."), 1u);
+  // The sender that never ran is destroyed, and so stopped, before the failure is told.
+  EXPECT_LT(log_.IndexOf("I delete a queue of an HTTP client thread. No 1. GW(0.0.0.0:0)."),
+            log_.IndexOf("A CreateHttpThread function is an error."));
 }
 
 // Answers that never end or end badly cost a try (a 3 s receive bound at most) and are
