@@ -27,6 +27,6 @@ struct GatewayAnswer {
 };
 
 // Reads one answer. False when it could not be read whole (the try failed); the failure is
-// logged at priority 7 unless a stop caused it, at 2 when memory ran out. Nothing is allocated beyond what the
-// gateway actually sent, whatever length it claims.
+// logged at priority 7 unless a stop caused it, at 2 when memory ran out. Nothing is
+// allocated beyond what the gateway actually sent, whatever length it claims.
 bool ReadAnswer(AnswerSource& source, GatewayAnswer& answer);
