@@ -1,6 +1,6 @@
 #pragma once
 
-// NAC entries that survive a restart, beyond the design: with PERSIST=enable in section NAC
+// NAC entries that survive a restart: with PERSIST=enable in section NAC
 // of Velnor.ini (read at every change, as REMOTE is at every connection), every nac add or
 // nac del that changes the registry rewrites nac.csv at once, and the start loads it.
 

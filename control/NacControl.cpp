@@ -83,7 +83,7 @@ void CNacControl::OnCreate() {
   LoadRegistries();
   ClearAddedFlags();
   // A stop demanded during the loads starts nothing more; the quit message follows.
-  // Beyond the design's command table: sessions find it once the console opens.
+  // Not one of the console's own commands: sessions find it once the console opens.
   AddExtensionCommand("acl", AclCommand);
   if (!EndFlag()) StartCommandServer();
   if (!EndFlag()) StartHttpClient();

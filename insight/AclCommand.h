@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-// The "acl" console command, beyond the design's own: what each gateway should hold and
-// whether it holds it.
+// The "acl" console command, the rule preview and convergence status: what each gateway
+// should hold and whether it holds it.
 //   acl show        every gateway with the number of rules it should hold
 //   acl show GW     the request bodies GW would receive at a reset now, in sending order
 //   acl status      one line per gateway: its state, its deliveries, and whether what it

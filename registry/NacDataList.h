@@ -4,7 +4,7 @@
 #include "registry/NacRecordList.h"
 
 // The NAC entries of the process. Entries live as long as the process unless the service
-// keeps them in nac.csv (a setting beyond the design's, off by default): one line per live
+// keeps them in nac.csv (NAC persistence, off by default): one line per live
 // entry, "accept" or "drop", the source and the MAC, each in double quotes (two quotes for
 // no MAC), as `"accept","192.168.0.1","00:11:22:33:44:55"`. Every operation may be called from any thread and takes the list's lock unless told the
 // caller holds it.

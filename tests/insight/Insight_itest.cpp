@@ -1,4 +1,4 @@
-// What an administrator can ask beyond the design: the rules a gateway should hold and
+// What an administrator can ask of the service: the rules a gateway should hold and
 // whether it holds them, the metrics page, and NAC entries kept across a restart.
 #include <gtest/gtest.h>
 
