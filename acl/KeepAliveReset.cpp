@@ -1,6 +1,7 @@
 #include "acl/KeepAliveReset.h"
 
 #include <memory>
+#include <string>
 
 #include "acl/AclRules.h"
 #include "acl/AclView.h"
@@ -11,6 +12,7 @@
 #include "list/NacNode.h"
 #include "platform/Mutex.h"
 #include "request/HttpDataList.h"
+#include "support/AddressParse.h"
 #include "support/Syslog.h"
 
 namespace {
@@ -82,7 +84,7 @@ namespace {
 
 void DropWaiting(const AclContext& context, const CKeepAliveData& stop, CNacList& startRequests) {
   const std::uint32_t address = stop.Address();
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+  const std::string gateway = FormatIPv4(address);
   {
     // A start request reported after this stop is the gateway's way back: it stays.
     CNacList::Guard guard(startRequests);
@@ -92,7 +94,7 @@ void DropWaiting(const AclContext& context, const CKeepAliveData& stop, CNacList
       const CKeepAliveData& start = *node->RecordAs<CKeepAliveData>();
       if (start.Address() != address || start.Sequence() > stop.Sequence()) continue;
       startRequests.Remove(node, true);
-      SyslogSend(7, "I erased an KeepAliveStart data to GW(%d.%d.%d.%d).", bytes[0], bytes[1], bytes[2], bytes[3]);
+      SyslogSend(7, "I erased an KeepAliveStart data to GW(%s).", gateway.c_str());
     }
   }
   {
@@ -104,8 +106,7 @@ void DropWaiting(const AclContext& context, const CKeepAliveData& stop, CNacList
       next = pending.GetNext(node, true);
       const CHttpData& waiting = *node->RecordAs<CHttpData>();
       if (waiting.address != address) continue;
-      SyslogSend(7, "I erased an HTTP data to GW(%d.%d.%d.%d:%d).", bytes[0], bytes[1], bytes[2], bytes[3],
-                 waiting.port);
+      SyslogSend(7, "I erased an HTTP data to GW(%s:%d).", gateway.c_str(), waiting.port);
       pending.Remove(node, true);
     }
   }

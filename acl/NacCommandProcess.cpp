@@ -81,17 +81,17 @@ bool RoutesChanged() {
 
 // A burst of commands brings one message each, but the first walk takes every change made
 // by then: the later ones find nothing and skip the snapshots a walk would take.
-bool Changed(std::uint32_t commandId) {
+bool Changed(CommandId commandId) {
   switch (commandId) {
-    case 1:
+    case CommandId::kNac:
       return GetNacDataList().HasChanges();
-    case 2:
+    case CommandId::kGw:
       return GetGwDataList().HasChanges();
-    case 3:
+    case CommandId::kGwroute:
       return RoutesChanged();
-    case 4:
+    case CommandId::kPc:
       return GetPcDataList().HasChanges();
-    case 5:
+    case CommandId::kQuarantine:
       return GetQuarantineDataList().HasChanges();
     default:
       return false;
@@ -100,22 +100,22 @@ bool Changed(std::uint32_t commandId) {
 
 }  // namespace
 
-void NacCommandProcess(const AclContext& context, std::uint32_t commandId, std::int32_t /*value*/) {
+void NacCommandProcess(const AclContext& context, CommandId commandId, std::int32_t /*value*/) {
   if (!Changed(commandId)) return;
   switch (commandId) {
-    case 1:
+    case CommandId::kNac:
       NacCommandNacChange(context);
       break;
-    case 2:
+    case CommandId::kGw:
       NacCommandGwChange(context);
       break;
-    case 3:
+    case CommandId::kGwroute:
       NacCommandGwrouteChange(context);
       break;
-    case 4:
+    case CommandId::kPc:
       NacCommandPcChange(context);
       break;
-    case 5:
+    case CommandId::kQuarantine:
       NacCommandQuarantineChange(context);
       break;
     default:

@@ -4,6 +4,7 @@
 
 #include "acl/AclContext.h"
 #include "acl/AclEmitter.h"
+#include "command/CommandId.h"
 
 // The rules of a command's change, made on the controller's thread: the walk of the
 // command's registry over its changed records, each fanned out to every combination of an
@@ -12,9 +13,9 @@
 // deleted record erased. A gateway that is OFF is passed over: the reset brings it its
 // state when it comes ON.
 //
-// commandId is the command's id in the command table (1 nac, 2 gw, 3 gwroute, 4 pc,
-// 5 quarantine); any other does nothing. The value is not used.
-void NacCommandProcess(const AclContext& context, std::uint32_t commandId, std::int32_t value);
+// Only the commands of the five registries walk; any other does nothing. The value is not
+// used.
+void NacCommandProcess(const AclContext& context, CommandId commandId, std::int32_t value);
 
 // Each walk puts its rules into the pending request list and wakes the delivery; given an
 // emitter, it puts them there instead.

@@ -20,7 +20,8 @@ bool CommandProc(int socket, char* line, OwnerThread& owner) {
   const std::int32_t result = command->handler(socket, count, words.data());
   if (result < 0) return false;
   if (result > 0) {
-    owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, command->id, static_cast<std::uint32_t>(result));
+    owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, static_cast<std::uint32_t>(command->id),
+                                static_cast<std::uint32_t>(result));
   }
   return true;
 }

@@ -17,14 +17,16 @@ namespace {
 
 // Looked up in this order.
 constexpr CommandEntry kCommands[] = {
-    {1, "nac", NacCommand},      {2, "gw", GwCommand},
-    {3, "gwroute", GwrouteCommand}, {4, "pc", PcCommand},
-    {5, "quarantine", QuarantineCommand}, {6, "service", ServiceCommand},
-    {7, "help", HelpCommand},    {8, "exit", ExitCommand},
+    {CommandId::kNac, "nac", NacCommand},
+    {CommandId::kGw, "gw", GwCommand},
+    {CommandId::kGwroute, "gwroute", GwrouteCommand},
+    {CommandId::kPc, "pc", PcCommand},
+    {CommandId::kQuarantine, "quarantine", QuarantineCommand},
+    {CommandId::kService, "service", ServiceCommand},
+    {CommandId::kHelp, "help", HelpCommand},
+    {CommandId::kExit, "exit", ExitCommand},
 };
 
-// Ids beyond the console's own; nothing is posted for them.
-constexpr std::uint32_t kFirstExtensionId = 100;
 constexpr std::size_t kMaxExtensions = 8;
 
 struct Extensions {
@@ -62,7 +64,9 @@ void AddExtensionCommand(const char* word, CommandHandler handler) {
     }
   }
   if (extensions.count == kMaxExtensions) return;
-  extensions.entries[extensions.count] = {kFirstExtensionId + static_cast<std::uint32_t>(extensions.count), word, handler};
+  // Their handlers never give a positive result, so nothing is posted with these ids.
+  const auto id = static_cast<CommandId>(static_cast<std::uint32_t>(CommandId::kFirstExtension) + extensions.count);
+  extensions.entries[extensions.count] = {id, word, handler};
   ++extensions.count;
 }
 

@@ -3,11 +3,12 @@
 #include <cstdint>
 
 #include "command/CommandHandler.h"
+#include "command/CommandId.h"
 
 // One command word of the console. The id travels to the controller with a positive
 // result.
 struct CommandEntry {
-  std::uint32_t id;
+  CommandId id;
   const char* word;
   CommandHandler handler;
 };

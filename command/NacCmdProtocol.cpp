@@ -11,7 +11,7 @@
 #include <system_error>
 
 #include "command/CommandDispatch.h"
-#include "command/ConsoleSettings.h"
+#include "support/Settings.h"
 #include "command/NacCmdProtocolData.h"
 #include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
@@ -52,20 +52,17 @@ void CNacCmdProtocol::OnMessage(const platform::ThreadMessage& /*message*/) {
 
 void CNacCmdProtocol::OnClose() { StopProtocol(); }
 
-bool CNacCmdProtocol::StartProtocol(int socket, int slot) {
-  socket_ = socket;
+bool CNacCmdProtocol::StartProtocol(platform::UniqueSocket& socket, int slot) {
   slot_ = static_cast<std::uint32_t>(slot);
   sendEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
   stopEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
   goEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
-  if (!sendEvent_ || !stopEvent_ || !goEvent_ || PromptSend(true) != 0) {
-    socket_ = -1;
-    return false;
-  }
+  if (!sendEvent_ || !stopEvent_ || !goEvent_ || PromptSend(true) != 0) return false;
+  socket_ = std::move(socket);
   try {
     worker_ = platform::Thread([this] { ThreadProc(); });
   } catch (const std::system_error&) {
-    socket_ = -1;
+    socket = std::move(socket_);
     return false;
   }
   // From here on the worker may end the session and the server destroy it at any time.
@@ -77,7 +74,7 @@ void CNacCmdProtocol::StopProtocol() {
   if (!worker_.Joinable()) return;
   {
     std::lock_guard lock(socketMutex_);
-    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+    if (socket_) ::shutdown(socket_.Get(), SHUT_RDWR);
   }
   stopEvent_->Set();
   worker_.Join();
@@ -92,11 +89,9 @@ void CNacCmdProtocol::ThreadProc() {
   platform::WaitForOne(*goEvent_, std::nullopt);
   {
     platform::SocketEvent socketEvent;
-    if (socketEvent.Select(socket_, platform::FD_READ | platform::FD_WRITE | platform::FD_CONNECT | platform::FD_CLOSE)) {
+    if (socketEvent.Select(socket_.Get(), platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE)) {
       socketEvent.Reset();
       ServeConnection(socketEvent);
-    } else {
-      PostToServer(msg::cmd::WM_PROTOCOL_ERROR);
     }
   }
   CloseConnection();
@@ -123,7 +118,6 @@ void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
         if (!SendProc()) return;
         break;
       default:
-        PostToServer(msg::cmd::WM_PROTOCOL_ERROR);
         return;
     }
   }
@@ -132,29 +126,22 @@ void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
 int CNacCmdProtocol::NetworkEventProc(platform::SocketEvent& socketEvent) {
   const platform::NetworkEvents events = socketEvent.Enumerate();
   if (events.events == 0) return 0;
-  if ((events.events & platform::FD_CONNECT) != 0) {
-    if (events.errorCodes[platform::FD_CONNECT_BIT] != 0) return -1;
-    PostToServer(msg::cmd::WM_PROTOCOL_CONNECT);
-  }
   if ((events.events & platform::FD_READ) != 0) {
     // The replies of the lines and the prompt after them leave as one segment.
     Cork(true);
-    const bool served = reader_.RecvProc(socket_, *this) && SendProc();
+    const bool served = reader_.RecvProc(socket_.Get(), *this) && SendProc();
     Cork(false);
     if (!served) return -1;
     // Counted from the end of the replies: a long command is not idle time.
     lastReceiveMs_ = NowMs();
   }
-  if ((events.events & platform::FD_WRITE) != 0) {
-    if (!SendProc()) return -1;
-    PostToServer(msg::cmd::WM_PROTOCOL_SEND);
-  }
+  if ((events.events & platform::FD_WRITE) != 0 && !SendProc()) return -1;
   if ((events.events & platform::FD_CLOSE) != 0) return -1;
   return 0;
 }
 
 void CNacCmdProtocol::SetIdleLimit(std::uint32_t seconds) {
-  idleSeconds_ = std::min(seconds, IdleLimitSetting::kMaxIdleSeconds);
+  idleSeconds_ = std::min(seconds, settings::IdleLimitSetting::kMaxIdleSeconds);
 }
 
 std::optional<std::uint32_t> CNacCmdProtocol::IdleWaitMs() const {
@@ -168,7 +155,7 @@ void CNacCmdProtocol::LogIdleClose() {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
   char address[INET_ADDRSTRLEN] = "";
-  if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET ||
+  if (::getpeername(socket_.Get(), reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET ||
       ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address) == nullptr) {
     std::strcpy(address, "?");
   }
@@ -177,7 +164,7 @@ void CNacCmdProtocol::LogIdleClose() {
 
 bool CNacCmdProtocol::ExecuteLine(char* line) {
   // The worker sends this prompt itself once the waiting bytes are read: no wake needed.
-  return CommandProc(socket_, line, *this) && PromptSend(false) == 0;
+  return CommandProc(socket_.Get(), line, *this) && PromptSend(false) == 0;
 }
 
 bool CNacCmdProtocol::SendProc() {
@@ -185,7 +172,7 @@ bool CNacCmdProtocol::SendProc() {
   CNacNode* head = sendQueue_.GetHead(true);
   if (head == nullptr) return true;
   auto* block = static_cast<CNacCmdProtocolData*>(head->Record());
-  if (SocketSendAll(socket_, block->Buffer(), static_cast<int>(block->length)) < 0) return false;
+  if (SocketSendAll(socket_.Get(), block->Buffer(), static_cast<int>(block->length)) < 0) return false;
   sendQueue_.RemoveHead(true);
   // One block per call; the event brings the worker back for the next one, so that
   // prompts queued by several lines of one packet all go out, and no sooner.
@@ -219,14 +206,13 @@ int CNacCmdProtocol::PromptSend(bool wake) {
 
 void CNacCmdProtocol::Cork(bool on) {
   const int value = on ? 1 : 0;
-  ::setsockopt(socket_, IPPROTO_TCP, TCP_CORK, &value, sizeof value);
+  ::setsockopt(socket_.Get(), IPPROTO_TCP, TCP_CORK, &value, sizeof value);
 }
 
 void CNacCmdProtocol::CloseConnection() {
   std::lock_guard lock(socketMutex_);
-  ::shutdown(socket_, SHUT_RDWR);
-  platform::CloseSocket(socket_);
-  socket_ = -1;
+  ::shutdown(socket_.Get(), SHUT_RDWR);
+  socket_.Reset();
 }
 
 void CNacCmdProtocol::PostToServer(std::uint32_t message) { PostMessageMainThread(message, slot_, 0); }

@@ -11,6 +11,7 @@
 #include "platform/Event.h"
 #include "platform/SocketEvent.h"
 #include "platform/Thread.h"
+#include "platform/UniqueFd.h"
 
 // One operator connection: sends the prompt, collects lines, runs their commands and
 // reports positive results to the command server (its owner) with its slot index.
@@ -33,8 +34,8 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   void SetIdleLimit(std::uint32_t seconds);
 
   // Takes over the connection: queues the prompt and starts the worker, which closes the
-  // socket when it ends. False when it could not start; the socket is the caller's then.
-  bool StartProtocol(int socket, int slot);
+  // socket when it ends. False when it could not start; the socket is left to the caller.
+  bool StartProtocol(platform::UniqueSocket& socket, int slot);
   // Ends the worker and waits for it; a reply stuck on a peer that does not read is cut.
   void StopProtocol();
 
@@ -67,7 +68,7 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   std::optional<platform::Event> sendEvent_;
   std::optional<platform::Event> goEvent_;  // lets the worker run once StartProtocol is done
   std::mutex socketMutex_;
-  int socket_ = -1;  // written under socketMutex_; read freely by the worker, its one writer
+  platform::UniqueSocket socket_;  // closed under socketMutex_; read freely by the worker, which closes it
   std::uint32_t slot_ = 0;
   std::uint32_t idleSeconds_ = 0;
   std::uint32_t lastReceiveMs_ = 0;  // worker only: when the last bytes were served

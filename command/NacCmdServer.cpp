@@ -1,21 +1,18 @@
 #include "command/NacCmdServer.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
-#include <cstring>
 #include <memory>
-#include <string>
 #include <system_error>
+#include <utility>
 
-#include "command/ConsoleSettings.h"
 #include "command/NacCmdProtocol.h"
 #include "msgthread/RegisteredMessages.h"
 #include "platform/Socket.h"
 #include "platform/SocketEvent.h"
+#include "platform/TcpListener.h"
 #include "support/Syslog.h"
 
 namespace {
@@ -36,75 +33,30 @@ constexpr int kKeepAliveIdleSeconds = 60;
 constexpr int kKeepAliveIntervalSeconds = 10;
 constexpr int kKeepAliveProbes = 6;
 
-// The listening socket with its accept event; closed through the socket layer (which ends
-// the selection) when the listener ends or a setup step fails.
-class ListenSocket {
- public:
-  ListenSocket() = default;
-  ~ListenSocket() { Close(); }
-  ListenSocket(const ListenSocket&) = delete;
-  ListenSocket& operator=(const ListenSocket&) = delete;
-
-  // Binds any local address on port, listens and selects FD_ACCEPT and FD_CLOSE on
-  // acceptEvent. False, with nothing left open, when a step fails.
-  bool Open(std::uint16_t port, platform::SocketEvent& acceptEvent) {
-    Close();
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return false;
-    if (BindAndListen(port) && acceptEvent.Select(fd_, platform::FD_ACCEPT | platform::FD_CLOSE)) return true;
-    Close();
-    return false;
-  }
-  int Get() const { return fd_; }
-
- private:
-  bool BindAndListen(std::uint16_t port) const {
-    // A restart must not wait for the last run's connections to leave TIME_WAIT; a port
-    // held by a live listener still refuses the bind.
-    const int reuse = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
-    if (::listen(fd_, SOMAXCONN) != 0) return false;
-    int blocking = 0;
-    return ::ioctl(fd_, FIONBIO, &blocking) == 0;
-  }
-  void Close() {
-    if (fd_ >= 0) platform::CloseSocket(fd_);
-    fd_ = -1;
-  }
-
-  int fd_ = -1;
-};
+// The listening socket on port, with FD_ACCEPT and FD_CLOSE selected on acceptEvent;
+// invalid, with nothing left open, when a step fails.
+platform::UniqueSocket OpenListener(std::uint16_t port, platform::SocketEvent& acceptEvent) {
+  platform::UniqueSocket listening = platform::ListenTcp({.port = port});
+  if (listening && !acceptEvent.Select(listening.Get(), platform::FD_ACCEPT | platform::FD_CLOSE)) listening.Reset();
+  return listening;
+}
 
 enum class BindRetry { kBound, kStopped, kWaitFailed };
 
 // Tries the bind again every kBindRetryMs until it succeeds; the stop event ends the wait
 // at once.
-BindRetry RetryBind(platform::Event& stopEvent, std::uint16_t port, ListenSocket& listening,
+BindRetry RetryBind(platform::Event& stopEvent, std::uint16_t port, platform::UniqueSocket& listening,
                     platform::SocketEvent& acceptEvent) {
   for (;;) {
     const int signalled = platform::WaitForOne(stopEvent, kBindRetryMs);
     if (signalled == 0) return BindRetry::kStopped;
     if (signalled != platform::kWaitTimeout) return BindRetry::kWaitFailed;
-    if (listening.Open(port, acceptEvent)) return BindRetry::kBound;
+    listening = OpenListener(port, acceptEvent);
+    if (listening) return BindRetry::kBound;
   }
 }
 
-void CloseRefused(int socket) {
-  ::shutdown(socket, SHUT_RDWR);
-  platform::CloseSocket(socket);
-}
-
-bool PeerIsLoopback(int socket) {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return false;
-  return peer.sin_family == AF_INET && peer.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
-}
+void CloseRefused(platform::UniqueSocket socket) { ::shutdown(socket.Get(), SHUT_RDWR); }
 
 void SetSessionOptions(int socket) {
   // Replies go out in several sends (lines, then the prompt); an operator waiting for
@@ -166,67 +118,46 @@ void CNacCmdServer::OnMessage(const platform::ThreadMessage& message) {
 void CNacCmdServer::OnClose() { StopServer(); }
 
 void CNacCmdServer::ThreadProc() {
-  // Never signalled: it holds the place the wait set gives it.
-  std::optional<platform::Event> idle = platform::Event::Create(platform::EventReset::kManual, false);
-  if (!idle) {
-    SyslogSend(2, "I failed in making of an event handler.");
-    PostToOwner(msg::cmd::WM_SERVER_ERROR);
-    PostToOwner(msg::cmd::WM_SERVER_EXIT);
-    return;
-  }
   {
-    ListenSocket listening;
     platform::SocketEvent acceptEvent;
-    if (!listening.Open(port_, acceptEvent)) {
+    platform::UniqueSocket listening = OpenListener(port_, acceptEvent);
+    if (!listening) {
       SyslogSend(2, "I failed in bind for command processing.");
-      PostToOwner(msg::cmd::WM_SERVER_ERROR);
-      PostToOwner(msg::cmd::WM_SERVER_EXIT);
       // Without a console the service could only be stopped: the listener waits for the
       // port instead, quietly.
       switch (RetryBind(*stopEvent_, port_, listening, acceptEvent)) {
         case BindRetry::kBound:
           break;
         case BindRetry::kStopped:
-          return;
         case BindRetry::kWaitFailed:
-          PostToOwner(msg::cmd::WM_SERVER_ERROR);
           return;
       }
       SyslogSend(6, "I succeeded in bind for command processing on port %u.", static_cast<unsigned>(port_));
     }
     acceptEvent.Reset();
     for (;;) {
-      const int signalled = platform::WaitForAny({&*stopEvent_, &*idle, &acceptEvent}, std::nullopt);
-      if (signalled == 0) break;
-      if (signalled == 1) continue;
-      if (signalled != 2) {
-        PostToOwner(msg::cmd::WM_SERVER_ERROR);
-        break;
-      }
+      const int signalled = platform::WaitForAny({&*stopEvent_, &acceptEvent}, std::nullopt);
+      if (signalled != 1) break;
       const platform::NetworkEvents events = acceptEvent.Enumerate();
       if ((events.events & platform::FD_ACCEPT) != 0) AcceptOne(listening.Get());
       if ((events.events & platform::FD_CLOSE) != 0) break;
     }
   }
-  PostToOwner(msg::cmd::WM_SERVER_EXIT);
 }
 
 void CNacCmdServer::AcceptOne(int listenSocket) {
-  const int socket = platform::SockAccept(listenSocket, nullptr, nullptr);
-  if (socket < 0) return;
+  platform::UniqueSocket socket(platform::SockAccept(listenSocket, nullptr, nullptr));
+  if (!socket) return;
   // Read at every connection, so that a change applies to the next one.
-  if (!RemoteAccessOn() && !PeerIsLoopback(socket)) {
-    CloseRefused(socket);
+  if (!settings::RemoteAccessOn() && !platform::PeerIsLoopback(socket.Get())) {
+    CloseRefused(std::move(socket));
     return;
   }
-  SetSessionOptions(socket);
-  if (!CreateProtocol(socket, thread_.Id(), idleLimit_.Read())) {
-    CloseRefused(socket);
-    PostToOwner(msg::cmd::WM_SERVER_ERROR);
-  }
+  SetSessionOptions(socket.Get());
+  if (!CreateProtocol(socket, thread_.Id(), idleLimit_.Read())) CloseRefused(std::move(socket));
 }
 
-bool CNacCmdServer::CreateProtocol(int socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds) {
+bool CNacCmdServer::CreateProtocol(platform::UniqueSocket& socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds) {
   const int slot = slots_.Reserve();
   if (slot < 0) return false;
   std::unique_ptr<CNacCmdProtocol> session;
@@ -251,10 +182,4 @@ void CNacCmdServer::DestroySession(int slot) {
   if (!session) return;
   session.reset();
   slots_.Release(slot);
-}
-
-void CNacCmdServer::PostToOwner(std::uint32_t message) {
-  if (!PostMessageMainThread(message, 0, 0)) {
-    SyslogSend(3, "CNacCmdServer::ThreadProc: An error occurred in PostMessageMainThread.");
-  }
 }

@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <optional>
 
-#include "command/ConsoleSettings.h"
 #include "command/SessionSlots.h"
 #include "msgthread/MessageThread.h"
 #include "msgthread/OwnerThread.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
+#include "platform/UniqueFd.h"
+#include "support/Settings.h"
 
 // The operator console's listener: accepts connections on the command port, admits
 // loopback peers (any peer once REMOTE is enable in Velnor.ini) and gives each admitted
@@ -29,9 +30,8 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   CNacCmdServer& operator=(const CNacCmdServer&) = delete;
 
   // Starts the listener on port (host order). False for port 0 or when the listener
-  // thread cannot be started; a port that cannot be bound is reported by the listener
-  // itself ("VELNORCMD:WM_SERVER_ERROR", then "VELNORCMD:WM_SERVER_EXIT"), which then
-  // tries it again every 5 s until it is bound or the server is stopped.
+  // thread cannot be started; a port that cannot be bound is logged by the listener, which
+  // then tries it again every 5 s until it is bound or the server is stopped.
   bool StartServer(std::uint16_t port);
   // Ends the listener and waits for it.
   void StopServer();
@@ -48,14 +48,15 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   void ThreadProc();
   // Accepts one waiting connection and gives it a session, or closes it.
   void AcceptOne(int listenSocket);
-  bool CreateProtocol(int socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);
+  // Gives the connection to a session in a free slot; false, with the socket left to the
+  // caller, when there is none or it cannot start.
+  bool CreateProtocol(platform::UniqueSocket& socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);
   void DestroySession(int slot);
-  void PostToOwner(std::uint32_t message);
 
   std::uint16_t port_ = 0;
   std::optional<platform::Event> stopEvent_;
   platform::Thread listener_;
-  IdleLimitSetting idleLimit_;  // listener only
+  settings::IdleLimitSetting idleLimit_;  // listener only
   SessionSlots slots_;
   MessageThread thread_;  // last: ended before anything above is destroyed
 };

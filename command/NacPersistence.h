@@ -4,6 +4,5 @@
 // of Velnor.ini (read at every change, as REMOTE is at every connection), every nac add or
 // nac del that changes the registry rewrites nac.csv at once, and the start loads it.
 
-bool NacPersistOn();
 // Saves the NAC registry to nac.csv when PERSIST is on; a failed save is reported.
 void PersistNacEntries();

@@ -1,16 +1,9 @@
 #include "command/ServiceData.h"
 
-
-#include "platform/IniFile.h"
 #include "platform/Mutex.h"
-#include "support/AddressParse.h"
+#include "support/Settings.h"
 
 namespace {
-
-constexpr char kIniFile[] = "Velnor.ini";
-constexpr char kSection[] = "SERVICE";
-constexpr char kKey[] = "PORT";
-constexpr std::size_t kValueSize = 256;
 
 struct SharedSettings {
   platform::Mutex mutex;
@@ -37,11 +30,11 @@ void SetServiceData(const CServiceData& data) {
 }
 
 bool LoadServiceData() {
-  CServiceData settings;
-  settings.portText = platform::ReadIniString(kSection, kKey, "8000", kValueSize, kIniFile);
-  settings.port = ParseNumberInRange(settings.portText.c_str(), 1, 65535);
-  SetServiceData(settings);
-  return settings.port != 0;
+  CServiceData data;
+  data.portText = settings::ReadCommandPortText();
+  data.port = settings::CommandPortNumber(data.portText);
+  SetServiceData(data);
+  return data.port != 0;
 }
 
-bool SaveServiceData() { return platform::WriteIniString(kSection, kKey, GetServiceData().portText, kIniFile); }
+bool SaveServiceData() { return settings::WriteCommandPortText(GetServiceData().portText); }

@@ -9,6 +9,7 @@
 #include "command/NacCmdServer.h"
 #include "command/NacPersistence.h"
 #include "command/ServiceData.h"
+#include "control/InstanceFiles.h"
 #include "insight/AclCommand.h"
 #include "insight/InsightSources.h"
 #include "keepalive/KeepAliveData.h"
@@ -22,7 +23,9 @@
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
 #include "registry/SaveLeftovers.h"
+#include "support/AddressParse.h"
 #include "support/AdminReport.h"
+#include "support/Settings.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 
@@ -34,12 +37,6 @@ constexpr MessageThreadTexts kTexts{
     "CNacControl::~CNacControl: An error occurred in PostThreadMessage."};
 
 constexpr uint32_t kKeepAliveWaitMs = 100;
-
-// The files the service saves, whose killed saves may have left temporaries behind.
-constexpr const char* kSavedFiles[] = {CGwDataList::kFileName,         kGwrouteFileName,
-                                       CPcDataList::kFileName,         CQuarantineDataList::kFileName,
-                                       CNacDataList::kFileName,        "Velnor.ini",
-                                       "Velnor.reg"};
 
 // Makes a child in place of any old one, makes this thread its owner and starts it. A
 // text thrown on the way is logged, anything else thrown as failureText; the controller
@@ -95,7 +92,7 @@ void CNacControl::OnCreate() {
 }
 
 void CNacControl::LoadRegistries() {
-  if (const int removed = RemoveSaveLeftovers(".", kSavedFiles); removed > 0) {
+  if (const int removed = RemoveSaveLeftovers(".", kInstanceFiles); removed > 0) {
     SyslogSend(4, "I removed %d temporary files that interrupted saves had left.", removed);
   }
   CGwDataList& gateways = GetGwDataList();
@@ -108,7 +105,7 @@ void CNacControl::LoadRegistries() {
     SyslogSend(7, "I succeeded in reading of QUARANTINE data.");
   }
   // Only when the entries are kept: without the setting the service starts without any.
-  if (NacPersistOn() && GetNacDataList().Load(CNacDataList::kFileName, &endFlag_) == 0) {
+  if (settings::NacPersistOn() && GetNacDataList().Load(CNacDataList::kFileName, &endFlag_) == 0) {
     SyslogSend(7, "I succeeded in reading of NAC data.");
   }
   // The registry loads end early by themselves; a stop leaves the port unread as well.
@@ -133,11 +130,10 @@ void CNacControl::ClearAddedFlags() {
 void CNacControl::StartCommandServer() {
   MakeChild(commandServer_, "I failed in start of CNacCmdServer.", "I succeeded in making of a COMMAND thread.",
             [this](CNacCmdServer& server) {
-              const CServiceData settings = GetServiceData();
-              if (server.StartServer(settings.port)) return;
-              if (settings.port == 0) {
-                ReportFailure(2, "Velnor.ini: PORT=%s in section SERVICE is not a port from 1 to 65535; the service stops.",
-                              settings.portText.c_str());
+              const CServiceData service = GetServiceData();
+              if (server.StartServer(service.port)) return;
+              if (service.port == 0) {
+                settings::ReportBadCommandPort(service.portText);
                 exitStatus_ = kExitBadSetting;
               } else {
                 exitStatus_ = 1;
@@ -156,7 +152,7 @@ void CNacControl::StartHttpClient() {
 }
 
 void CNacControl::StartMetrics() {
-  const std::optional<std::uint16_t> port = MetricsPort();
+  const std::optional<std::uint16_t> port = settings::MetricsPort();
   if (!port) return;
   metrics_ = std::make_unique<MetricsServer>();
   if (!metrics_->Start(*port)) metrics_.reset();
@@ -169,11 +165,11 @@ void CNacControl::StartKeepAliveScheduler() {
 
 void CNacControl::OnMessage(const platform::ThreadMessage& message) {
   if (message.message == msg::cmd::WM_PROTOCOL_RECV) {
-    NacCommandProcess(message.wParam, static_cast<std::int32_t>(message.lParam));
+    NacCommandProcess(static_cast<CommandId>(message.wParam), static_cast<std::int32_t>(message.lParam));
   } else if (message.message == msg::keepalive::WM_KEEPALIVE_START) {
-    QueueKeepAliveRequest(start_, message.wParam, "KeepAlive start event addition of GW(%d.%d.%d.%d).");
+    QueueKeepAliveRequest(start_, message.wParam, "KeepAlive start event addition of GW(%s).");
   } else if (message.message == msg::keepalive::WM_KEEPALIVE_STOP) {
-    QueueKeepAliveRequest(stop_, message.wParam, "KeepAlive stop event addition of GW(%d.%d.%d.%d).");
+    QueueKeepAliveRequest(stop_, message.wParam, "KeepAlive stop event addition of GW(%s).");
   }
   // Every other message of the children is consumed without effect.
 }
@@ -190,14 +186,13 @@ void CNacControl::QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t a
     SyslogSend(2, "I failed in making of CKeepAliveData.");
     return;
   }
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
-  SyslogSend(7, logFormat, bytes[0], bytes[1], bytes[2], bytes[3]);
+  SyslogSend(7, logFormat, FormatIPv4(address).c_str());
   if (worker.requestEvent) worker.requestEvent->Set();
 }
 
 AclContext CNacControl::Context() const { return AclContext{endFlag_, httpClient_.get()}; }
 
-void CNacControl::NacCommandProcess(std::uint32_t commandId, std::int32_t result) {
+void CNacControl::NacCommandProcess(CommandId commandId, std::int32_t result) {
   ::NacCommandProcess(Context(), commandId, result);
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "acl/AclContext.h"
+#include "command/CommandId.h"
 #include "command/NacCmdServer.h"
 #include "delivery/NacHttpClient.h"
 #include "insight/MetricsServer.h"
@@ -78,7 +79,7 @@ class CNacControl final : private MessageThread::Handler {
   // A gateway came ON or went OFF: its request for the start or stop thread.
   void QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t address, const char* logFormat);
   // A command changed a registry (command id, the handler's result): its rules.
-  void NacCommandProcess(std::uint32_t commandId, std::int32_t result);
+  void NacCommandProcess(CommandId commandId, std::int32_t result);
   // What the rule walks need: the end flag and the dispatcher. The dispatcher outlives
   // every walk: the threads that run them end before it in the stop.
   AclContext Context() const;

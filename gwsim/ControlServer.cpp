@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gwsim/Endpoint.h"
+#include "platform/TcpListener.h"
 
 namespace gwsim {
 
@@ -22,7 +23,7 @@ constexpr std::size_t kMaxClients = 8;
 constexpr std::size_t kMaxLine = 64 * 1024;
 
 struct Client {
-  platform::UniqueFd fd;
+  platform::UniqueSocket fd;
   std::string input;
   std::string output;
   bool closing = false;  // close once output is sent
@@ -33,20 +34,12 @@ struct Client {
 ControlServer::ControlServer(const std::string& address, std::uint16_t port, Handler handler)
     : handler_(std::move(handler)) {
   const std::string where = "control port " + Endpoint{address, port}.Text();
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(port);
-  if (!IsLoopback(address) || ::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1)
+  in_addr local{};
+  if (!IsLoopback(address) || ::inet_pton(AF_INET, address.c_str(), &local) != 1)
     throw std::runtime_error(where + ": only an address in 127.0.0.0/8 is taken");
-  listener_ = platform::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  const int on = 1;
-  if (listener_) ::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  socklen_t length = sizeof local;
-  if (!listener_ || ::bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-      ::listen(listener_.Get(), 8) != 0 ||
-      ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&local), &length) != 0)
-    throw std::runtime_error(where + ": " + std::strerror(errno));
-  port_ = ntohs(local.sin_port);
+  listener_ = platform::ListenTcp({.address = ntohl(local.s_addr), .port = port, .backlog = 8, .nonBlocking = true});
+  if (!listener_) throw std::runtime_error(where + ": " + std::strerror(errno));
+  port_ = platform::LocalPort(listener_.Get());
   stop_ = platform::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!stop_) throw std::runtime_error(where + ": eventfd: " + std::strerror(errno));
   thread_ = platform::Thread([this] { Loop(); });
@@ -106,7 +99,7 @@ void ControlServer::Loop() {
     std::erase_if(clients, [](const Client& client) { return !client.fd; });
 
     if (waits[1].revents != 0) {
-      platform::UniqueFd fd(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+      platform::UniqueSocket fd(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (fd && clients.size() < kMaxClients) clients.push_back({std::move(fd), {}, {}, false});
     }
   }

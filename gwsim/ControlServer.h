@@ -31,7 +31,7 @@ class ControlServer {
 
   Handler handler_;
   std::uint16_t port_ = 0;
-  platform::UniqueFd listener_;
+  platform::UniqueSocket listener_;
   platform::UniqueFd stop_;  // eventfd, written once by Stop
   platform::Thread thread_;
 };

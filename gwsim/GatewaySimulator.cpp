@@ -19,6 +19,7 @@
 #include "gwsim/Endpoint.h"
 #include "gwsim/HttpAnswer.h"
 #include "gwsim/HttpRequest.h"
+#include "platform/TcpListener.h"
 
 namespace gwsim {
 
@@ -39,25 +40,15 @@ GatewaySimulator::GatewaySimulator(const std::string& address, std::uint16_t por
                                    std::string password)
     : address_(address), user_(std::move(user)), password_(std::move(password)) {
   const std::string where = Endpoint{address, port}.Text();
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(port);
-  if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) Fail(where, "not an IPv4 address");
+  in_addr local{};
+  if (::inet_pton(AF_INET, address.c_str(), &local) != 1) Fail(where, "not an IPv4 address");
   if (!IsLoopback(address) && std::getenv("VELNOR_PRIVATE_NETNS") == nullptr)
     Fail(where, "outside 127.0.0.0/8, which is allowed only inside a private network namespace "
                 "(VELNOR_PRIVATE_NETNS)");
 
-  listener_ = platform::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!listener_) Fail(where, std::string("socket: ") + std::strerror(errno));
-  const int on = 1;
-  ::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (::bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-    Fail(where, std::string("bind: ") + std::strerror(errno));
-  if (::listen(listener_.Get(), SOMAXCONN) != 0) Fail(where, std::string("listen: ") + std::strerror(errno));
-  socklen_t length = sizeof local;
-  if (::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&local), &length) != 0)
-    Fail(where, std::string("getsockname: ") + std::strerror(errno));
-  port_ = ntohs(local.sin_port);
+  listener_ = platform::ListenTcp({.address = ntohl(local.s_addr), .port = port, .nonBlocking = true});
+  if (!listener_) Fail(where, std::string("listen: ") + std::strerror(errno));
+  port_ = platform::LocalPort(listener_.Get());
 
   stop_ = platform::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!stop_) Fail(where, std::string("eventfd: ") + std::strerror(errno));
@@ -122,7 +113,7 @@ void GatewaySimulator::Listen() {
     if (::poll(waits, 2, -1) < 0 && errno != EINTR) return;
     if (waits[1].revents != 0) return;
     if (waits[0].revents == 0) continue;
-    platform::UniqueFd fd(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    platform::UniqueSocket fd(::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!fd) {
       // Out of descriptors: give the connections a moment to end instead of spinning.
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {

@@ -79,7 +79,7 @@ class GatewaySimulator {
 
  private:
   struct Connection {
-    platform::UniqueFd fd;
+    platform::UniqueSocket fd;
     platform::Thread thread;
     std::atomic<bool> done{false};
   };
@@ -103,7 +103,7 @@ class GatewaySimulator {
   const std::string user_;
   const std::string password_;
   std::uint16_t port_ = 0;
-  platform::UniqueFd listener_;
+  platform::UniqueSocket listener_;
   platform::UniqueFd stop_;  // eventfd: written once by Stop and never read, so it stays readable
 
   mutable std::mutex mutex_;

@@ -1,7 +1,5 @@
 #include "insight/MetricsServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -13,12 +11,11 @@
 #include <system_error>
 #include <vector>
 
-#include "command/ConsoleSettings.h"
 #include "insight/MetricsPage.h"
 #include "platform/Clock.h"
-#include "platform/IniFile.h"
-#include "support/AddressParse.h"
+#include "platform/TcpListener.h"
 #include "support/AdminReport.h"
+#include "support/Settings.h"
 #include "support/Syslog.h"
 
 namespace {
@@ -28,7 +25,7 @@ constexpr std::uint32_t kRequestMs = 5000;
 constexpr std::size_t kConnectionLimit = 64;
 
 struct Connection {
-  platform::UniqueFd fd;
+  platform::UniqueSocket fd;
   std::uint32_t opened = 0;
   std::string in;
   std::string out;
@@ -58,39 +55,14 @@ std::string Respond(std::string_view header) {
   return Answer(200, "OK", "text/plain; version=0.0.4; charset=utf-8", MetricsPage());
 }
 
-bool Admitted(int fd) {
-  if (RemoteAccessOn()) return true;
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
-         peer.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
-}
+bool Admitted(int fd) { return settings::RemoteAccessOn() || platform::PeerIsLoopback(fd); }
 
 }  // namespace
 
-std::optional<std::uint16_t> MetricsPort() {
-  const std::string text = platform::ReadIniString("METRICS", "PORT", "", 256, "Velnor.ini");
-  if (text.empty()) return std::nullopt;
-  const std::uint16_t port = ParseNumberInRange(text.c_str(), 1, 65535);
-  if (port == 0) {
-    ReportFailure(3, "Velnor.ini: PORT=%s in section METRICS is not a port from 1 to 65535; no metrics are served.",
-                  text.c_str());
-    return std::nullopt;
-  }
-  return port;
-}
-
 bool MetricsServer::Start(std::uint16_t port) {
-  listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  const int reuse = 1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(port);
+  listener_ = platform::ListenTcp({.port = port, .nonBlocking = true});
   stop_ = platform::Event::Create(platform::EventReset::kManual, false);
-  if (!listener_ || !stop_ || ::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
-      ::bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_.Get(), SOMAXCONN) != 0) {
+  if (!listener_ || !stop_) {
     ReportFailure(3, "I failed in opening of the metrics port %u: %s.", static_cast<unsigned>(port), std::strerror(errno));
     listener_.Reset();
     return false;
@@ -124,7 +96,7 @@ void MetricsServer::Serve() {
     if (::poll(fds.data(), fds.size(), 250) < 0 && errno != EINTR) return;
     if (fds[0].revents != 0) return;
     if ((fds[1].revents & POLLIN) != 0) {
-      platform::UniqueFd accepted(::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      platform::UniqueSocket accepted(::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
       if (accepted && Admitted(accepted.Get())) {
         connections.push_back({std::move(accepted), platform::RealClock().NowMs(), {}, {}, 0, false});
       }

@@ -22,11 +22,7 @@ class MetricsServer {
  private:
   void Serve();
 
-  platform::UniqueFd listener_;
+  platform::UniqueSocket listener_;
   std::optional<platform::Event> stop_;
   platform::Thread thread_;
 };
-
-// [METRICS] PORT of Velnor.ini: none when absent; a value that is no port is reported
-// (log and standard error) and none is given.
-std::optional<std::uint16_t> MetricsPort();

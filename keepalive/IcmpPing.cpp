@@ -10,8 +10,8 @@
 
 #include "keepalive/EchoRequest.h"
 #include "platform/Clock.h"
-#include "platform/IniFile.h"
 #include "platform/UniqueFd.h"
+#include "support/Settings.h"
 #include "support/Syslog.h"
 
 namespace {
@@ -51,8 +51,7 @@ ssize_t Receive(int fd, std::uint8_t* buffer, std::size_t size) {
 }  // namespace
 
 PingMode ReadPingMode() {
-  return platform::ReadIniString("PING", "MODE", "raw", 256, "Velnor.ini") == "dll" ? PingMode::kLibrary
-                                                                                           : PingMode::kRaw;
+  return settings::PingLibraryModeOn() ? PingMode::kLibrary : PingMode::kRaw;
 }
 
 int RawPing(std::uint32_t address, std::uint16_t identifier) {

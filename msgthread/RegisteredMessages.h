@@ -12,13 +12,8 @@ namespace msg {
 inline const uint32_t WM_QUIT = platform::kQuitMessage;
 
 namespace cmd {
-inline const uint32_t WM_PROTOCOL_ERROR = platform::RegisterMessageName("VELNORCMD:WM_PROTOCOL_ERROR");
 inline const uint32_t WM_PROTOCOL_EXIT = platform::RegisterMessageName("VELNORCMD:WM_PROTOCOL_EXIT");
-inline const uint32_t WM_PROTOCOL_CONNECT = platform::RegisterMessageName("VELNORCMD:WM_PROTOCOL_CONNECT");
-inline const uint32_t WM_PROTOCOL_SEND = platform::RegisterMessageName("VELNORCMD:WM_PROTOCOL_SEND");
 inline const uint32_t WM_PROTOCOL_RECV = platform::RegisterMessageName("VELNORCMD:WM_PROTOCOL_RECV");
-inline const uint32_t WM_SERVER_ERROR = platform::RegisterMessageName("VELNORCMD:WM_SERVER_ERROR");
-inline const uint32_t WM_SERVER_EXIT = platform::RegisterMessageName("VELNORCMD:WM_SERVER_EXIT");
 }  // namespace cmd
 
 namespace httpclient {

@@ -5,6 +5,9 @@
 
 namespace platform {
 
+// Where an instance keeps its registration, in its working directory.
+inline constexpr char kRegistrationFile[] = "Velnor.reg";
+
 // The service's registration records, kept in a profile file in the working directory
 // (Velnor.reg) with the same reader and writer as the ini files:
 //   [AppID\{guid}]      @=<service name>, and LocalService=<service name> for a service

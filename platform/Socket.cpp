@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +59,13 @@ int CloseSocket(int fd) {
 bool IsSocket(int fd) {
   struct stat st {};
   return fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+bool PeerIsLoopback(int fd) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET &&
+         peer.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
 }
 
 }  // namespace platform

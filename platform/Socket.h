@@ -32,4 +32,8 @@ int CloseSocket(int fd);
 // Whether fd is an open socket.
 bool IsSocket(int fd);
 
+// Whether the peer of a connected socket is 127.0.0.1, the one host let in while remote
+// access is off.
+bool PeerIsLoopback(int fd);
+
 }  // namespace platform

@@ -67,8 +67,6 @@ constexpr ErrnoToWsa kErrnoToWsa[] = {
     {ECANCELED, 10103},        // WSAECANCELLED
 };
 
-static_assert(kSockErrWouldBlock == 10035 && kSockErrNotSock == 10038 && kSockErrConnReset == 10054);
-
 }  // namespace
 
 int SocketErrorFromErrno(int err) {

@@ -2,14 +2,8 @@
 
 namespace platform {
 
-// Windows Sockets error numbers used by the service.
+// The Windows Sockets number of a send or receive that would block (WSAEWOULDBLOCK).
 inline constexpr int kSockErrWouldBlock = 10035;
-inline constexpr int kSockErrInProgress = 10036;
-inline constexpr int kSockErrNotSock = 10038;
-inline constexpr int kSockErrConnAborted = 10053;
-inline constexpr int kSockErrConnReset = 10054;
-inline constexpr int kSockErrTimedOut = 10060;
-inline constexpr int kSockErrConnRefused = 10061;
 
 // The Windows Sockets number that means the same as the Linux errno value; the one table
 // that maps between the two. An errno value without a counterpart gives -errno, which no

@@ -86,14 +86,10 @@ bool Under(std::string_view path, std::string_view top) {
 // The system user that the package makes, owner of its working directory.
 constexpr char kServiceUser[] = "velnor";
 
-// The files of an instance, as the service names them.
-constexpr const char* kInstanceFiles[] = {"Velnor.reg", "Velnor.ini",     "syslog.ini", "pc.csv",
-                                          "quarantine.csv", "gw.csv", "gwroute.csv", "nac.csv"};
-
 // A file the service keeps in its working directory: one of its own, or a backup or save
 // leftover of one ("gw.csv.bak.1", "pc.csv.Ab12Cd").
-bool InstanceFile(std::string_view name) {
-  for (std::string_view base : kInstanceFiles) {
+bool InstanceFile(std::string_view name, InstanceFiles instanceFiles) {
+  for (std::string_view base : instanceFiles) {
     if (name == base || (name.size() > base.size() && name.substr(0, base.size()) == base && name[base.size()] == '.')) {
       return true;
     }
@@ -108,7 +104,7 @@ struct Account {
 
 // The regular files of the directory when it holds the instance's files alone; none when
 // it holds anything else (another file, a link, a subdirectory) or cannot be read.
-std::optional<std::vector<std::string>> InstanceFilesAlone(int directory) {
+std::optional<std::vector<std::string>> InstanceFilesAlone(int directory, InstanceFiles instanceFiles) {
   const int listing = ::dup(directory);
   if (listing < 0) return std::nullopt;
   DIR* dir = ::fdopendir(listing);
@@ -123,7 +119,7 @@ std::optional<std::vector<std::string>> InstanceFilesAlone(int directory) {
     if (name == "." || name == "..") continue;
     struct stat info {};
     // One link only: a hard link would hand over a file that also lives elsewhere.
-    if (!InstanceFile(name) || ::fstatat(directory, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (!InstanceFile(name, instanceFiles) || ::fstatat(directory, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(info.st_mode) || info.st_nlink != 1) {
       alone = false;
       break;
@@ -138,7 +134,8 @@ std::optional<std::vector<std::string>> InstanceFilesAlone(int directory) {
 // Who the service runs as; see SystemdUnits::Create. DynamicUser= does not fit: its
 // transient uid owns nothing in the directory the administrator chose, and systemd hands such
 // a user only directories of its own under /var/lib (StateDirectory=), not this one.
-std::optional<Account> AccountFor(const std::string& name, const std::string& workingDirectory) {
+std::optional<Account> AccountFor(const std::string& name, const std::string& workingDirectory,
+                                  InstanceFiles instanceFiles) {
   UniqueFd directory(::open(workingDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat info {};
   if (!directory || ::fstat(directory.Get(), &info) != 0) return std::nullopt;
@@ -150,7 +147,7 @@ std::optional<Account> AccountFor(const std::string& name, const std::string& wo
   if (velnor == nullptr) return Account{};
   const uid_t uid = velnor->pw_uid;
   const gid_t gid = velnor->pw_gid;
-  const std::optional<std::vector<std::string>> files = InstanceFilesAlone(directory.Get());
+  const std::optional<std::vector<std::string>> files = InstanceFilesAlone(directory.Get(), instanceFiles);
   if (!files) {
     std::fprintf(stderr,
                  "%s: %s belongs to root and holds more than the service's files, so the service "
@@ -260,12 +257,12 @@ bool SystemdUnits::SystemdRunning() const {
 }
 
 bool SystemdUnits::Create(const std::string& name, const std::string& quotedCommand,
-                          const std::string& workingDirectory) const {
+                          const std::string& workingDirectory, InstanceFiles instanceFiles) const {
   std::string executable = quotedCommand;
   if (executable.size() >= 2 && executable.front() == '"' && executable.back() == '"') {
     executable = executable.substr(1, executable.size() - 2);
   }
-  const std::optional<Account> account = AccountFor(name, workingDirectory);
+  const std::optional<Account> account = AccountFor(name, workingDirectory, instanceFiles);
   if (!account) return false;
   const std::optional<std::string> text =
       ServiceUnitText({name, executable, workingDirectory, account->user, account->group});

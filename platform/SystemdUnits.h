@@ -1,9 +1,13 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 
 namespace platform {
+
+// The names of an instance's own files in its working directory.
+using InstanceFiles = std::span<const char* const>;
 
 // Service entries are systemd unit files "<name>.service", the name in lower case, in the
 // unit directory: /etc/systemd/system, or $VELNOR_UNIT_DIR when set. A unit that exists is
@@ -25,15 +29,14 @@ class SystemdUnits {
   // directory with no privilege beyond CAP_NET_RAW:
   // - the directory's owner, when that is not root;
   // - for a directory of root's, the system user velnor (the package makes it) when it
-  //   exists and the directory holds the instance's files alone (Velnor.reg, the ini and
-  //   registry files, their backups and leftovers): the directory and those files are given
-  //   to velnor;
+  //   exists and the directory holds the instance's files alone (instanceFiles, their
+  //   backups and leftovers): the directory and those files are given to velnor;
   // - root otherwise, bounded to CAP_NET_RAW, so that it writes what root owns and nothing
   //   else. When velnor exists, a note on standard error says how to give it the directory.
   // False when the directory cannot be examined or handed over, or when a path holds what a
   // unit file cannot carry.
-  bool Create(const std::string& name, const std::string& quotedCommand,
-              const std::string& workingDirectory) const;
+  bool Create(const std::string& name, const std::string& quotedCommand, const std::string& workingDirectory,
+              InstanceFiles instanceFiles) const;
 
   // Results of Stop: done, the unit is not active, or systemctl failed.
   enum class StopResult { kStopped, kNotActive, kFailed };

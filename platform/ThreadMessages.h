@@ -11,7 +11,6 @@ namespace platform {
 // order they were posted.
 
 inline constexpr uint32_t kQuitMessage = 18;
-inline constexpr uint32_t kTimerMessage = 0x0113;
 // A queue holds at most this many messages; a post beyond it fails.
 inline constexpr std::size_t kMessageQueueLimit = 10000;
 

@@ -4,22 +4,25 @@
 
 #include <utility>
 
+#include "platform/Socket.h"
+
 namespace platform {
 
-// Owns one file descriptor; closes it on destruction. Move-only, so no error path can leak
-// or double-close an fd.
-class UniqueFd {
+// Owns one file descriptor and closes it with Close on destruction. Move-only, so no error
+// path can leak or double-close an fd.
+template <int (*Close)(int)>
+class BasicUniqueFd {
  public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
+  BasicUniqueFd() = default;
+  explicit BasicUniqueFd(int fd) : fd_(fd) {}
+  BasicUniqueFd(const BasicUniqueFd&) = delete;
+  BasicUniqueFd& operator=(const BasicUniqueFd&) = delete;
+  BasicUniqueFd(BasicUniqueFd&& other) noexcept : fd_(other.Release()) {}
+  BasicUniqueFd& operator=(BasicUniqueFd&& other) noexcept {
     if (this != &other) Reset(other.Release());
     return *this;
   }
-  ~UniqueFd() { Reset(); }
+  ~BasicUniqueFd() { Reset(); }
 
   int Get() const { return fd_; }
   bool Valid() const { return fd_ >= 0; }
@@ -27,12 +30,20 @@ class UniqueFd {
 
   int Release() { return std::exchange(fd_, -1); }
   void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) Close(fd_);
     fd_ = fd;
   }
 
  private:
   int fd_ = -1;
 };
+
+// Files, eventfds, signalfds: anything that is not a socket.
+using UniqueFd = BasicUniqueFd<::close>;
+
+// Every socket. A socket may be selected on a SocketEvent, and then only CloseSocket ends
+// the selection: with a plain close the next socket given the same number would re-arm the
+// old object.
+using UniqueSocket = BasicUniqueFd<CloseSocket>;
 
 }  // namespace platform

@@ -44,7 +44,7 @@ class WaitRunner {
         return kWaitFailed;
       }
     }
-    const bool timed = timeoutMs.has_value() && *timeoutMs != kInfinite;
+    const bool timed = timeoutMs.has_value();
     const uint32_t limit = timed ? *timeoutMs : 0;
     const int wakeFd = ThreadWakeFd();
     if (wakeFd < 0) return kWaitFailed;

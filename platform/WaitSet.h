@@ -15,9 +15,6 @@ namespace platform {
 inline constexpr int kWaitTimeout = -1;
 inline constexpr int kWaitFailed = -2;
 
-// A time-out of this value waits forever, as INFINITE does; so does std::nullopt.
-inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-
 namespace detail {
 
 class WaitRunner;
@@ -70,7 +67,7 @@ class Waitable {
 };
 
 // WaitForMultipleObjects with wait-any: blocks until one of the objects is signalled or the
-// time-out (milliseconds; nullopt or kInfinite for none) has run out. Returns the lowest
+// time-out (milliseconds; nullopt for none) has run out. Returns the lowest
 // index among the signalled objects and resets that object alone if it is auto-reset;
 // kWaitTimeout when time ran out; kWaitFailed when the set is empty, holds a null pointer,
 // or the poll failed (errno tells why). The time-out runs on the real monotonic clock,

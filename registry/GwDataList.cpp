@@ -80,9 +80,8 @@ std::uint32_t AddressValue(const std::uint8_t address[4]) {
 
 // The log line of a gateway whose ON/OFF state a probe result changed.
 void SendDiagnosis(int priority, const CGwData& gateway, const char* state) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&gateway.address);
-  SyslogSend(priority, "GW(%d.%d.%d.%d) was diagnosed as %s by a keep alive function.", bytes[0], bytes[1],
-             bytes[2], bytes[3], state);
+  SyslogSend(priority, "GW(%s) was diagnosed as %s by a keep alive function.", FormatIPv4(gateway.address).c_str(),
+             state);
 }
 
 }  // namespace

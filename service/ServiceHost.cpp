@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "control/InstanceFiles.h"
 #include "control/NacControl.h"
-#include "platform/IniFile.h"
+#include "support/Settings.h"
 #include "platform/StopSignals.h"
 #include "platform/SystemdNotify.h"
 #include "platform/Thread.h"
@@ -20,35 +21,18 @@ namespace {
 constexpr char kServiceName[] = "Velnor";
 constexpr char kAppId[] = "{4C1E7A92-3B5D-4F08-9A6E-2D7C81F0B543}";
 constexpr char kProgramEntry[] = "Velnor.EXE";
-constexpr char kRegistrationFile[] = "Velnor.reg";
 
 constexpr int kSocketApiMajor = 2;
 constexpr int kSocketApiMinor = 2;
 constexpr int kLogOption = 32;
 constexpr int kLogFacilityDaemon = 24;
 
-struct Severity {
-  const char* name;
-  int level;
-};
-constexpr Severity kSeverities[] = {{"emerg", 0},   {"alert", 1},  {"crit", 2}, {"err", 3},
-                                    {"warning", 4}, {"notice", 5}, {"info", 6}, {"debug", 7}};
-
-// The log threshold named by syslog.ini; a name not in the table sends everything.
-int ThresholdFromSyslogIni() {
-  const std::string mask = platform::ReadIniString("SYSLOG", "PRIORITYMASK", "info", 256, "syslog.ini");
-  for (const Severity& severity : kSeverities) {
-    if (mask == severity.name) return severity.level;
-  }
-  return 7;
-}
-
 }  // namespace
 
 CServiceHost::CServiceHost()
     : serviceName_(kServiceName),
       eventLog_(kServiceName),
-      registration_(kRegistrationFile, kAppId, kProgramEntry) {}
+      registration_(platform::kRegistrationFile, kAppId, kProgramEntry) {}
 
 void CServiceHost::LogEvent(const char* format, ...) {
   char text[256];
@@ -102,7 +86,7 @@ int CServiceHost::Register(bool asService) {
       asService ? std::optional<std::string>(serviceName_) : std::nullopt;
   if (!registration_.Write(serviceName_, localService)) {
     std::fprintf(stderr, "%s: The registration cannot be written to %s.\n", serviceName_.c_str(),
-                 kRegistrationFile);
+                 platform::kRegistrationFile);
     return 1;
   }
   if (asService && !Install()) return 1;
@@ -116,7 +100,7 @@ int CServiceHost::Start() {
     std::fprintf(stderr,
                  "%s: The registration key cannot be opened: %s in %s holds no registration. "
                  "Register first with -RegServer (console) or -Service (systemd service).\n",
-                 serviceName_.c_str(), kRegistrationFile, std::filesystem::current_path(ignored).c_str());
+                 serviceName_.c_str(), platform::kRegistrationFile, std::filesystem::current_path(ignored).c_str());
     return 1;
   }
   serviceMode_ = !localService->empty();
@@ -158,7 +142,7 @@ int CServiceHost::Run() {
   LogEvent("Service started");
   SetServiceStatus(kRunning);
   // Sockets need no start-up here; the library is version 2.2 by definition.
-  SetLogThreshold(ThresholdFromSyslogIni());
+  SetLogThreshold(settings::LogThreshold());
   OpenSyslog(serviceName_.c_str(), kLogOption, kLogFacilityDaemon);
   SyslogSend(6, "service started.");
   SyslogSend(7, "winsock version %d.%d", kSocketApiMajor, kSocketApiMinor);
@@ -213,7 +197,7 @@ bool CServiceHost::Install() {
   }
   std::error_code error;
   const std::string workingDirectory = std::filesystem::current_path(error).string();
-  if (error || !manager_.Create(serviceName_, "\"" + path + "\"", workingDirectory)) {
+  if (error || !manager_.Create(serviceName_, "\"" + path + "\"", workingDirectory, kInstanceFiles)) {
     ReportFailure("Could not start service");
     return false;
   }

@@ -10,10 +10,9 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "platform/IniFile.h"
 #include "platform/InterfaceAddress.h"
 #include "platform/UniqueFd.h"
-#include "support/AdminReport.h"
+#include "support/Settings.h"
 
 namespace {
 
@@ -31,7 +30,7 @@ struct LogState {
   int facility = 8;               // guarded by mutex
   int option = 0;                 // guarded by mutex
   std::string tag;                // guarded by mutex
-  platform::UniqueFd socket;      // guarded by mutex
+  platform::UniqueSocket socket;  // guarded by mutex
   std::string host;               // guarded by mutex
 };
 
@@ -56,9 +55,9 @@ std::string HostText() {
 // Opens the socket; the caller holds the state's lock alone.
 void OpenSocket(LogState& state) {
   if (state.socket) return;
-  const std::string destination =
-      platform::ReadIniString("SYSLOG", "DESTINATION", "127.0.0.1", kTextSize, "syslog.ini");
-  platform::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  const std::optional<std::uint32_t> destination = settings::LogDestination();
+  if (!destination) return;
+  platform::UniqueSocket fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!fd) return;
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -70,12 +69,7 @@ void OpenSocket(LogState& state) {
   sockaddr_in remote{};
   remote.sin_family = AF_INET;
   remote.sin_port = htons(kSyslogPort);
-  if (inet_pton(AF_INET, destination.c_str(), &remote.sin_addr) != 1) {
-    // Every later line tries the opening again: say it once, where it can be seen.
-    ReportOnce("syslog.ini: DESTINATION=%s in section SYSLOG is not an IPv4 address; no log line can be sent.",
-               destination.c_str());
-    return;
-  }
+  remote.sin_addr.s_addr = *destination;
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) return;
   state.host = HostText();
   state.socket = std::move(fd);

@@ -80,7 +80,7 @@ TEST_F(MessageThreadTest, ConstructionWaitsForStartWorkThenATenthOfASecond) {
 TEST_F(MessageThreadTest, MessagesAreHandledInOrderAndUnknownOnesDoNotStopTheLoop) {
   MessageThread thread(recorder_, kTexts);
   constexpr uint32_t kCount = 1000;
-  const uint32_t unknown[] = {0u, platform::kTimerMessage, 0xFFFFu, 0xFFFFFFFFu, 17u, 19u};
+  const uint32_t unknown[] = {0u, 0x0113u /* a timer */, 0xFFFFu, 0xFFFFFFFFu, 17u, 19u};
   for (uint32_t i = 0; i < kCount; ++i) {
     const uint32_t message = i % 2 ? 0xC000 + i % 7 : unknown[i / 2 % 6];
     ASSERT_TRUE(PostToThread(thread.Id(), message, i, ~i)) << i;
