@@ -6,6 +6,7 @@
 #include <atomic>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,15 +52,16 @@ class RuleWalksTest : public CommandTest {
   void Run(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) ASSERT_GT(RunCommandLine(line).result, 0) << line;
   }
-  // Gateways are OFF until a probe answers; here the test says which are ON.
-  static void SetOn(const std::string& address, bool on) {
+  // The gateway of that address, withdrawn or not; no other thread runs.
+  static CGwData& Gateway(const std::string& address) {
     CGwDataList& gateways = GetGwDataList();
-    CNacList::Guard guard(gateways);
-    for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
-      CGwData& gateway = *node->RecordAs<CGwData>();
-      if (gateway.addressText == address) gateway.on = on ? 1 : 0;
+    for (CNacNode* node = gateways.GetHead(false); node != nullptr; node = gateways.GetNext(node, false)) {
+      if (node->RecordAs<CGwData>()->addressText == address) return *node->RecordAs<CGwData>();
     }
+    throw std::logic_error("no gateway " + address);
   }
+  // Gateways are OFF until a probe answers; here the test says which are ON.
+  static void SetOn(const std::string& address, bool on) { Gateway(address).on = on ? 1 : 0; }
   // The rules of one command's walk: 1 nac, 2 gw, 3 gwroute, 4 pc, 5 quarantine.
   std::vector<std::string> Walk(std::uint32_t commandId) {
     using Walker = void (*)(const AclContext&, AclEmitter&);
@@ -71,14 +73,9 @@ class RuleWalksTest : public CommandTest {
   }
   // The rules of the reset of a gateway that came back ON.
   std::vector<std::string> Reset(const std::string& address) {
-    std::uint32_t value = 0;
-    CGwDataList& gateways = GetGwDataList();
-    for (CNacNode* node = gateways.GetHead(false); node != nullptr; node = gateways.GetNext(node, false)) {
-      CGwData& gateway = *node->RecordAs<CGwData>();
-      if (gateway.addressText != address) continue;
-      gateway.resetPending = 1;
-      value = gateway.address;
-    }
+    CGwData& gateway = Gateway(address);
+    gateway.resetPending = 1;
+    const std::uint32_t value = gateway.address;
     RecordingEmitter emitter, again;
     KeepAliveResetSearch(context_, value, emitter);
     KeepAliveResetSearch(context_, value, again);
@@ -142,7 +139,7 @@ TEST_F(RuleWalksTest, AnOnReportAfterAnOffIsResetAfterTheDrop) {
   Run({"gw add 172.16.0.1", "quarantine add source 172.17.254.254 protocol udp sport 53",
        "pc add source-mac 00:11:22:33:44:55"});
   SetOn("172.16.0.1", true);
-  const std::uint32_t address = GetGwDataList().GetHead(false)->RecordAs<CGwData>()->address;
+  const std::uint32_t address = Gateway("172.16.0.1").address;
   auto* stale = new CHttpData();
   stale->address = address;
   stale->body = "stale";

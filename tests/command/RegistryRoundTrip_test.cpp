@@ -12,6 +12,7 @@
 namespace {
 
 using testing_support::Dump;
+using testing_support::Flags;
 
 // Every stored value of every registry with a file, and the service port.
 std::string Everything() {
@@ -80,12 +81,6 @@ TEST_F(RegistryRoundTripTest, ValuesThatAFileCannotKeepAreRefused) {
     EXPECT_NE(run.reply.find(c.usage), std::string::npos) << run.reply;
     EXPECT_EQ(Everything(), before);
   }
-}
-
-// Each record's flags: '-' when withdrawn, '+' when added.
-template <class Record>
-std::string Flags(CNacList& list) {
-  return Dump<Record>(list, [](const Record&) { return std::string(); });
 }
 
 // The frame the four registry families share: each word takes no other; save writes the
