@@ -195,7 +195,8 @@ std::vector<Seen<Value>> Read(CNacList& list, Value (*value)(Record&)) {
 Site ReadSite() {
   Site site;
   site.pcs = Read<CPcData>(GetPcDataList(), +[](CPcData& p) {
-    return rule_model::Pc{p.macText, p.sourceText, p.networkText, p.networkText.empty() ? 0 : MaskToPrefix(p.netmaskText.c_str())};
+    const int prefix = p.networkText.empty() ? 0 : MaskToPrefix(p.netmaskText.c_str());
+    return rule_model::Pc{p.macText, p.sourceText, p.networkText, prefix};
   });
   site.servers = Read<CQuarantineData>(GetQuarantineDataList(), +[](CQuarantineData& q) {
     return rule_model::Server{q.sourceText, q.protocol, q.portText};
@@ -205,10 +206,11 @@ Site ReadSite() {
   });
   for (const Seen<CGwData*>& g : Read<CGwData>(GetGwDataList(), +[](CGwData& g) { return &g; })) {
     const std::string address = g.value->addressText;
-    site.gateways.push_back({{address, g.added, g.deleted}, g.value->on != 0, Read<CGwrouteData>(g.value->Routes(), +[](CGwrouteData& r) {
+    auto routes = Read<CGwrouteData>(g.value->Routes(), +[](CGwrouteData& r) {
       return rule_model::Route{"", r.device, r.networkText, MaskToPrefix(r.netmaskText.c_str())};
-    })});
-    for (auto& route : site.gateways.back().routes) route.value.gateway = address;
+    });
+    for (auto& route : routes) route.value.gateway = address;
+    site.gateways.push_back({{address, g.added, g.deleted}, g.value->on != 0, routes});
   }
   return site;
 }
@@ -238,7 +240,9 @@ bool Routed(const SeenGateway& gateway) {
 using Orders = std::map<std::string, std::vector<std::string>>;
 
 void Put(Orders& orders, const std::string& gateway, bool add, const std::vector<std::string>& rules) {
-  for (const std::string& rule : rules) orders[gateway].push_back((add ? "add access-list " : "delete access-list ") + rule);
+  for (const std::string& rule : rules) {
+    orders[gateway].push_back((add ? "add access-list " : "delete access-list ") + rule);
+  }
 }
 
 // Beside the change walks (1 nac, 2 gw, 3 gwroute, 4 pc, 5 quarantine), the reset of the
@@ -259,8 +263,8 @@ std::pair<Orders, Site> Expected(Site site, std::uint32_t commandId) {
     std::erase_if(records, [&](auto& record) {
       if (!reached(record)) return false;
       const bool deletes = record.deleted && (both || !record.added);
-      if (record.added) send(record.value, true);
-      if (deletes) send(record.value, false);
+      if (record.added) send(record, true);
+      if (deletes) send(record, false);
       record.added = false;
       return deletes;
     });
@@ -269,11 +273,11 @@ std::pair<Orders, Site> Expected(Site site, std::uint32_t commandId) {
   const auto on = [](const SeenGateway& g) { return !g.deleted && g.on; };
   // Every ON gateway gets the rules of the record in place of every record of its kind.
   const auto alone = [&](auto kind, auto rulesOf) {
-    return [&, kind, rulesOf](const auto& value, bool add) {
+    return [&, kind, rulesOf](const auto& record, bool add) {
       for (const SeenGateway& gateway : before.gateways) {
         if (!on(gateway) || !Routed(gateway)) continue;
         rule_model::Registries model = Live(before, gateway);
-        model.*kind = {value};
+        model.*kind = {record.value};
         Put(orders, gateway.value, add, rulesOf(model, gateway.value));
       }
     };
@@ -284,17 +288,16 @@ std::pair<Orders, Site> Expected(Site site, std::uint32_t commandId) {
       change(site.entries, false, all, alone(&Registries::entries, rule_model::EntryRules));
       break;
     case 2:
-      change(site.gateways, false, [](const SeenGateway& g) { return g.on; }, [&](const std::string& address, bool add) {
-        const SeenGateway& gateway = *std::ranges::find(before.gateways, address, &SeenGateway::value);
-        if (Routed(gateway)) Put(orders, address, add, rule_model::ResetRules(Live(before, gateway), address));
+      change(site.gateways, false, [](const SeenGateway& g) { return g.on; }, [&](const SeenGateway& g, bool add) {
+        if (Routed(g)) Put(orders, g.value, add, rule_model::ResetRules(Live(before, g), g.value));
       });
       break;
     case 3:  // the changed routes of every ON gateway, whatever its other routes
       for (SeenGateway& gateway : site.gateways) {
         if (!on(gateway)) continue;
-        change(gateway.routes, false, all, [&](const rule_model::Route& route, bool add) {
+        change(gateway.routes, false, all, [&](const Seen<rule_model::Route>& route, bool add) {
           rule_model::Registries model = Live(before, gateway);
-          model.routes = {route};
+          model.routes = {route.value};
           Put(orders, gateway.value, add, rule_model::ResetRules(model, gateway.value));
         });
       }

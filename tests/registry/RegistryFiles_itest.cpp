@@ -164,7 +164,8 @@ TEST_F(RegistryFilesTest, EachFileReadsItsOwnLines) {
       {"quarantine.csv", "\"10.0.0.256\",\"tcp\",\"80\"", -1, ""},
       // No gateway yet, an unknown one and a withdrawn one are passed over; an empty
       // address is the line before's.
-      {"gwroute.csv", ",,\"10.0.0.0\",\"255.0.0.0\"\r\n\"10.9.9.9\",,\"10.0.0.0\"\r\n\"172.16.0.3\",,\"10.0.0.0\"", 0, ""},
+      {"gwroute.csv", ",,\"10.0.0.0\",\"255.0.0.0\"\r\n\"10.9.9.9\",,\"10.0.0.0\"\r\n\"172.16.0.3\",,\"10.0.0.0\"",
+       0, ""},
       {"gwroute.csv", "\"172.16.0.2\",,\"10.5.0.0\",\"255.255.0.0\"\r\n  ,\"eth1\",\"10.1.0.0\"", 0,
        "\"172.16.0.2\",,\"10.5.0.0\",\"255.255.0.0\"\r\n\"172.16.0.2\",\"eth1\",\"10.1.0.0\","},
       {"gwroute.csv", "\"172.16.0.1\",,\"10.2.0.0\",\"255.0.255.0\"", -1, ""},
@@ -201,7 +202,8 @@ TEST_F(RegistryFilesTest, AFailedLoadIsLoggedAndItsFileKept) {
     dir_.Write(file.name, bad);
     testing::internal::CaptureStderr();
     EXPECT_EQ(file.load(), -1);
-    const std::string line = std::string("I failed in reading of ") + file.dataName + " data: " + file.name + " line 2.";
+    const std::string line =
+        std::string("I failed in reading of ") + file.dataName + " data: " + file.name + " line 2.";
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Velnor: " + line + "\n");
     const std::vector<std::string> logged = collector_->Drain(100ms);
     ASSERT_EQ(logged.size(), 1u);
@@ -260,7 +262,8 @@ TEST_F(RegistryFilesTest, OnlyRegularFilesAreRead) {
                                                 "I failed in reading of GW data: gw.csv: not a regular file.",
                                                 "I failed in reading of QUARANTINE data: quarantine.csv: "
                                                 "not a regular file.",
-                                                "I failed in reading of GWROUTE data: gwroute.csv: not a regular file."}));
+                                                "I failed in reading of GWROUTE data: gwroute.csv: "
+                                                "not a regular file."}));
   // Saving replaces the FIFO with a file; what could be kept of it is nothing.
   EXPECT_EQ(pcs_.Save("pc.csv"), 0);
   EXPECT_TRUE(fs::is_regular_file("pc.csv"));
