@@ -28,7 +28,7 @@
 #include "registry/QuarantineDataList.h"
 #include "request/HttpDataList.h"
 #include "support/Syslog.h"
-#include "tests/acl/PlainWalks.h"
+#include "bench/PlainReset.h"
 
 namespace {
 
@@ -259,7 +259,7 @@ int main() {
   BuildSite(200, 50);
   std::vector<std::string> plainBodies, serviceBodies;
   const Measured plain = CollectedReset(
-      5, [&](AclEmitter& e) { plain_walks::ResetSearch(e, address); }, plainBodies);
+      5, [&](AclEmitter& e) { plain_reset::ResetSearch(e, address); }, plainBodies);
   const Measured service = CollectedReset(
       9, [&](AclEmitter& e) { KeepAliveResetSearch(kNoDispatcher, address, e); }, serviceBodies);
   if (plainBodies != serviceBodies) Fail("the plain walks and the service's made different requests");

@@ -444,7 +444,11 @@ bool SocketEvent::Select(int socketFd, long networkEvents) {
   if (flags < 0 || fcntl(socketFd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
 
   Dissociate();
-  if (networkEvents == 0) return true;
+  if (networkEvents == 0) {
+    // Ends the socket's selection whichever object holds it, as a close does.
+    detail::NoteClose(socketFd);
+    return true;
+  }
 
   const detail::Phase phase = detail::DetectPhase(socketFd, type);
   std::shared_ptr<State> displaced;

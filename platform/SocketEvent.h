@@ -61,8 +61,9 @@ class SocketEvent final : public Waitable {
 
   // WSAEventSelect. Makes the socket non-blocking, drops the association with any other
   // socket (and any other object's association with this socket), clears the record and
-  // re-arms every event. A mask of 0 leaves the object associated with nothing. False
-  // when socketFd is not a socket or its mode cannot be set; LastSocketError tells why.
+  // re-arms every event. A mask of 0 ends the socket's selection, whichever object held
+  // it, and leaves this object associated with nothing. False when socketFd is not a
+  // socket or its mode cannot be set; LastSocketError tells why.
   bool Select(int socketFd, long networkEvents);
 
   // WSAEnumNetworkEvents: the events recorded since the last call, with their error codes;

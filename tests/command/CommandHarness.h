@@ -10,9 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "command/CommandSplit.h"
+#include "command/CommandDispatch.h"
 #include "command/CommandTable.h"
 #include "command/ServiceData.h"
+#include "msgthread/OwnerThread.h"
+#include "msgthread/RegisteredMessages.h"
+#include "platform/ThreadMessages.h"
 #include "registry/GwDataList.h"
 #include "registry/NacDataList.h"
 #include "registry/PcDataList.h"
@@ -21,7 +24,8 @@
 #include "tests/common/RecordDump.h"
 #include "tests/common/TempDir.h"
 
-// What one operator line did: the handler's result and every byte it sent.
+// What one operator line did: the result its command reported to the session's owner (0
+// when nothing was posted, -1 when the session ends) and every byte it sent.
 struct CommandRun {
   std::int32_t result = 0;
   std::string reply;
@@ -31,9 +35,31 @@ inline void PrintTo(const CommandRun& run, std::ostream* out) {
   *out << run.result << " " << ::testing::PrintToString(run.reply);
 }
 
-// Runs one line through the console's word split and command table on a socket pair, as a
-// session does, and collects the reply. A line that names no command gives result 0 and
-// the reply "command not found\r\n" like the session.
+// The owner of a session while one line runs: the calling thread, whose queue takes what
+// the dispatch posts, so that the post is there once the dispatch returns.
+class LineOwner final : public OwnerThread {
+ public:
+  LineOwner() { SaveThreadID(platform::CurrentThreadId()); }
+
+  // The result posted for the command named word, or 0 when none was.
+  std::int32_t Posted(const std::string& word) {
+    std::int32_t result = 0;
+    for (platform::ThreadMessage message; queue_.TryTakeMessage(message);) {
+      const CommandEntry* command = FindCommand(word.c_str());
+      EXPECT_EQ(message.message, msg::cmd::WM_PROTOCOL_RECV);
+      EXPECT_TRUE(command != nullptr && message.wParam == command->id) << "posted for another command";
+      EXPECT_EQ(result, 0) << "posted twice";
+      result = static_cast<std::int32_t>(message.lParam);
+    }
+    return result;
+  }
+
+ private:
+  platform::MessageQueue queue_;
+};
+
+// Runs one line through the console's dispatch on a socket pair, as a session does, and
+// collects the reply and what reached the owner.
 inline CommandRun RunCommandLine(std::string line) {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return {-100, "socketpair failed"};
@@ -43,17 +69,10 @@ inline CommandRun RunCommandLine(std::string line) {
     ssize_t n;
     while ((n = ::read(fds[1], buffer, sizeof buffer)) > 0) run.reply.append(buffer, static_cast<std::size_t>(n));
   });
-  std::vector<char*> words;
-  const int count = SplitCommandLine(line.data(), words);
-  if (count > 0) {
-    const CommandEntry* entry = FindCommand(words[0]);
-    if (entry != nullptr) {
-      run.result = entry->handler(fds[0], count, words.data());
-    } else {
-      static const char kNotFound[] = "command not found\r\n";
-      (void)!::write(fds[0], kNotFound, sizeof kNotFound - 1);
-    }
-  }
+  const std::string word = line.substr(0, line.find(' '));
+  LineOwner owner;
+  const bool goesOn = CommandProc(fds[0], line.data(), owner);
+  run.result = goesOn ? owner.Posted(word) : -1;
   ::close(fds[0]);
   reader.join();
   ::close(fds[1]);
@@ -80,7 +99,7 @@ class CommandTest : public ::testing::Test {
   testing_support::TempDir dir_;
 };
 
-// One operator line and what it must do: the handler's result, the reply (only its start
+// One operator line and what it must do: the result posted, the reply (only its start
 // when the expected text ends in "..."), and what the test's state function gives after it.
 struct Step {
   std::string line;

@@ -45,6 +45,8 @@ TEST_F(GwCommandTest, ShowLinesUpColumnsAndHidesPassword) {
       EXPECT_EQ(RunCommandLine(show), (CommandRun{0, kHeader + std::string(c.line)})) << c.add << " / " << show;
     }
   }
+  ASSERT_EQ(RunCommandLine("gw clear").result, 4);
+  EXPECT_EQ(RunCommandLine("gw"), (CommandRun{0, kHeader})) << "withdrawn gateways are not listed";
 }
 
 // A refused line answers with its text and leaves the registry and the directory as they were.
@@ -61,9 +63,6 @@ TEST_F(GwCommandTest, RefusalsChangeNothing) {
                            "gw add 10.0.0.2 sport 80a", "gw add 10.0.0.2 user", "gw add 10.0.0.2 port 80"}) {
     steps.push_back({line, 0, kAddUsage, before});
   }
-  for (const std::string word : {"save", "load", "clear"}) {
-    steps.push_back({"gw " + word + " now", 0, "gw: invalid option\r\n\r\nUsage: gw " + word + "\r\n...", before});
-  }
   RunSteps(steps, [] { return Gateways() + (std::filesystem::is_empty(".") ? "" : " and a file"); });
 }
 
@@ -78,18 +77,6 @@ TEST_F(GwCommandTest, DelMatchesThePort) {
            });
   EXPECT_EQ(RunCommandLine("gw clear").result, 4);
   EXPECT_EQ(RunCommandLine("gw add 172.16.0.1").result, 1) << "a withdrawn gateway is no duplicate";
-}
-
-TEST_F(GwCommandTest, SaveClearLoadThroughTheFile) {
-  ASSERT_EQ(RunCommandLine("gw add 172.16.0.1 sport 8080").result, 1);
-  const std::string cleared = std::string("-") + kGw;
-  RunSteps({{"gw s", 0, "", kGw},
-            {"gw c", 4, "", cleared},
-            {"gw sh", 0, kHeader, cleared},
-            {"gw l", 3, "", cleared + kGw}},
-           Gateways);
-  std::filesystem::remove("gw.csv");
-  EXPECT_EQ(RunCommandLine("gw load"), (CommandRun{3, "load error\r\n"}));
 }
 
 }  // namespace

@@ -16,9 +16,8 @@ const char kAddUsage[] =
 const char kUsageStart[] =
     "gwroute: invalid option\r\n\r\nUsage: gwroute OPERATION [TARGET] [network NW] [netmask NM] [dev IF]\r\n...";
 
-// The routes of every gateway as "gw device network/netmask", marked as Dump marks records;
-// withdrawn ones left out when liveOnly.
-std::string Routes(bool liveOnly = false) {
+// The routes of every gateway as "gw device network/netmask", marked as Dump marks records.
+std::string Routes() {
   std::string out;
   CGwDataList& gateways = GetGwDataList();
   for (CNacNode* n = gateways.GetHead(false); n != nullptr; n = gateways.GetNext(n, false)) {
@@ -26,10 +25,6 @@ std::string Routes(bool liveOnly = false) {
     out += testing_support::Dump<CGwrouteData>(g.Routes(), [&](const CGwrouteData& r) {
       return g.addressText + " " + r.device + " " + r.networkText + "/" + r.netmaskText;
     });
-  }
-  while (liveOnly && out.find('-') != std::string::npos) {
-    const std::size_t at = out.find('-');
-    out.erase(at, out.find(';', at) + 1 - at);
   }
   return out;
 }
@@ -64,7 +59,7 @@ TEST_F(GwrouteCommandTest, AddAndDelFollowDeviceAndMaskedNetwork) {
             {"gwroute del 172.16.0.1 network 172.20.0.0", 2, "", Expect("lddl")},
             {"gwroute del 172.16.0.1 network 192.168.0.0", 2, "", Expect("dddl")},
             {"gwroute del 172.16.0.1 network 245.0.0.0 dev eth1", 2, "", Expect("dddd")}},
-           [] { return Routes(); });
+           Routes);
 }
 
 TEST_F(GwrouteCommandTest, RefusalsChangeNothing) {
@@ -82,10 +77,6 @@ TEST_F(GwrouteCommandTest, RefusalsChangeNothing) {
   }
   for (const char* line : {"gwroute del 172.16.0.1 network", "gwroute del 172.16.0.1 network 192.168.0.0 dev"}) {
     steps.push_back({line, 0, "gwroute: invalid option\r\n\r\nUsage: gwroute del TARGET...", before});
-  }
-  for (const std::string word : {"clear", "save", "load"}) {
-    steps.push_back(
-        {"gwroute " + word + " all", 0, "gwroute: invalid option\r\n\r\nUsage: gwroute " + word + "\r\n...", before});
   }
   RunSteps(steps, [] { return Routes() + (std::filesystem::is_empty(".") ? "" : " and a file"); });
   EXPECT_EQ(RunCommandLine("gwroute add 172.16.0.1 network").reply,
@@ -106,17 +97,6 @@ TEST_F(GwrouteCommandTest, ShowLinesUpColumns) {
   for (const char* show : {"gwroute", "gwroute show all"}) {
     EXPECT_EQ(RunCommandLine(show), (CommandRun{0, listing})) << show;
   }
-}
-
-TEST_F(GwrouteCommandTest, SaveClearLoadThroughTheFile) {
-  ASSERT_EQ(RunCommandLine("gwroute add 172.16.0.1 network 10.0.0.0 dev eth0").result, 1);
-  const std::string saved = Routes(true);
-  const auto live = [] { return Routes(true); };
-  RunSteps({{"gwroute save", 0, "", saved}, {"gwroute clear", 4, "", ""}, {"gwroute load", 3, "", saved}}, live);
-  std::filesystem::remove("gwroute.csv");
-  RunSteps({{"gwroute load", 0, "load error\r\n", ""}}, live);
-  dir_.Write("gwroute.csv", "\"172.16.0.1\",,\"10.3.0.0\",\"255.0.255.0\"\r\n");
-  RunSteps({{"gwroute load", 0, "memory throw\r\n", ""}}, live);
 }
 
 }  // namespace

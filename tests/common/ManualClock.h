@@ -8,7 +8,8 @@
 namespace testing_support {
 
 // A clock whose calendar seconds a test moves by hand, installed for its lifetime; the
-// millisecond clock and sleeps stay real, so 100 ms ticks still tick.
+// millisecond clock and sleeps stay real, so 100 ms ticks still tick. The millisecond clock
+// may be set to start at any count, so that it wraps when a test wants.
 class ManualClock final : public platform::Clock {
  public:
   explicit ManualClock(std::int64_t seconds = 1'000'000) : seconds_(seconds) { platform::InstallClock(this); }
@@ -16,14 +17,17 @@ class ManualClock final : public platform::Clock {
   ManualClock(const ManualClock&) = delete;
   ManualClock& operator=(const ManualClock&) = delete;
 
-  std::uint32_t NowMs() override { return platform::RealClock().NowMs(); }
+  std::uint32_t NowMs() override { return platform::RealClock().NowMs() + tickOffset_.load(); }
   void SleepMs(std::uint32_t ms) override { platform::RealClock().SleepMs(ms); }
   std::int64_t NowSeconds() override { return seconds_.load(); }
 
   void Advance(std::int64_t seconds) { seconds_ += seconds; }
+  // The millisecond clock reads first now and runs on in real time.
+  void StartTicksAt(std::uint32_t first) { tickOffset_ = first - platform::RealClock().NowMs(); }
 
  private:
   std::atomic<std::int64_t> seconds_;
+  std::atomic<std::uint32_t> tickOffset_{0};
 };
 
 }  // namespace testing_support

@@ -19,4 +19,10 @@ std::string Dump(CNacList& list, Fields fields) {
   return out;
 }
 
+// Each record's flags alone: "-" before a withdrawn one, "+" after one flagged added.
+template <class Record>
+std::string Flags(CNacList& list) {
+  return Dump<Record>(list, [](const Record&) { return std::string(); });
+}
+
 }  // namespace testing_support

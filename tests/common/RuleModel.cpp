@@ -99,24 +99,45 @@ std::string Command(const Entry& e, bool add) {
          (e.mac.empty() ? "" : " source-mac " + e.mac);
 }
 
+namespace {
+
+// Calls visit for each route of gateway, or once with none when it has no route; not at
+// all for an unregistered gateway.
+template <class Visit>
+void EachRoute(const Registries& registries, const std::string& gateway, Visit visit) {
+  if (std::find(registries.gateways.begin(), registries.gateways.end(), gateway) == registries.gateways.end()) return;
+  bool any = false;
+  for (const Route& route : registries.routes) {
+    if (route.gateway != gateway) continue;
+    any = true;
+    visit(&route);
+  }
+  if (!any) visit(nullptr);
+}
+
+}  // namespace
+
 std::vector<std::string> ResetRules(const Registries& registries, const std::string& gateway) {
   std::vector<std::string> rules;
-  if (std::find(registries.gateways.begin(), registries.gateways.end(), gateway) == registries.gateways.end()) {
-    return rules;
-  }
-  std::vector<const Route*> routes;
-  for (const Route& route : registries.routes) {
-    if (route.gateway == gateway) routes.push_back(&route);
-  }
-  if (routes.empty()) routes.push_back(nullptr);
-  for (const Route* route : routes) {
+  EachRoute(registries, gateway, [&](const Route* route) {
     for (const Pc& pc : registries.pcs) {
       for (const Server& server : registries.servers) {
         ClientRules(route, pc, server, rules);
         for (const Entry& entry : registries.entries) NacRules(route, pc, entry, rules);
       }
     }
-  }
+  });
+  std::sort(rules.begin(), rules.end());
+  return rules;
+}
+
+std::vector<std::string> EntryRules(const Registries& registries, const std::string& gateway) {
+  std::vector<std::string> rules;
+  EachRoute(registries, gateway, [&](const Route* route) {
+    for (const Pc& pc : registries.pcs) {
+      for (const Entry& entry : registries.entries) NacRules(route, pc, entry, rules);
+    }
+  });
   std::sort(rules.begin(), rules.end());
   return rules;
 }

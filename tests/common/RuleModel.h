@@ -1,7 +1,7 @@
 #pragma once
 
 // What operators register, as plain values, and the access-list rules that implies for each
-// gateway: the whole-service tests' own account of the rules, written apart from the service.
+// gateway: the tests' own account of the rules, written apart from the service.
 
 #include <string>
 #include <vector>
@@ -56,6 +56,9 @@ std::string Command(const Entry& e, bool add);
 // its routes (or none), each PC and each server, the client rules and then the rules of every
 // NAC entry; so the NAC rules come once per server. Nothing for an unregistered gateway.
 std::vector<std::string> ResetRules(const Registries& registries, const std::string& gateway);
+// The NAC rules of every entry for each route (or none) and PC of gateway, once each and
+// sorted: what a change of the entries sends.
+std::vector<std::string> EntryRules(const Registries& registries, const std::string& gateway);
 // The rules the gateway should hold: a gateway keeps each rule once.
 std::vector<std::string> RuleSet(const Registries& registries, const std::string& gateway);
 

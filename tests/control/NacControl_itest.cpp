@@ -29,6 +29,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::Flags;
 
 const std::vector<std::string>& kStopLines = testing_support::kControllerStopLines;
 
@@ -40,12 +41,6 @@ std::size_t ThreadCount() {
 const std::vector<std::string> kThreadsMade = {
     "I succeeded in making of a COMMAND thread.", "I succeeded in making of a HTTP CLIENT thread.",
     "I succeeded in making of a KEEP ALIVE thread.", "Start processing was finished."};
-
-// Each record's '+' when it is flagged added, '-' when withdrawn.
-template <class Record>
-std::string Flags(CNacList& list) {
-  return testing_support::Dump<Record>(list, [](const Record&) { return std::string(); });
-}
 
 class NacControlTest : public ::testing::Test {
  protected:

@@ -1,6 +1,6 @@
 // A sender's receiving side on a real loopback connection: bytes that wait are read even when
 // their read event was already handed over, and a peer that never stops sending is cut off
-// at the 3 s bound like a silent one.
+// at the 3 s bound like a silent one, also when the tick count wraps meanwhile.
 
 #include "delivery/SocketReceiver.h"
 
@@ -24,6 +24,7 @@
 #include "platform/Thread.h"
 #include "platform/UniqueFd.h"
 #include "support/Syslog.h"
+#include "tests/common/ManualClock.h"
 
 namespace {
 
@@ -120,6 +121,19 @@ TEST(SocketReceiverTest, EndlessSenderIsCutOffAtTheBound) {
   EXPECT_GT(body.size(), 0u);
   ::shutdown(connection.Gateway(), SHUT_RDWR);
   gateway.Join();
+}
+
+// The tick count is 32 bits of milliseconds: it wraps every 49.7 days, and the bound is
+// counted across the wrap, 2.5 s into it here, as across any other millisecond.
+TEST(SocketReceiverTest, TheBoundHoldsWhenTheTickCountWraps) {
+  testing_support::ManualClock clock;
+  clock.StartTicksAt(0xFFFFFFFFu - 2500);
+  Connection connection;
+  const auto start = std::chrono::steady_clock::now();
+  std::string header;
+  EXPECT_EQ(connection.Receiver().RecvUntil(header, 4096, "\r\n\r\n"), -1);
+  EXPECT_GE(Seconds(start), 2.9) << "the wrap ended the wait early";
+  EXPECT_LT(Seconds(start), 5.0) << "the wrap started the wait again";
 }
 
 }  // namespace

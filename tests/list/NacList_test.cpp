@@ -2,16 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <future>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "support/Syslog.h"
 #include "support/ThrownText.h"
+#include "tests/common/TempDir.h"
+#include "tests/common/UdpCollector.h"
 
 namespace {
 thread_local bool failNextAllocation = false;  // makes the next operator new of this thread throw
@@ -33,8 +34,6 @@ void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
-using namespace std::chrono_literals;
-
 struct Tracked : CNacListItem {  // tells its destruction
   Tracked(int id, std::vector<int>* destroyed) : id(id), destroyed(destroyed) {}
   ~Tracked() override { destroyed != nullptr ? destroyed->push_back(id) : void(); }
@@ -52,14 +51,6 @@ std::vector<int> Ids(CNacList& list) {
   std::vector<int> ids;
   for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false)) ids.push_back(Id(node));
   return ids;
-}
-
-// Work on a thread of its own; the future's end joins it, so a caller that holds the lock
-// gives it back before the future goes.
-std::future<void> OnOtherThread(std::function<void()> work) { return std::async(std::launch::async, std::move(work)); }
-
-bool Finishes(std::future<void>& work, std::chrono::milliseconds within) {
-  return work.wait_for(within) == std::future_status::ready;
 }
 
 class NacListTest : public ::testing::Test {
@@ -130,37 +121,60 @@ TEST_F(NacListTest, SearchFromIncludesItsStart) {
   EXPECT_EQ(list_.SearchFrom(nullptr, &two, SameId, false), nullptr);
 }
 
-TEST(NacListLockTest, LockIsReentrantAndLockedCallsLeaveItAlone) {
-  CNacList list;
-  list.Lock();
-  list.Lock();
-  list.AddTail(new Tracked(1, nullptr), false);
-  list.Unlock();
-  std::future<void> other = OnOtherThread([&list] { list.GetCount(false); });
-  EXPECT_FALSE(Finishes(other, 50ms)) << "taken twice and released once, yet free";
-  list.RemoveAll(true);
-  EXPECT_FALSE(Finishes(other, 50ms)) << "a call with locked true gave the lock away";
-  std::future<void> locked = OnOtherThread([&list] {
-    list.AddTail(new Tracked(3, nullptr), true);
-    list.RemoveHead(true);
-  });
-  EXPECT_TRUE(Finishes(locked, 3s)) << "a call with locked true waited for the lock";
-  list.Unlock();
-  EXPECT_TRUE(Finishes(other, 3s));
+// How many takes of the lock this thread holds, read without a second thread: an Unlock
+// beyond them is refused with a log line. A mark sent after the calls ends the lines to
+// read, and lines from one socket arrive in order, so no wait decides the outcome.
+class NacListLockTest : public ::testing::Test {
+ protected:
+  NacListLockTest() {
+    dir_.Write("syslog.ini", collector_->SyslogIni());
+    CloseSyslog();
+    SetLogThreshold(7);
+  }
+  ~NacListLockTest() override { CloseSyslog(); }
+
+  // The refusals among count calls of Unlock.
+  int RefusedUnlocks(int count) {
+    for (int i = 0; i < count; ++i) list_.Unlock();
+    SyslogSend(6, "mark");
+    const auto lines = collector_->Until("mark");
+    EXPECT_TRUE(lines.has_value()) << "the mark did not arrive";
+    int refused = 0;
+    for (const std::string& line : testing_support::LogTexts(lines.value_or(std::vector<std::string>{}), "")) {
+      refused += line == "I failed in releasing of Mutex." ? 1 : 0;
+    }
+    return refused;
+  }
+
+  testing_support::TempDir dir_;
+  std::unique_ptr<testing_support::UdpCollector> collector_ = testing_support::UdpCollector::OnFreeAddress();
+  CNacList list_;
+};
+
+// Taken twice, it is released by the second Unlock only; a call told that the caller holds
+// the lock neither takes nor releases it.
+TEST_F(NacListLockTest, LockIsReentrantAndLockedCallsLeaveItAlone) {
+  list_.Lock();
+  list_.Lock();
+  list_.AddTail(new Tracked(1, nullptr), false);
+  list_.AddTail(new Tracked(2, nullptr), true);
+  list_.RemoveHead(true);
+  EXPECT_EQ(list_.GetCount(true), 1);
+  EXPECT_EQ(RefusedUnlocks(2), 0);
+  EXPECT_EQ(RefusedUnlocks(1), 1);
 }
 
-TEST(NacListLockTest, FailedNodeThrowsItsTextAndKeepsTheCallersHold) {
+TEST_F(NacListLockTest, FailedNodeThrowsItsTextAndKeepsTheCallersHold) {
   std::vector<int> destroyed;
-  CNacList list;
-  list.AddTail(new Tracked(1, nullptr), false);
+  list_.AddTail(new Tracked(1, nullptr), false);
   Tracked record(2, &destroyed);
   const std::vector<std::function<void()>> inserts = {
-      [&] { list.AddTail(&record, false); },
-      [&] { list.AddHead(&record, false); },
-      [&] { list.InsertAfter(list.GetHead(true), &record, false); },
+      [&] { list_.AddTail(&record, false); },
+      [&] { list_.AddHead(&record, false); },
+      [&] { list_.InsertAfter(list_.GetHead(true), &record, false); },
   };
   for (const auto& insert : inserts) {
-    list.Lock();
+    list_.Lock();
     std::string thrown;
     failNextAllocation = true;
     try {
@@ -170,11 +184,9 @@ TEST(NacListLockTest, FailedNodeThrowsItsTextAndKeepsTheCallersHold) {
     }
     failNextAllocation = false;
     EXPECT_EQ(thrown, "I failed in making of CNacNode.");
-    std::future<void> other = OnOtherThread([&list] { list.GetCount(false); });
-    EXPECT_FALSE(Finishes(other, 50ms)) << "the failed call released a take that was not its own";
-    list.Unlock();
+    EXPECT_EQ(RefusedUnlocks(2), 1) << "the failed call released a take that was not its own, or kept its own";
   }
-  EXPECT_EQ(Ids(list), std::vector<int>{1});
+  EXPECT_EQ(Ids(list_), std::vector<int>{1});
   EXPECT_TRUE(destroyed.empty());
 }
 

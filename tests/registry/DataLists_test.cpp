@@ -1,7 +1,6 @@
-// Each registry's own rules: which records may join, what a key finds, the file a save
-// writes and what a load keeps of a bad one.
+// Each registry's own rules: which records may join and what a key finds; a gateway's
+// keep-alive state. What the files hold is the registry files' test.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <iterator>
@@ -11,19 +10,15 @@
 #include <utility>
 
 #include "registry/GwDataList.h"
-#include "registry/GwrouteFile.h"
 #include "registry/NacDataList.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
 #include "support/AddressParse.h"
 #include "support/Syslog.h"
-#include "tests/common/RecordDump.h"
-#include "tests/common/TempDir.h"
 #include "tests/registry/RegistryModel.h"
 
 namespace {
 
-using namespace std::string_literals;
 using registry_model::NewGw;
 using registry_model::NewRoute;
 using registry_model::Own;
@@ -79,13 +74,6 @@ int Add(CQuarantineDataList& list, const char* source, const char* protocol, con
   return registry_model::Own(list, Server(source, protocol, port));
 }
 
-// "source protocol port" per record.
-std::string Servers(CQuarantineDataList& list) {
-  return testing_support::Dump<CQuarantineData>(list, [](const CQuarantineData& s) {
-    return s.sourceText + " " + s.protocol + " " + s.portText;
-  });
-}
-
 // Identity and match are one rule: address bytes, protocol text and port text.
 TEST(QuarantineDataListTest, IdentityAndMatch) {
   CQuarantineDataList list;
@@ -94,49 +82,6 @@ TEST(QuarantineDataListTest, IdentityAndMatch) {
   EXPECT_EQ(Add(list, "172.17.254.254", "udp", "4208"), 0);
   EXPECT_EQ(Add(list, "172.17.254.254", "tcp", "04208"), 0);
   EXPECT_EQ(Add(list, "172.17.254.253", "tcp", "4208"), 0);
-}
-
-TEST(QuarantineDataListTest, FileHoldsLiveRecordsQuoted) {
-  testing_support::TempDir dir;
-  CQuarantineDataList list;
-  Add(list, "172.17.254.254", "tcp", "4208");
-  Add(list, "10.0.0.1", "udp", "53");
-  Add(list, "10.0.0.2", "udp", "080");
-  list.MarkDeleted(*Server("10.0.0.1", "udp", "53"));
-  ASSERT_EQ(list.Save("quarantine.csv"), 0);
-  EXPECT_EQ(dir.Read("quarantine.csv"), "\"172.17.254.254\",\"tcp\",\"4208\"\r\n\"10.0.0.2\",\"udp\",\"080\"\r\n");
-}
-
-// Each file is loaded over one older record, withdrawn unless the file is missing.
-TEST(QuarantineDataListTest, LoadKeepsTheLinesBeforeTheFirstBadOne) {
-  const std::string longLine = "\"10.0.0.1\",\"tcp\",\"80\"," + std::string(4095 - 22, 'x');
-  const struct {
-    std::string content;  // "-": no file
-    int result;
-    std::string after;
-  } cases[] = {
-      {"-", -1, ""},
-      {"", 0, ""},
-      {" 10.0.0.1 ,\tudp , 53 \t\r\n\"10.0.0.2\",\"tcp\",\"80\",junk", 0, "10.0.0.1 udp 53+;10.0.0.2 tcp 80+;"},
-      {"\"10.0.0.1\",\"tcp\",\"80\"\r\n\"10.0.0.2\",\"TCP\",\"80\"\r\n\"10.0.0.3\",\"tcp\",\"80\"\r\n", -1,
-       "10.0.0.1 tcp 80+;"},
-      {"\"10.0.0.1\",\"tcp\"\r\n", -1, ""},
-      {"\"10.0.0.1\",\"tcp\",\"\"\r\n", -1, ""},
-      {"\"10.0.0.1\",,\"80\"\r\n", -1, ""},
-      {"\"10.0.0.1\",\"tcp\",\"65536\"\r\n", -1, ""},
-      {"\"10.0.0.256\",\"tcp\",\"80\"\r\n", -1, ""},
-      {"\"10.0.0.1\",\"tcp\",\"80\"\r\n\"10.0.0.1\",\"tcp\",\"80\"\r\n", -1, "10.0.0.1 tcp 80+;"},
-      {longLine + "\"10.0.0.2\",\"udp\",\"53\"\r\n", 0, "10.0.0.1 tcp 80+;10.0.0.2 udp 53+;"},
-  };
-  testing_support::TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.content);
-    if (c.content != "-") dir.Write("q.csv", c.content);
-    CQuarantineDataList list;
-    Add(list, "192.0.2.1", "tcp", "1");
-    EXPECT_EQ(list.Load(c.content != "-" ? "q.csv" : "missing.csv"), c.result);
-    EXPECT_EQ(Servers(list), (c.content != "-" ? "-192.0.2.1 tcp 1;" : "192.0.2.1 tcp 1;") + c.after);
-  }
 }
 
 // "mac,source,network,netmask"; a MAC of "M" or "N" stands for one of two fixed ones.
@@ -150,16 +95,6 @@ std::unique_ptr<CPcData> Pc(const std::string& text) {
               pc->SetNetmask(f[3].c_str()))
       << text;
   return pc;
-}
-
-// One letter per record in list order: upper case when live, lower case when deleted.
-std::string Letters(CPcDataList& list) {
-  std::string letters;
-  char letter = 'A';
-  for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false), ++letter) {
-    letters += node->RecordAs<CPcData>()->IsLive() ? letter : static_cast<char>(letter + 32);
-  }
-  return letters;
 }
 
 // Whether other may join stored (a shape that is neither PC nor network never may), and
@@ -195,61 +130,10 @@ TEST(PcDataListTest, IdentityAndMatch) {
   }
 }
 
-// That a saved file loads back the same is checked by the PcLoad fuzz target.
-TEST(PcDataListTest, FileHoldsEachShape) {
-  testing_support::TempDir dir;
-  CPcDataList list;
-  for (const char* pc : {"00-1a-2b-3c-4d-5e,192.168.0.1", "M", "N,,10.0.0.0", ",,192.168.0.0,255.255.255.0", "001122334477"}) {
-    ASSERT_EQ(Own(list, Pc(pc)), 0) << pc;
-  }
-  list.MarkDeleted(*Pc("001122334477"));
-  ASSERT_EQ(list.Save("pc.csv"), 0);
-  const std::string expected =
-      "\"00:1A:2B:3C:4D:5E\",\"192.168.0.1\",\"\",\"\"\r\n"
-      "\"00:11:22:33:44:55\",,\"\",\"\"\r\n"
-      "\"00:11:22:33:44:66\",,\"10.0.0.0\",\"\"\r\n"
-      "\"\",,\"192.168.0.0\",\"255.255.255.0\"\r\n";
-  EXPECT_EQ(dir.Read("pc.csv"), expected);
-  EXPECT_EQ(list.Save("missing/pc.csv"), -1);
-}
-
-// Each file is loaded over one older record: "a" when withdrawn, "A" when the file is missing.
-TEST(PcDataListTest, LoadKeepsTheLinesBeforeTheFirstBadOne) {
-  const struct {
-    std::string file;
-    int result;
-    const char* letters;
-  } cases[] = {
-      {"-", -1, "A"},
-      {" 00-11-22-33-44-55 ,\t192.168.0.1\r\n\"\",,\"10.0.0.0\",\"255.0.0.0\",extra\r\n", 0, "aBC"},
-      {"\"00:11:22:33:44:55\",\"192.168.0.1\",\"192.168.0.0\",\"\"\r\n", -1, "a"},
-      {"\"\",\"192.168.0.1\",\"\",\"\"\r\n", -1, "a"},
-      {"\"00:11:22:33:44:55\"\r\nxyz\r\n\"00:11:22:33:44:66\"\r\n", -1, "aB"},
-      {"\"00:11:22:33:44:55\",,\"\",\"255.0.255.0\"\r\n", -1, "a"},
-      {"\"00:11:22:33:44:55\",,\"1.2.3\"\r\n", -1, "a"},
-      {"\"00:11:22:33:44:55\"\0,\"1.1.1.1\"\r\n\"\x01\xfe\",\r\n"s, -1, "aB"},
-      {"\"00:11:22:33:44:55\",\"\"\r\n\"00:11:22:33:44:66\",,\"\",\"\"", 0, "aBC"},
-  };
-  testing_support::TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    CPcDataList list;
-    Own(list, Pc("001122334499"));
-    if (c.file != "-") dir.Write("pc.csv", c.file);
-    EXPECT_EQ(list.Load(c.file != "-" ? "pc.csv" : "missing.csv"), c.result);
-    EXPECT_EQ(Letters(list), c.letters);
-  }
-}
-
 std::uint32_t Ip(const char* text) {
   std::uint32_t value = 0;
   EXPECT_TRUE(ParseIPv4Value(text, value)) << text;
   return value;
-}
-
-// "address:port" per gateway.
-std::string Gateways(CGwDataList& list) {
-  return testing_support::Dump<CGwData>(list, [](auto& g) { return g.addressText + ":" + std::to_string(g.port); });
 }
 
 // Identity is the address alone; a match needs the key's port too when the key has one.
@@ -300,48 +184,6 @@ TEST(GwDataListTest, KeepAliveCountsFailuresWhileOn) {
   EXPECT_EQ(gw->on, 1);
 }
 
-TEST(GwDataListTest, FileHoldsLiveGatewaysAndIsPrivate) {
-  testing_support::TempDir dir;
-  CGwDataList list;
-  list.AddUnique(NewGw("172.16.0.1"));
-  CGwData* bare = NewGw("10.0.0.2", "8080");
-  bare->user.clear();
-  bare->password.clear();
-  list.AddUnique(bare);
-  list.AddUnique(NewGw("10.0.0.3"));
-  list.MarkDeleted(CGwDataList::AddressKey(Ip("10.0.0.3")));
-  ASSERT_EQ(list.Save("gw.csv"), 0);
-  EXPECT_EQ(dir.Read("gw.csv"), "\"172.16.0.1\",880,\"admin\",\"tovin\"\r\n\"10.0.0.2\",8080,,\r\n");
-  struct stat info {};
-  ASSERT_EQ(stat("gw.csv", &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
-}
-
-// Each file is loaded over one older gateway, withdrawn unless the file is missing.
-TEST(GwDataListTest, LoadKeepsTheLinesBeforeTheFirstBadOne) {
-  const struct {
-    const char* content;  // none: no file
-    int result;
-    const char* after;
-  } cases[] = {
-      {nullptr, -1, ""},
-      {"\"10.0.0.1\"\r\n 10.0.0.2 , 8080 \r\n", 0, "10.0.0.1:880+;10.0.0.2:8080+;"},
-      {"\"10.0.0.1\"\r\n\"10.0.0.2\",0\r\n\"10.0.0.4\"\r\n", -1, "10.0.0.1:880+;"},
-      {"\"10.0.0.1\"\r\n\"10.0.0.2\",65536\r\n", -1, "10.0.0.1:880+;"},
-      {"\"10.0.0.1\"\r\n\"10.0.0.1\",8080\r\n\"10.0.0.4\"\r\n", -1, "10.0.0.1:880+;"},
-      {"\"10.0.0.256\"\r\n", -1, ""},
-  };
-  testing_support::TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.content != nullptr ? c.content : "no file");
-    if (c.content != nullptr) dir.Write("gw.csv", c.content);
-    CGwDataList list;
-    list.AddUnique(NewGw("10.0.0.9"));
-    EXPECT_EQ(list.Load(c.content != nullptr ? "gw.csv" : "missing.csv"), c.result);
-    EXPECT_EQ(Gateways(list), (c.content != nullptr ? "-10.0.0.9:880;" : "10.0.0.9:880;") + std::string(c.after));
-  }
-}
-
 // Identity: equal devices and masked networks. Match: the key's device, if any, and masked networks.
 TEST(GwrouteDataListTest, IdentityAndMatch) {
   const struct {
@@ -362,75 +204,6 @@ TEST(GwrouteDataListTest, IdentityAndMatch) {
               std::make_pair(c.add, c.match))
         << c.storedDevice << " / " << c.network << " " << c.device;
   }
-}
-
-class GwrouteFileTest : public ::testing::Test {
- protected:
-  GwrouteFileTest() {
-    for (int n = 0; n < 3; ++n) gateways_.AddUnique(gw_[n] = NewGw(("172.16.0." + std::to_string(n + 1)).c_str()));
-    gw_[0]->Routes().AddUnique(NewRoute("10.1.0.0", "255.255.0.0", "eth1"));
-    CGwrouteData* withdrawn = NewRoute("10.2.0.0", "255.255.0.0");
-    gw_[0]->Routes().AddUnique(withdrawn);
-    withdrawn->deleted = 1;
-    gw_[1]->Routes().AddUnique(NewRoute("192.168.0.0", "255.255.255.0"));
-    gw_[2]->Routes().AddUnique(NewRoute("10.3.0.0", "255.255.0.0"));
-    gateways_.MarkDeleted(CGwDataList::AddressKey(gw_[2]->address));
-  }
-
-  // "gateway device network/netmask" of every live route; "+" when flagged added.
-  std::string Live() {
-    std::string out;
-    for (int n = 0; n < 3; ++n) {
-      CGwrouteDataList& routes = gw_[n]->Routes();
-      for (CNacNode* node = routes.GetHead(false); node != nullptr; node = routes.GetNext(node, false)) {
-        const auto& r = *node->RecordAs<CGwrouteData>();
-        if (!r.IsLive()) continue;
-        out += std::to_string(n + 1) + r.device + " " + r.networkText + "/" + r.netmaskText + (r.added ? "+|" : "|");
-      }
-    }
-    return out;
-  }
-
-  testing_support::TempDir dir_;
-  CGwDataList gateways_;
-  CGwData* gw_[3];
-};
-
-TEST_F(GwrouteFileTest, SaveWritesTheLiveRoutesOfEveryGateway) {
-  ASSERT_EQ(SaveGwroutes(gateways_, "gwroute.csv"), 0);
-  EXPECT_EQ(dir_.Read("gwroute.csv"),
-            "\"172.16.0.1\",\"eth1\",\"10.1.0.0\",\"255.255.0.0\"\r\n"
-            "\"172.16.0.2\",,\"192.168.0.0\",\"255.255.255.0\"\r\n"
-            "\"172.16.0.3\",,\"10.3.0.0\",\"255.255.0.0\"\r\n");
-}
-
-// Every load withdraws all routes first; a failure keeps what came before it.
-TEST_F(GwrouteFileTest, LoadOutcomes) {
-  const struct {
-    const char* content;  // none: no file
-    GwrouteLoadResult result;
-    const char* live;
-  } cases[] = {
-      {nullptr, GwrouteLoadResult::kNotOpened, ""},
-      // No gateway, an unknown one and a withdrawn one are passed over; an empty address is
-      // the line before's, and the same route twice is two routes.
-      {",,\"10.0.0.0\",\"255.0.0.0\"\r\n\"10.9.9.9\",,\"10.0.0.0\"\r\n\"172.16.0.3\",,\"10.0.0.0\"\r\n"
-       "\"172.16.0.2\",,\"10.5.0.0\",\"255.255.0.0\"\r\n  ,\"eth1\",\"10.1.0.0\"\r\n,\"eth1\",\"10.1.0.0\"\r\n",
-       GwrouteLoadResult::kLoaded, "2 10.5.0.0/255.255.0.0+|2eth1 10.1.0.0/+|2eth1 10.1.0.0/+|"},
-      {"\"172.16.0.1\",,\"10.1.0.0\",\"255.255.0.0\"\r\n\"172.16.0.1\",,\"10.2.0.0\",\"255.0.255.0\"\r\n"
-       "\"172.16.0.1\",,\"10.3.0.0\"\r\n",
-       GwrouteLoadResult::kBadLine, "1 10.1.0.0/255.255.0.0+|"},
-      {"\"172.16.0.256\",,\"10.1.0.0\"\r\n", GwrouteLoadResult::kBadLine, ""},
-      {"\"172.16.0.1\",,\"10.1.0\"\r\n", GwrouteLoadResult::kBadLine, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.content != nullptr ? c.content : "no file");
-    if (c.content != nullptr) dir_.Write("gwroute.csv", c.content);
-    EXPECT_EQ(LoadGwroutes(gateways_, c.content != nullptr ? "gwroute.csv" : "missing.csv"), c.result);
-    EXPECT_EQ(Live(), c.live);
-    gw_[1]->Routes().AddUnique(NewRoute("10.9.0.0", "255.255.0.0"));  // withdrawn by the next load
-  }
-  EXPECT_EQ(LoadGwroutes(gateways_, "."), GwrouteLoadResult::kNotOpened);  // not a regular file
 }
 
 }  // namespace

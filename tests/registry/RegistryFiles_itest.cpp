@@ -1,6 +1,7 @@
-// An administrator's bad day with the registry files: a spreadsheet's byte-order mark, an
-// editor's blank lines, a bad line, a FIFO or a device where a file should be, saves that
-// were killed half-way. Nothing the administrator wrote is lost without a word.
+// The registry files: the load they share and what each takes from its lines, and an
+// administrator's bad day with them: a spreadsheet's byte-order mark, an editor's blank
+// lines, a bad line, a FIFO or a device where a file should be, saves that were killed
+// half-way. Nothing the administrator wrote is lost without a word.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,12 +32,13 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// One registry file: how to load and save it, and two good lines.
+// One registry file: how to load and save it, and three good lines as a save writes them.
 struct RegistryFile {
   const char* name;
   const char* dataName;
-  const char* goodLine;
-  const char* otherGoodLine;
+  std::string goodLine;
+  std::string otherGoodLine;
+  std::string oldLine;
   std::function<int()> load;
   std::function<int()> save;
 };
@@ -46,23 +49,31 @@ class RegistryFilesTest : public ::testing::Test {
     dir_.Write("syslog.ini", collector_->SyslogIni());
     CloseSyslog();
     SetLogThreshold(7);
+    // One gateway for routes, another whose route stays saved once it is withdrawn.
     gateways_.AddUnique(registry_model::NewGw("172.16.0.1"));
+    CGwData* withdrawn = registry_model::NewGw("172.16.0.3");
+    gateways_.AddUnique(withdrawn);
+    withdrawn->Routes().AddUnique(registry_model::NewRoute("10.3.0.0", "255.255.0.0"));
+    gateways_.MarkDeleted(*withdrawn);
   }
   ~RegistryFilesTest() override { CloseSyslog(); }
 
   std::vector<RegistryFile> Files() {
     return {
         {"pc.csv", "PC", "\"00:11:22:33:44:55\",,\"\",\"\"", "\"\",,\"10.0.0.0\",\"255.0.0.0\"",
-         [this] { return pcs_.Load("pc.csv"); }, [this] { return pcs_.Save("pc.csv"); }},
+         "\"00:11:22:33:44:99\",,\"\",\"\"", [this] { return pcs_.Load("pc.csv"); },
+         [this] { return pcs_.Save("pc.csv"); }},
         {"quarantine.csv", "QUARANTINE", "\"172.17.254.254\",\"tcp\",\"4208\"", "\"10.0.0.53\",\"udp\",\"53\"",
-         [this] { return servers_.Load("quarantine.csv"); }, [this] { return servers_.Save("quarantine.csv"); }},
+         "\"192.0.2.1\",\"tcp\",\"1\"", [this] { return servers_.Load("quarantine.csv"); },
+         [this] { return servers_.Save("quarantine.csv"); }},
         // The routes first: a failed gw.csv load withdraws the gateway that they need.
         {"gwroute.csv", "GWROUTE", "\"172.16.0.1\",\"eth0\",\"10.0.0.0\",\"255.0.0.0\"",
-         "\"172.16.0.1\",,\"192.168.0.0\",\"255.255.255.0\"",
+         "\"172.16.0.1\",,\"192.168.0.0\",\"255.255.255.0\"", "\"172.16.0.1\",,\"10.9.0.0\",\"255.255.0.0\"",
          [this] { return LoadGwroutes(gateways_, "gwroute.csv") == GwrouteLoadResult::kLoaded ? 0 : -1; },
          [this] { return SaveGwroutes(gateways_, "gwroute.csv"); }},
         {"gw.csv", "GW", "\"172.16.0.1\",880,\"admin\",\"tovin\"", "\"172.16.0.2\",8080,\"u\",\"p\"",
-         [this] { return gateways_.Load("gw.csv"); }, [this] { return gateways_.Save("gw.csv"); }},
+         "\"10.0.0.9\",880,\"admin\",\"tovin\"", [this] { return gateways_.Load("gw.csv"); },
+         [this] { return gateways_.Save("gw.csv"); }},
     };
   }
 
@@ -75,23 +86,124 @@ class RegistryFilesTest : public ::testing::Test {
   CGwDataList gateways_;
 };
 
-// A byte-order mark and blank lines are passed over quietly; a bad line is logged, and the
-// file is kept before the next save.
-TEST_F(RegistryFilesTest, ByteOrderMarkBlankLinesAndAFailedLoad) {
+// The load every registry file shares, over an older record: the lines before the first
+// bad one are kept and the older records withdrawn; a byte-order mark, blank lines and a
+// last line without its end are no bad lines. A save writes the live records.
+TEST_F(RegistryFilesTest, ALoadKeepsTheLinesBeforeTheFirstBadOne) {
   for (const RegistryFile& file : Files()) {
     SCOPED_TRACE(file.name);
-    dir_.Write(file.name, std::string("\xEF\xBB\xBF") + file.goodLine + "\r\n\r\n \t \r\n" + file.otherGoodLine +
-                              "\n\n");
-    EXPECT_EQ(file.load(), 0);
-    ASSERT_EQ(file.save(), 0);
-    EXPECT_EQ(dir_.Read(file.name), std::string(file.goodLine) + "\r\n" + file.otherGoodLine + "\r\n");
-    EXPECT_EQ(Logged(), std::vector<std::string>{});
+    // A route file withdraws every route even when it is missing, and takes a route twice.
+    const bool routes = std::string(file.name) == "gwroute.csv";
+    const std::string g1 = file.goodLine + "\r\n", g2 = file.otherGoodLine + "\r\n", bad = "\"300.1.1.1\",\"x\"\r\n";
+    // The longest line that is read whole: the good line with one more column.
+    const std::string longest = file.goodLine + "," + std::string(4095 - file.goodLine.size() - 1, 'x') + "\r\n";
+    const struct {
+      std::optional<std::string> content;  // none: no file
+      int result;
+      std::string saved;
+    } cases[] = {
+        {std::nullopt, -1, routes ? "" : file.oldLine + "\r\n"},
+        {"", 0, ""},
+        {g1 + g2, 0, g1 + g2},
+        {g1 + bad + g2, -1, g1},
+        {g1 + g1, routes ? 0 : -1, routes ? g1 + g1 : g1},
+        {longest + g2, 0, g1 + g2},
+        {"\xEF\xBB\xBF" + g1 + "\r\n \t \r\n\n" + file.otherGoodLine, 0, g1 + g2},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.content.value_or("no file").substr(0, 80));
+      dir_.Write(file.name, file.oldLine + "\r\n");
+      ASSERT_EQ(file.load(), 0);
+      if (c.content) {
+        dir_.Write(file.name, *c.content);
+      } else {
+        fs::remove(file.name);
+      }
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(file.load(), c.result);
+      testing::internal::GetCapturedStderr();
+      const std::vector<std::string> logged = Logged();
+      EXPECT_TRUE(c.result != 0 || logged.empty()) << logged.front();
+      ASSERT_EQ(file.save(), 0);
+      EXPECT_EQ(dir_.Read(file.name), c.saved);
+    }
+    Logged();
+  }
+}
 
-    const std::string bad = std::string(file.goodLine) + "\r\n\"300.1.1.1\",\"x\"\r\n" + file.otherGoodLine + "\r\n";
+// What each file takes from its lines, as the next save writes it: blanks around a column
+// and columns beyond the last go; a refused line stores nothing. Saves quote every text.
+TEST_F(RegistryFilesTest, EachFileReadsItsOwnLines) {
+  ASSERT_EQ(SaveGwroutes(gateways_, "gwroute.csv"), 0);
+  EXPECT_EQ(dir_.Read("gwroute.csv"), "\"172.16.0.3\",,\"10.3.0.0\",\"255.255.0.0\"\r\n")
+      << "the routes of a withdrawn gateway are saved until it is erased";
+  gateways_.AddUnique(registry_model::NewGw("172.16.0.2"));
+  const struct {
+    const char* file;
+    std::string lines;
+    int result;
+    std::string saved;
+  } cases[] = {
+      {"pc.csv", " 00-1a-2b-3c-4d-5e ,\t192.168.0.1", 0, "\"00:1A:2B:3C:4D:5E\",\"192.168.0.1\",\"\",\"\""},
+      {"pc.csv", "\"\",,\"10.0.0.0\",\"255.0.0.0\",extra", 0, "\"\",,\"10.0.0.0\",\"255.0.0.0\""},
+      {"pc.csv", "001122334466,,10.0.0.0", 0, "\"00:11:22:33:44:66\",,\"10.0.0.0\",\"\""},
+      {"pc.csv", "\"00:11:22:33:44:55\",\"\"", 0, "\"00:11:22:33:44:55\",,\"\",\"\""},
+      {"pc.csv", std::string("\"00:11:22:33:44:55\"\0,\"1.1.1.1\"", 28), 0, "\"00:11:22:33:44:55\",,\"\",\"\""},
+      {"pc.csv", "\"00:11:22:33:44:55\",\"192.168.0.1\",\"192.168.0.0\",\"\"", -1, ""},
+      {"pc.csv", "\"\",\"192.168.0.1\",\"\",\"\"", -1, ""},
+      {"pc.csv", "\"00:11:22:33:44:55\",,\"\",\"255.0.255.0\"", -1, ""},
+      {"pc.csv", "\"00:11:22:33:44:55\",,\"1.2.3\"", -1, ""},
+      {"pc.csv", "\"\x01\xfe\",", -1, ""},
+      {"quarantine.csv", " 10.0.0.1 ,\tudp , 080 \t", 0, "\"10.0.0.1\",\"udp\",\"080\""},
+      {"quarantine.csv", "\"10.0.0.2\",\"tcp\",\"80\",junk", 0, "\"10.0.0.2\",\"tcp\",\"80\""},
+      {"quarantine.csv", "\"10.0.0.2\",\"TCP\",\"80\"", -1, ""},
+      {"quarantine.csv", "\"10.0.0.1\",\"tcp\"", -1, ""},
+      {"quarantine.csv", "\"10.0.0.1\",\"tcp\",\"\"", -1, ""},
+      {"quarantine.csv", "\"10.0.0.1\",,\"80\"", -1, ""},
+      {"quarantine.csv", "\"10.0.0.1\",\"tcp\",\"65536\"", -1, ""},
+      {"quarantine.csv", "\"10.0.0.256\",\"tcp\",\"80\"", -1, ""},
+      // No gateway yet, an unknown one and a withdrawn one are passed over; an empty
+      // address is the line before's.
+      {"gwroute.csv", ",,\"10.0.0.0\",\"255.0.0.0\"\r\n\"10.9.9.9\",,\"10.0.0.0\"\r\n\"172.16.0.3\",,\"10.0.0.0\"",
+       0, ""},
+      {"gwroute.csv", "\"172.16.0.2\",,\"10.5.0.0\",\"255.255.0.0\"\r\n  ,\"eth1\",\"10.1.0.0\"", 0,
+       "\"172.16.0.2\",,\"10.5.0.0\",\"255.255.0.0\"\r\n\"172.16.0.2\",\"eth1\",\"10.1.0.0\","},
+      {"gwroute.csv", "\"172.16.0.1\",,\"10.2.0.0\",\"255.0.255.0\"", -1, ""},
+      {"gwroute.csv", "\"172.16.0.256\",,\"10.1.0.0\"", -1, ""},
+      {"gwroute.csv", "\"172.16.0.1\",,\"10.1.0\"", -1, ""},
+      {"gw.csv", " 10.0.0.2 , 8080 ", 0, "\"10.0.0.2\",8080,\"admin\",\"tovin\""},
+      {"gw.csv", "\"10.0.0.2\",0", -1, ""},
+      {"gw.csv", "\"10.0.0.2\",65536", -1, ""},
+      {"gw.csv", "\"10.0.0.256\"", -1, ""},
+  };
+  for (const RegistryFile& file : Files()) {
+    for (const auto& c : cases) {
+      if (c.file != std::string(file.name)) continue;
+      SCOPED_TRACE(c.lines);
+      dir_.Write(file.name, c.lines);
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(file.load(), c.result);
+      testing::internal::GetCapturedStderr();
+      ASSERT_EQ(file.save(), 0);
+      EXPECT_EQ(dir_.Read(file.name), c.saved + (c.saved.empty() ? "" : "\r\n"));
+    }
+  }
+  struct stat info {};
+  ASSERT_EQ(stat("gw.csv", &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "gw.csv holds passwords";
+  Logged();
+}
+
+// A bad line is logged, and the file is kept before the next save.
+TEST_F(RegistryFilesTest, AFailedLoadIsLoggedAndItsFileKept) {
+  for (const RegistryFile& file : Files()) {
+    SCOPED_TRACE(file.name);
+    const std::string bad = file.goodLine + "\r\n\"300.1.1.1\",\"x\"\r\n" + file.otherGoodLine + "\r\n";
     dir_.Write(file.name, bad);
     testing::internal::CaptureStderr();
     EXPECT_EQ(file.load(), -1);
-    const std::string line = std::string("I failed in reading of ") + file.dataName + " data: " + file.name + " line 2.";
+    const std::string line =
+        std::string("I failed in reading of ") + file.dataName + " data: " + file.name + " line 2.";
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Velnor: " + line + "\n");
     const std::vector<std::string> logged = collector_->Drain(100ms);
     ASSERT_EQ(logged.size(), 1u);
@@ -100,7 +212,7 @@ TEST_F(RegistryFilesTest, ByteOrderMarkBlankLinesAndAFailedLoad) {
 
     ASSERT_EQ(file.save(), 0);
     EXPECT_EQ(dir_.Read(std::string(file.name) + ".bak"), bad);
-    EXPECT_EQ(dir_.Read(file.name), std::string(file.goodLine) + "\r\n");
+    EXPECT_EQ(dir_.Read(file.name), file.goodLine + "\r\n");
     // Only the first save after the failure keeps a copy; a later failure keeps another.
     ASSERT_EQ(file.save(), 0);
     EXPECT_FALSE(fs::exists(std::string(file.name) + ".bak.1"));
@@ -138,15 +250,19 @@ TEST_F(RegistryFilesTest, OnlyRegularFilesAreRead) {
   ASSERT_EQ(mkfifo("pc.csv", 0600), 0);
   fs::create_symlink("/dev/zero", "gw.csv");
   fs::create_directory("quarantine.csv");
+  fs::create_directory("gwroute.csv");
   // A FIFO without a writer, and an endless device, must not hold the reader.
   auto loads = std::async(std::launch::async, [this] {
-    return std::vector<int>{pcs_.Load("pc.csv"), gateways_.Load("gw.csv"), servers_.Load("quarantine.csv")};
+    return std::vector<int>{pcs_.Load("pc.csv"), gateways_.Load("gw.csv"), servers_.Load("quarantine.csv"),
+                            LoadGwroutes(gateways_, "gwroute.csv") == GwrouteLoadResult::kNotOpened ? -1 : 0};
   });
   ASSERT_EQ(loads.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(loads.get(), (std::vector<int>{-1, -1, -1}));
+  EXPECT_EQ(loads.get(), (std::vector<int>{-1, -1, -1, -1}));
   EXPECT_EQ(Logged(), (std::vector<std::string>{"I failed in reading of PC data: pc.csv: not a regular file.",
                                                 "I failed in reading of GW data: gw.csv: not a regular file.",
                                                 "I failed in reading of QUARANTINE data: quarantine.csv: "
+                                                "not a regular file.",
+                                                "I failed in reading of GWROUTE data: gwroute.csv: "
                                                 "not a regular file."}));
   // Saving replaces the FIFO with a file; what could be kept of it is nothing.
   EXPECT_EQ(pcs_.Save("pc.csv"), 0);

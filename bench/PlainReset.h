@@ -1,11 +1,10 @@
 #pragma once
 
-// The rule walks written the plain way, as a reference for the service's own: every level
-// of every walk takes a fresh snapshot of the registry it walks and tries every record
-// from the head. Independent of acl/ but for the emitter they put their rules into, so that
-// the two can be compared rule by rule; the benchmark measures the plain walks' cost too.
+// A gateway's reset walked the plain way, the benchmark's baseline for the service's own:
+// every level takes a fresh snapshot of the registry it walks and tries every record from
+// the head. Independent of acl/ but for the emitter it puts its rules into, so that the
+// benchmark can check that both make the same requests.
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,7 +18,7 @@
 #include "request/HttpDataList.h"
 #include "support/AddressParse.h"
 
-namespace plain_walks {
+namespace plain_reset {
 
 template <class List>
 std::unique_ptr<List> Copy(List& registry) {
@@ -136,89 +135,6 @@ inline void GatewayFanOut(AclEmitter& emitter, CGwData& g, std::int32_t opcode) 
   RoutesOrNone(g, [&](const CGwrouteData* r) { PcFanOut(emitter, g, r, opcode); });
 }
 
-template <class Visit>
-void OnGateways(Visit visit) {
-  ForEachLive<CGwData>(GetGwDataList(), [&](CGwData& g) {
-    if (g.on != 0) visit(g);
-  });
-}
-
-// The change walk; both: the quarantine walk's add and delete passes in one walk.
-template <class Record, class Registry, class Fan>
-void Change(Registry& registry, bool both, Fan fan) {
-  auto snapshot = Copy(registry);
-  ForEach<Record>(*snapshot, [&](const Record& record) {
-    bool handled = false;
-    if (record.added != 0) {
-      handled = true;
-      if (!fan(record, 1)) return;
-      CNacList::Guard held(registry);
-      if (Record* live = registry.FindAdded(record, held)) live->added = 0;
-    }
-    if ((!handled || both) && record.deleted != 0) {
-      if (!fan(record, 3)) return;
-      CNacList::Guard held(registry);
-      if (Record* gone = registry.FindDeleted(record, held)) registry.RemoveData(gone, true);
-    }
-  });
-}
-
-inline void NacChange(AclEmitter& emitter) {
-  Change<CNacData>(GetNacDataList(), false, [&](const CNacData& n, std::int32_t opcode) {
-    OnGateways([&](CGwData& g) {
-      RoutesOrNone(g, [&](const CGwrouteData* r) {
-        ForEachLive<CPcData>(GetPcDataList(),
-                             [&](const CPcData& p) { QuarantineProcess(emitter, n, g, r, p, opcode); });
-      });
-    });
-    return true;
-  });
-}
-
-inline void GwChange(AclEmitter& emitter) {
-  Change<CGwData>(GetGwDataList(), false, [&](const CGwData& g, std::int32_t opcode) {
-    if (g.on == 0) return false;
-    GatewayFanOut(emitter, const_cast<CGwData&>(g), opcode);
-    return true;
-  });
-}
-
-inline void GwrouteChange(AclEmitter& emitter) {
-  OnGateways([&](CGwData& g) {
-    ForEach<CGwrouteData>(g.Routes(), [&](const CGwrouteData& r) {
-      if (r.added == 0 && r.deleted == 0) return;
-      PcFanOut(emitter, g, &r, r.added != 0 ? 1 : 3);
-      CGwDataList& gateways = GetGwDataList();
-      CNacList::Guard gatewayLock(gateways);
-      CGwData* live = gateways.FindLive(g, gatewayLock);
-      if (live == nullptr) return;
-      CNacList::Guard routeLock(live->Routes());
-      if (r.added != 0) {
-        if (CGwrouteData* found = live->Routes().FindAdded(r, routeLock)) found->added = 0;
-      } else if (CGwrouteData* found = live->Routes().FindDeleted(r, routeLock)) {
-        live->Routes().RemoveData(found, true);
-      }
-    });
-  });
-}
-
-inline void PcChange(AclEmitter& emitter) {
-  Change<CPcData>(GetPcDataList(), false, [&](const CPcData& p, std::int32_t opcode) {
-    OnGateways([&](CGwData& g) { RoutesOrNone(g, [&](const CGwrouteData* r) { QuarantineFanOut(emitter, g, r, p, opcode); }); });
-    return true;
-  });
-}
-
-// With the choice the service made: a gateway without routes takes part with no route.
-inline void QuarantineChange(AclEmitter& emitter) {
-  Change<CQuarantineData>(GetQuarantineDataList(), true, [&](const CQuarantineData& q, std::int32_t opcode) {
-    ForEachLive<CPcData>(GetPcDataList(), [&](const CPcData& p) {
-      OnGateways([&](CGwData& g) { RoutesOrNone(g, [&](const CGwrouteData* r) { ClientProcess(emitter, g, r, p, q, opcode); }); });
-    });
-    return true;
-  });
-}
-
 inline void ResetSearch(AclEmitter& emitter, std::uint32_t address) {
   ForEachLive<CGwData>(GetGwDataList(), [&](CGwData& g) {
     if (g.on == 0 || g.resetPending == 0 || g.address != address) return;
@@ -233,4 +149,4 @@ inline void ResetSearch(AclEmitter& emitter, std::uint32_t address) {
   });
 }
 
-}  // namespace plain_walks
+}  // namespace plain_reset
