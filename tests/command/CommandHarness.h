@@ -47,7 +47,7 @@ class LineOwner final : public OwnerThread {
     for (platform::ThreadMessage message; queue_.TryTakeMessage(message);) {
       const CommandEntry* command = FindCommand(word.c_str());
       EXPECT_EQ(message.message, msg::cmd::WM_PROTOCOL_RECV);
-      EXPECT_TRUE(command != nullptr && message.wParam == command->id) << "posted for another command";
+      EXPECT_TRUE(command != nullptr && static_cast<CommandId>(message.wParam) == command->id) << "posted for another command";
       EXPECT_EQ(result, 0) << "posted twice";
       result = static_cast<std::int32_t>(message.lParam);
     }
