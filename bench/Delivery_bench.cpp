@@ -95,7 +95,7 @@ void Deliver(CNacHttpClient& client, const std::vector<GatewaySimulator*>& gatew
     CHttpDataList& pending = GetPendingHttpDataList();
     CNacList::Guard guard(pending);
     for (const auto& batch : batches) {
-      for (const CHttpData& request : batch) pending.AddTail(new CHttpData(request), true);
+      for (const CHttpData& request : batch) pending.AddTail(new CHttpData(request), guard);
     }
   }
   if (!client.EventSend()) Fail("EventSend failed");

@@ -60,10 +60,11 @@ void Register(const std::vector<std::string>& addresses) {
 // Marks the gateways whose first probe is over; true when all are. A gateway becomes due
 // again 10 s after it was scheduled, so "all done at once" may never be seen.
 bool AllProbed(std::vector<bool>& done) {
-  CNacList::Guard guard(GetGwDataList(), false);
+  CGwDataList& gateways = GetGwDataList();
+  CNacList::Guard guard(gateways);
   std::size_t index = 0;
   bool all = true;
-  for (CNacNode* node = GetGwDataList().GetHead(true); node != nullptr; node = GetGwDataList().GetNext(node, true)) {
+  for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
     const CGwData& gateway = *node->RecordAs<CGwData>();
     if (index >= done.size()) done.push_back(false);
     if (gateway.lastProbeTime != 0 && gateway.probeOutstanding == 0) done[index] = true;

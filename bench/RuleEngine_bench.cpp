@@ -149,7 +149,7 @@ void BuildSite(int pcs, int entries) {
 void ResetPending() {
   CGwDataList& gateways = GetGwDataList();
   CNacList::Guard guard(gateways);
-  for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+  for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
     node->RecordAs<CGwData>()->resetPending = 1;
   }
 }

@@ -181,15 +181,15 @@ bool CNacCmdProtocol::ExecuteLine(char* line) {
 }
 
 bool CNacCmdProtocol::SendProc() {
-  CNacList::Guard guard(sendQueue_, false);
-  CNacNode* head = sendQueue_.GetHead(true);
+  CNacList::Guard guard(sendQueue_);
+  CNacNode* head = sendQueue_.GetHead(guard);
   if (head == nullptr) return true;
   auto* block = static_cast<CNacCmdProtocolData*>(head->Record());
   if (SocketSendAll(socket_, block->Buffer(), static_cast<int>(block->length)) < 0) return false;
-  sendQueue_.RemoveHead(true);
+  sendQueue_.RemoveHead(guard);
   // One block per call; the event brings the worker back for the next one, so that
   // prompts queued by several lines of one packet all go out, and no sooner.
-  if (!sendQueue_.IsEmpty(true)) sendEvent_->Set();
+  if (!sendQueue_.IsEmpty(guard)) sendEvent_->Set();
   return true;
 }
 

@@ -120,8 +120,8 @@ void CNacControl::ClearAddedFlags() {
   // What the files hold is not new: a gateway gets it through the reset when it comes ON.
   gateways.SetAllAdded(0);
   {
-    CNacList::Guard guard(gateways, false);
-    for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+    CNacList::Guard guard(gateways);
+    for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
       node->RecordAs<CGwData>()->Routes().SetAllAdded(0);
     }
   }

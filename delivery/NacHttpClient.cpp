@@ -77,7 +77,7 @@ void CNacHttpClient::OnClose() {
   {
     CHttpDataList& pending = GetPendingHttpDataList();
     CNacList::Guard guard(pending);
-    pending.RemoveAll(true);
+    pending.RemoveAll(guard);
     platform::MutexLock lock(poolMutex_);
     try {
       for (std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
@@ -162,7 +162,7 @@ std::int32_t CNacHttpClient::Waiting(std::optional<std::uint32_t> address) {
   {
     CHttpDataList& pending = GetPendingHttpDataList();
     CNacList::Guard guard(pending);
-    for (CNacNode* node = pending.GetHead(true); node != nullptr; node = pending.GetNext(node, true)) {
+    for (CNacNode* node = pending.GetHead(guard); node != nullptr; node = pending.GetNext(node, guard)) {
       if (!address || node->RecordAs<CHttpData>()->address == *address) ++waiting;
     }
   }

@@ -291,7 +291,7 @@ int CNacHttpClientThread::HttpClient(std::uint32_t address, std::uint16_t port) 
       platform::MutexLock binding(bindingMutex_);
       if (address_ != address || port_ != port) return -1;
       CNacList::Guard guard(queue_);
-      CNacNode* head = queue_.GetHead(true);
+      CNacNode* head = queue_.GetHead(guard);
       if (head == nullptr) return 0;
       request.Assign(*head->RecordAs<CHttpData>());
     }
@@ -314,7 +314,7 @@ int CNacHttpClientThread::HttpClient(std::uint32_t address, std::uint16_t port) 
     GetGatewayLedger().Answered(address, port, request.body, answer.status, answer.body);
     {
       CNacList::Guard guard(queue_);
-      if (CHttpData* answered = queue_.FindHttpData(request, guard)) queue_.RemoveData(answered, true);
+      if (CHttpData* answered = queue_.FindHttpData(request, guard)) queue_.RemoveData(answered, guard);
     }
     ResetRetries();
   }

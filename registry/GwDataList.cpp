@@ -131,7 +131,7 @@ int CGwDataList::KeepAliveOff(const std::uint8_t address[4]) { return KeepAliveO
 
 int CGwDataList::KeepAlive(std::uint32_t address, int (*change)(CGwData& gateway)) {
   const CGwData key = AddressKey(address);
-  Guard guard(*this, false);
+  Guard guard(*this);
   CGwData* gateway = FindLive(key, guard);
   if (gateway == nullptr) {
     SyslogSend(3, "I failed in a search of GW.");
