@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Require.h"
 #include "keepalive/IcmpPing.h"
 #include "keepalive/NacKeepAlive.h"
 #include "platform/ThreadMessages.h"
@@ -53,7 +54,7 @@ void Register(const std::vector<std::string>& addresses) {
     auto* gateway = new CGwData();
     gateway->addressText = address;
     gateway->address = ::inet_addr(address.c_str());
-    GetGwDataList().AddUnique(gateway);
+    Require(GetGwDataList().AddUnique(gateway) == 0, "gateway");
   }
 }
 

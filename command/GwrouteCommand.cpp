@@ -83,7 +83,7 @@ bool FillRoute(int wordCount, char** words, CGwrouteData& route) {
     const char* netmask = DefaultNetmask(route.network);
     if (netmask == nullptr) return false;
     route.netmaskText = netmask;
-    ParseIPv4Value(netmask, route.netmask);
+    if (!ParseIPv4Value(netmask, route.netmask)) return false;
   }
   return true;
 }

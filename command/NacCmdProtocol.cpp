@@ -40,7 +40,9 @@ CNacCmdProtocol::CNacCmdProtocol() : thread_(*this, kTexts, MessageThread::Start
 
 CNacCmdProtocol::~CNacCmdProtocol() {
   if (thread_.Running()) {
-    thread_.PostQuit();
+    // Nothing but this is ever posted to a session's thread, so the post fails only when
+    // the thread has already ended, and the join returns at once.
+    (void)thread_.PostQuit();
     thread_.Join();
   }
   StopProtocol();
@@ -69,7 +71,7 @@ bool CNacCmdProtocol::StartProtocol(int socket, int slot) {
     return false;
   }
   // From here on the worker may end the session and the server destroy it at any time.
-  goEvent_->Set();
+  goEvent_->Signal();
   return true;
 }
 
@@ -79,7 +81,7 @@ void CNacCmdProtocol::StopProtocol() {
     std::lock_guard lock(socketMutex_);
     if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
   }
-  stopEvent_->Set();
+  stopEvent_->Signal();
   worker_.Join();
 }
 
@@ -89,18 +91,20 @@ void CNacCmdProtocol::ThreadProc() {
   struct Ended {
     ~Ended() { GetMetrics().consoleSessions.fetch_sub(1); }
   } ended;
-  platform::WaitForOne(*goEvent_, std::nullopt);
+  if (platform::WaitForOne(*goEvent_, std::nullopt) != 0) {
+    SyslogSend(3, "CNacCmdProtocol::ThreadProc: An error occurred in WaitForSingleObject.");
+  }
   {
     platform::SocketEvent socketEvent;
     if (socketEvent.Select(socket_, platform::FD_READ | platform::FD_WRITE | platform::FD_CONNECT | platform::FD_CLOSE)) {
       socketEvent.Reset();
       ServeConnection(socketEvent);
     } else {
-      PostToServer(msg::cmd::WM_PROTOCOL_ERROR);
+      NotifyServer(msg::cmd::WM_PROTOCOL_ERROR, "ThreadProc");
     }
   }
   CloseConnection();
-  PostToServer(msg::cmd::WM_PROTOCOL_EXIT);
+  NotifyServer(msg::cmd::WM_PROTOCOL_EXIT, "ThreadProc");
 }
 
 void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
@@ -119,11 +123,12 @@ void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
         if (NetworkEventProc(socketEvent) < 0) return;
         break;
       case 2:
-        sendEvent_->Reset();
+        // The wait has taken it already (auto-reset); on a live event this cannot fail.
+        (void)sendEvent_->Reset();
         if (!SendProc()) return;
         break;
       default:
-        PostToServer(msg::cmd::WM_PROTOCOL_ERROR);
+        NotifyServer(msg::cmd::WM_PROTOCOL_ERROR, "ServeConnection");
         return;
     }
   }
@@ -134,7 +139,7 @@ int CNacCmdProtocol::NetworkEventProc(platform::SocketEvent& socketEvent) {
   if (events.events == 0) return 0;
   if ((events.events & platform::FD_CONNECT) != 0) {
     if (events.errorCodes[platform::FD_CONNECT_BIT] != 0) return -1;
-    PostToServer(msg::cmd::WM_PROTOCOL_CONNECT);
+    NotifyServer(msg::cmd::WM_PROTOCOL_CONNECT, "NetworkEventProc");
   }
   if ((events.events & platform::FD_READ) != 0) {
     // The replies of the lines and the prompt after them leave as one segment.
@@ -147,7 +152,7 @@ int CNacCmdProtocol::NetworkEventProc(platform::SocketEvent& socketEvent) {
   }
   if ((events.events & platform::FD_WRITE) != 0) {
     if (!SendProc()) return -1;
-    PostToServer(msg::cmd::WM_PROTOCOL_SEND);
+    NotifyServer(msg::cmd::WM_PROTOCOL_SEND, "NetworkEventProc");
   }
   if ((events.events & platform::FD_CLOSE) != 0) return -1;
   return 0;
@@ -189,7 +194,7 @@ bool CNacCmdProtocol::SendProc() {
   sendQueue_.RemoveHead(guard);
   // One block per call; the event brings the worker back for the next one, so that
   // prompts queued by several lines of one packet all go out, and no sooner.
-  if (!sendQueue_.IsEmpty(guard)) sendEvent_->Set();
+  if (!sendQueue_.IsEmpty(guard)) sendEvent_->Signal();
   return true;
 }
 
@@ -213,7 +218,7 @@ int CNacCmdProtocol::PromptSend(bool wake) {
     delete block;
     return -1;
   }
-  if (wake) sendEvent_->Set();
+  if (wake) sendEvent_->Signal();
   return 0;
 }
 
@@ -225,8 +230,13 @@ void CNacCmdProtocol::Cork(bool on) {
 void CNacCmdProtocol::CloseConnection() {
   std::lock_guard lock(socketMutex_);
   ::shutdown(socket_, SHUT_RDWR);
-  platform::CloseSocket(socket_);
+  // The descriptor is released whatever close reports.
+  (void)platform::CloseSocket(socket_);
   socket_ = -1;
 }
 
-void CNacCmdProtocol::PostToServer(std::uint32_t message) { PostMessageMainThread(message, slot_, 0); }
+bool CNacCmdProtocol::PostToServer(std::uint32_t message, const char* method) {
+  if (PostMessageMainThread(message, slot_, 0)) return true;
+  SyslogSend(3, "CNacCmdProtocol::%s: An error occurred in PostMessageMainThread.", method);
+  return false;
+}

@@ -34,7 +34,7 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
 
   // Takes over the connection: queues the prompt and starts the worker, which closes the
   // socket when it ends. False when it could not start; the socket is the caller's then.
-  bool StartProtocol(int socket, int slot);
+  [[nodiscard]] bool StartProtocol(int socket, int slot);
   // Ends the worker and waits for it; a reply stuck on a peer that does not read is cut.
   void StopProtocol();
 
@@ -43,23 +43,26 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
  private:
   void OnMessage(const platform::ThreadMessage& message) override;
   void OnClose() override;
-  bool ExecuteLine(char* line) override;
+  [[nodiscard]] bool ExecuteLine(char* line) override;
 
   void ThreadProc();
   // The wait loop of the worker; ends when the session must end.
   void ServeConnection(platform::SocketEvent& socketEvent);
-  int NetworkEventProc(platform::SocketEvent& socketEvent);
+  [[nodiscard]] int NetworkEventProc(platform::SocketEvent& socketEvent);
   // How long the worker may wait before the idle limit is reached: none without a limit,
   // 0 when it is reached.
   std::optional<std::uint32_t> IdleWaitMs() const;
   void LogIdleClose();
-  bool SendProc();
+  [[nodiscard]] bool SendProc();
   // Queues a prompt; wake sets the send event for a worker that would not send it anyway.
-  int PromptSend(bool wake);
+  [[nodiscard]] int PromptSend(bool wake);
   // Holds small sends back until the uncork, which sends them together.
   void Cork(bool on);
   void CloseConnection();
-  void PostToServer(std::uint32_t message);
+  // Posts message with the slot to the server; a failure is logged under method's name.
+  [[nodiscard]] bool PostToServer(std::uint32_t message, const char* method);
+  // For the notes the server takes no action on: a lost one is only logged.
+  void NotifyServer(std::uint32_t message, const char* method) { (void)PostToServer(message, method); }
 
   CNacList sendQueue_;
   CommandLineReader reader_;

@@ -73,7 +73,8 @@ class ListenSocket {
     return ::ioctl(fd_, FIONBIO, &blocking) == 0;
   }
   void Close() {
-    if (fd_ >= 0) platform::CloseSocket(fd_);
+    // The descriptor is released whatever close reports.
+    if (fd_ >= 0) (void)platform::CloseSocket(fd_);
     fd_ = -1;
   }
 
@@ -96,7 +97,7 @@ BindRetry RetryBind(platform::Event& stopEvent, std::uint16_t port, ListenSocket
 
 void CloseRefused(int socket) {
   ::shutdown(socket, SHUT_RDWR);
-  platform::CloseSocket(socket);
+  (void)platform::CloseSocket(socket);  // released whatever close reports
 }
 
 bool PeerIsLoopback(int socket) {
@@ -148,7 +149,7 @@ bool CNacCmdServer::StartServer(std::uint16_t port) {
 
 void CNacCmdServer::StopServer() {
   if (!listener_.Joinable()) return;
-  stopEvent_->Set();
+  stopEvent_->Signal();
   listener_.Join();
   stopEvent_.reset();
 }

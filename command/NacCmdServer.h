@@ -32,13 +32,13 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   // thread cannot be started; a port that cannot be bound is reported by the listener
   // itself ("VELNORCMD:WM_SERVER_ERROR", then "VELNORCMD:WM_SERVER_EXIT"), which then
   // tries it again every 5 s until it is bound or the server is stopped.
-  bool StartServer(std::uint16_t port);
+  [[nodiscard]] bool StartServer(std::uint16_t port);
   // Ends the listener and waits for it.
   void StopServer();
 
   std::uint32_t ThreadId() const { return thread_.Id(); }
   // The owner's stop: the quit message, then the wait for the message thread's end.
-  bool PostQuit() const { return thread_.PostQuit(); }
+  [[nodiscard]] bool PostQuit() const { return thread_.PostQuit(); }
   void WaitForEnd() { thread_.Join(); }
 
  private:
@@ -48,7 +48,7 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   void ThreadProc();
   // Accepts one waiting connection and gives it a session, or closes it.
   void AcceptOne(int listenSocket);
-  bool CreateProtocol(int socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);
+  [[nodiscard]] bool CreateProtocol(int socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);
   void DestroySession(int slot);
   void PostToOwner(std::uint32_t message);
 

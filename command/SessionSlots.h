@@ -20,7 +20,7 @@ class SessionSlots {
   SessionSlots& operator=(const SessionSlots&) = delete;
 
   // The lowest free slot, now taken; -1 when all are taken.
-  int Reserve();
+  [[nodiscard]] int Reserve();
   void Fill(int slot, std::unique_ptr<CNacCmdProtocol> session);
   // Hands the slot's session over (none for a slot out of range or empty); the slot stays
   // taken until Release.

@@ -192,7 +192,7 @@ void CNacControl::QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t a
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
   SyslogSend(7, logFormat, bytes[0], bytes[1], bytes[2], bytes[3]);
-  if (worker.requestEvent) worker.requestEvent->Set();
+  if (worker.requestEvent) worker.requestEvent->Signal();
 }
 
 AclContext CNacControl::Context() const { return AclContext{endFlag_, httpClient_.get()}; }
@@ -243,7 +243,7 @@ void CNacControl::StartKeepAliveWorker(KeepAliveWorker& worker, const char* name
 void CNacControl::StopKeepAliveWorker(KeepAliveWorker& worker, const char* name) {
   SyslogSend(7, "I generated an end event of an %s.", name);
   if (worker.thread.Joinable()) {
-    if (worker.endEvent) worker.endEvent->Set();
+    if (worker.endEvent) worker.endEvent->Signal();
     worker.thread.Join();
   }
   SyslogSend(7, "An %s was finished normally.", name);

@@ -67,7 +67,7 @@ void CNacHttpClient::OnCreate() {
 }
 
 void CNacHttpClient::OnMessage(const platform::ThreadMessage& message) {
-  if (message.message == msg::httpclient::WM_HTTPCLIENT_SEND && sendEvent_) sendEvent_->Set();
+  if (message.message == msg::httpclient::WM_HTTPCLIENT_SEND && sendEvent_) sendEvent_->Signal();
   // The senders' error and exit reports need nothing done.
 }
 
@@ -91,7 +91,7 @@ void CNacHttpClient::OnClose() {
     }
   }
   if (stopEvent_ && eventThread_.Joinable()) {
-    stopEvent_->Set();
+    stopEvent_->Signal();
     eventThread_.Join();
   }
   SyslogSend(7, "End processing of an HTTP client was finished.");

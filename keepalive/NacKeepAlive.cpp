@@ -87,7 +87,7 @@ void CNacKeepAlive::OnClose() {
 
 void CNacKeepAlive::StopTimer() {
   if (!timer_.Joinable()) return;
-  timerEndEvent_->Set();
+  timerEndEvent_->Signal();
   timer_.Join();
 }
 

@@ -158,8 +158,9 @@ bool CGwDataList::MatchRule(const CGwData& gateway, const CGwData& key) {
 }
 
 void CGwDataList::CopyDetails(const CGwData& source, CGwData& copy) {
-  // CopyAll only reads the source's routes, under their own lock.
-  const_cast<CGwData&>(source).Routes().CopyAll(&copy.Routes());
+  // CopyAll only reads the source's routes, under their own lock. It gives the copy's
+  // count (-1 only without a target) and logs each route it could not copy itself.
+  (void)const_cast<CGwData&>(source).Routes().CopyAll(&copy.Routes());
 }
 
 CGwDataList& GetGwDataList() {

@@ -86,7 +86,7 @@ class CNacRecordList : public CNacList {
 
   // Replaces target's records with copies of every record here, live or not; gives the
   // target's count, or -1 without a target.
-  int CopyAll(Derived* target) {
+  [[nodiscard]] int CopyAll(Derived* target) {
     if (target == nullptr) return -1;
     Guard guard(*this);
     target->RemoveAll(false);
@@ -130,7 +130,7 @@ class CNacRecordList : public CNacList {
 
   // AddTail under the caller's lock; -1 when the node cannot be made (the caller keeps
   // the record then).
-  int Append(Record* record, const Guard& held) VELNOR_REQUIRES(this) {
+  [[nodiscard]] int Append(Record* record, const Guard& held) VELNOR_REQUIRES(this) {
     try {
       AddTail(record, held);
     } catch (const ThrownText&) {
@@ -140,14 +140,14 @@ class CNacRecordList : public CNacList {
   }
 
   // The identity check and the append under one hold of the lock.
-  int AddUniqueRecord(Record* record) {
+  [[nodiscard]] int AddUniqueRecord(Record* record) {
     Guard guard(*this);
     if (LiveIdentityExists(*record, guard)) return -1;
     return Append(record, guard);
   }
 
   // Writes one line (built by line, CR LF included) per live record.
-  int SaveLines(const char* path, mode_t mode, void (*line)(const Record& record, std::string& out)) {
+  [[nodiscard]] int SaveLines(const char* path, mode_t mode, void (*line)(const Record& record, std::string& out)) {
     CsvFileWriter file(path, mode);
     if (!file.IsOpen()) return -1;
     std::string text;
@@ -169,8 +169,8 @@ class CNacRecordList : public CNacList {
   // flag through the registry's AddUnique; the first bad line ends the load with -1. A load
   // that did not read the file whole is logged with the file and the line (a stop ends it
   // without a word) and makes the file's next save keep a backup.
-  int LoadLines(const char* path, const char* makeFailureText, bool (*parse)(char* line, Record& record),
-                const std::atomic<int>* stop) {
+  [[nodiscard]] int LoadLines(const char* path, const char* makeFailureText, bool (*parse)(char* line, Record& record),
+                              const std::atomic<int>* stop) {
     CsvLineReader file(path, stop);
     if (file.Opened() == CsvLineReader::State::kMissing) return -1;
     if (!file.IsOpen()) {

@@ -284,7 +284,7 @@ TEST(GwDataListTest, KeepAliveCountsFailuresWhileOn) {
   };
   CGwDataList list;
   CGwData* gw = NewGw("10.0.0.1", "8080");
-  list.AddUnique(gw);
+  EXPECT_EQ(list.AddUnique(gw), 0);
   EXPECT_EQ(list.KeepAliveOn(Ip("10.0.0.9")), 0);
   const std::uint8_t bytes[4] = {10, 0, 0, 1};
   for (std::size_t i = 0; i < std::size(probes); ++i) {
@@ -303,12 +303,12 @@ TEST(GwDataListTest, KeepAliveCountsFailuresWhileOn) {
 TEST(GwDataListTest, FileHoldsLiveGatewaysAndIsPrivate) {
   testing_support::TempDir dir;
   CGwDataList list;
-  list.AddUnique(NewGw("172.16.0.1"));
+  EXPECT_EQ(list.AddUnique(NewGw("172.16.0.1")), 0);
   CGwData* bare = NewGw("10.0.0.2", "8080");
   bare->user.clear();
   bare->password.clear();
-  list.AddUnique(bare);
-  list.AddUnique(NewGw("10.0.0.3"));
+  EXPECT_EQ(list.AddUnique(bare), 0);
+  EXPECT_EQ(list.AddUnique(NewGw("10.0.0.3")), 0);
   list.MarkDeleted(CGwDataList::AddressKey(Ip("10.0.0.3")));
   ASSERT_EQ(list.Save("gw.csv"), 0);
   EXPECT_EQ(dir.Read("gw.csv"), "\"172.16.0.1\",880,\"admin\",\"tovin\"\r\n\"10.0.0.2\",8080,,\r\n");
@@ -336,7 +336,7 @@ TEST(GwDataListTest, LoadKeepsTheLinesBeforeTheFirstBadOne) {
     SCOPED_TRACE(c.content != nullptr ? c.content : "no file");
     if (c.content != nullptr) dir.Write("gw.csv", c.content);
     CGwDataList list;
-    list.AddUnique(NewGw("10.0.0.9"));
+    EXPECT_EQ(list.AddUnique(NewGw("10.0.0.9")), 0);
     EXPECT_EQ(list.Load(c.content != nullptr ? "gw.csv" : "missing.csv"), c.result);
     EXPECT_EQ(Gateways(list), (c.content != nullptr ? "-10.0.0.9:880;" : "10.0.0.9:880;") + std::string(c.after));
   }
@@ -367,13 +367,15 @@ TEST(GwrouteDataListTest, IdentityAndMatch) {
 class GwrouteFileTest : public ::testing::Test {
  protected:
   GwrouteFileTest() {
-    for (int n = 0; n < 3; ++n) gateways_.AddUnique(gw_[n] = NewGw(("172.16.0." + std::to_string(n + 1)).c_str()));
-    gw_[0]->Routes().AddUnique(NewRoute("10.1.0.0", "255.255.0.0", "eth1"));
+    for (int n = 0; n < 3; ++n) {
+      EXPECT_EQ(gateways_.AddUnique(gw_[n] = NewGw(("172.16.0." + std::to_string(n + 1)).c_str())), 0);
+    }
+    EXPECT_EQ(gw_[0]->Routes().AddUnique(NewRoute("10.1.0.0", "255.255.0.0", "eth1")), 0);
     CGwrouteData* withdrawn = NewRoute("10.2.0.0", "255.255.0.0");
-    gw_[0]->Routes().AddUnique(withdrawn);
+    EXPECT_EQ(gw_[0]->Routes().AddUnique(withdrawn), 0);
     withdrawn->deleted = 1;
-    gw_[1]->Routes().AddUnique(NewRoute("192.168.0.0", "255.255.255.0"));
-    gw_[2]->Routes().AddUnique(NewRoute("10.3.0.0", "255.255.0.0"));
+    EXPECT_EQ(gw_[1]->Routes().AddUnique(NewRoute("192.168.0.0", "255.255.255.0")), 0);
+    EXPECT_EQ(gw_[2]->Routes().AddUnique(NewRoute("10.3.0.0", "255.255.0.0")), 0);
     gateways_.MarkDeleted(CGwDataList::AddressKey(gw_[2]->address));
   }
 
@@ -428,7 +430,7 @@ TEST_F(GwrouteFileTest, LoadOutcomes) {
     if (c.content != nullptr) dir_.Write("gwroute.csv", c.content);
     EXPECT_EQ(LoadGwroutes(gateways_, c.content != nullptr ? "gwroute.csv" : "missing.csv"), c.result);
     EXPECT_EQ(Live(), c.live);
-    gw_[1]->Routes().AddUnique(NewRoute("10.9.0.0", "255.255.0.0"));  // withdrawn by the next load
+    EXPECT_EQ(gw_[1]->Routes().AddUnique(NewRoute("10.9.0.0", "255.255.0.0")), 0);  // withdrawn by the next load
   }
   EXPECT_EQ(LoadGwroutes(gateways_, "."), GwrouteLoadResult::kNotOpened);  // not a regular file
 }

@@ -46,7 +46,7 @@ class RegistryFilesTest : public ::testing::Test {
     dir_.Write("syslog.ini", collector_->SyslogIni());
     CloseSyslog();
     SetLogThreshold(7);
-    gateways_.AddUnique(registry_model::NewGw("172.16.0.1"));
+    EXPECT_EQ(gateways_.AddUnique(registry_model::NewGw("172.16.0.1")), 0);
   }
   ~RegistryFilesTest() override { CloseSyslog(); }
 
