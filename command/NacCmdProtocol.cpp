@@ -104,7 +104,9 @@ void CNacCmdProtocol::ThreadProc() {
     }
   }
   CloseConnection();
-  NotifyServer(msg::cmd::WM_PROTOCOL_EXIT, "ThreadProc");
+  // The server frees the slot when this arrives. Should it not arrive, the slot is taken
+  // back by the listener before it hands out the next one.
+  if (!PostToServer(msg::cmd::WM_PROTOCOL_EXIT, "ThreadProc")) exitLost_.store(true);
 }
 
 void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -40,6 +41,10 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
 
   std::uint32_t ThreadId() const { return thread_.Id(); }
 
+  // Whether the worker has ended without its exit message reaching the server (the
+  // server's queue was full): the server must then free the slot without being told.
+  bool ExitLost() const { return exitLost_.load(); }
+
  private:
   void OnMessage(const platform::ThreadMessage& message) override;
   void OnClose() override;
@@ -74,6 +79,7 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   std::uint32_t slot_ = 0;
   std::uint32_t idleSeconds_ = 0;
   std::uint32_t lastReceiveMs_ = 0;  // worker only: when the last bytes were served
+  std::atomic<bool> exitLost_{false};  // set by the worker as its last act
   platform::Thread worker_;
   MessageThread thread_;  // last: ended before anything above is destroyed
 };

@@ -228,6 +228,7 @@ void CNacCmdServer::AcceptOne(int listenSocket) {
 }
 
 bool CNacCmdServer::CreateProtocol(int socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds) {
+  ReclaimLostSlots();
   const int slot = slots_.Reserve();
   if (slot < 0) return false;
   std::unique_ptr<CNacCmdProtocol> session;
@@ -252,6 +253,15 @@ void CNacCmdServer::DestroySession(int slot) {
   if (!session) return;
   session.reset();
   slots_.Release(slot);
+}
+
+void CNacCmdServer::ReclaimLostSlots() {
+  for (int slot = 0; slot < SessionSlots::kCount; ++slot) {
+    std::unique_ptr<CNacCmdProtocol> session = slots_.TakeExitLost(slot);
+    if (!session) continue;
+    session.reset();
+    slots_.Release(slot);
+  }
 }
 
 void CNacCmdServer::PostToOwner(std::uint32_t message) {

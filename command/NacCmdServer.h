@@ -50,6 +50,9 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   void AcceptOne(int listenSocket);
   [[nodiscard]] bool CreateProtocol(int socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);
   void DestroySession(int slot);
+  // Frees the slots of the sessions that ended without their exit message reaching the
+  // message thread (its queue was full): the listener does it before it takes a slot.
+  void ReclaimLostSlots();
   void PostToOwner(std::uint32_t message);
 
   std::uint16_t port_ = 0;

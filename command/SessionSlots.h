@@ -25,6 +25,8 @@ class SessionSlots {
   // Hands the slot's session over (none for a slot out of range or empty); the slot stays
   // taken until Release.
   std::unique_ptr<CNacCmdProtocol> Take(int slot);
+  // As Take, but only a session whose exit message was lost (CNacCmdProtocol::ExitLost).
+  std::unique_ptr<CNacCmdProtocol> TakeExitLost(int slot);
   void Release(int slot);
 
  private:
