@@ -14,12 +14,12 @@ class AclEmitter {
   virtual ~AclEmitter() = default;
   // One rule of list "pc" (class client) or "nac" (class quarantine) for gateway, its
   // fields filled; the line is built here. False when it could not be made (logged).
-  virtual bool ClientRule(const CGwData& gateway, CAclData& acl) = 0;
-  virtual bool NacRule(const CGwData& gateway, CAclData& acl) = 0;
+  [[nodiscard]] virtual bool ClientRule(const CGwData& gateway, CAclData& acl) = 0;
+  [[nodiscard]] virtual bool NacRule(const CGwData& gateway, CAclData& acl) = 0;
   // The reset order of one class for gateway. False when it could not be made (logged).
-  virtual bool Reset(const CGwData& gateway, std::int32_t requestClass) = 0;
+  [[nodiscard]] virtual bool Reset(const CGwData& gateway, std::int32_t requestClass) = 0;
   // Both rules of entry are made for gateway; mac is the MAC text they carry.
   virtual void NacMade(std::int32_t opcode, const CNacData& entry, const std::string& mac, const CGwData& gateway) = 0;
   // Wakes the delivery for what was made; false when that fails.
-  virtual bool Wake() = 0;
+  [[nodiscard]] virtual bool Wake() = 0;
 };

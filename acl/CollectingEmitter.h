@@ -12,14 +12,14 @@ class CollectingEmitter final : public AclEmitter {
  public:
   explicit CollectingEmitter(std::vector<CHttpData>& requests) : requests_(requests) {}
 
-  bool ClientRule(const CGwData& gateway, CAclData& acl) override;
-  bool NacRule(const CGwData& gateway, CAclData& acl) override;
-  bool Reset(const CGwData& gateway, std::int32_t requestClass) override;
+  [[nodiscard]] bool ClientRule(const CGwData& gateway, CAclData& acl) override;
+  [[nodiscard]] bool NacRule(const CGwData& gateway, CAclData& acl) override;
+  [[nodiscard]] bool Reset(const CGwData& gateway, std::int32_t requestClass) override;
   void NacMade(std::int32_t, const CNacData&, const std::string&, const CGwData&) override {}
-  bool Wake() override { return true; }
+  [[nodiscard]] bool Wake() override { return true; }
 
  private:
-  bool Keep(const CGwData& gateway, std::int32_t requestClass, const char* acl);
+  [[nodiscard]] bool Keep(const CGwData& gateway, std::int32_t requestClass, const char* acl);
 
   std::vector<CHttpData>& requests_;
 };

@@ -28,9 +28,9 @@ platform::Mutex& ReportOrder() {
 // The oldest request of the list when it was reported before `before`.
 std::unique_ptr<CNacNode> UnlinkOlder(CNacList& requests, std::uint64_t before) {
   CNacList::Guard guard(requests);
-  const CNacNode* head = requests.GetHead(true);
+  const CNacNode* head = requests.GetHead(guard);
   if (head == nullptr || head->RecordAs<CKeepAliveData>()->Sequence() >= before) return nullptr;
-  return requests.UnlinkHead(true);
+  return requests.UnlinkHead(guard);
 }
 
 void DropWaiting(const AclContext& context, const CKeepAliveData& stop, CNacList& startRequests);
@@ -89,11 +89,11 @@ void DropWaiting(const AclContext& context, const CKeepAliveData& stop, CNacList
     // A start request reported after this stop is the gateway's way back: it stays.
     CNacList::Guard guard(startRequests);
     CNacNode* next = nullptr;
-    for (CNacNode* node = startRequests.GetHead(true); node != nullptr; node = next) {
-      next = startRequests.GetNext(node, true);
+    for (CNacNode* node = startRequests.GetHead(guard); node != nullptr; node = next) {
+      next = startRequests.GetNext(node, guard);
       const CKeepAliveData& start = *node->RecordAs<CKeepAliveData>();
       if (start.Address() != address || start.Sequence() > stop.Sequence()) continue;
-      startRequests.Remove(node, true);
+      startRequests.Remove(node, guard);
       SyslogSend(7, "I erased an KeepAliveStart data to GW(%s).", gateway.c_str());
     }
   }
@@ -102,12 +102,12 @@ void DropWaiting(const AclContext& context, const CKeepAliveData& stop, CNacList
     CHttpDataList& pending = GetPendingHttpDataList();
     CNacList::Guard guard(pending);
     CNacNode* next = nullptr;
-    for (CNacNode* node = pending.GetHead(true); node != nullptr && !context.Ended(); node = next) {
-      next = pending.GetNext(node, true);
+    for (CNacNode* node = pending.GetHead(guard); node != nullptr && !context.Ended(); node = next) {
+      next = pending.GetNext(node, guard);
       const CHttpData& waiting = *node->RecordAs<CHttpData>();
       if (waiting.address != address) continue;
       SyslogSend(7, "I erased an HTTP data to GW(%s:%d).", gateway.c_str(), waiting.port);
-      pending.Remove(node, true);
+      pending.Remove(node, guard);
     }
   }
   if (context.httpClient != nullptr) context.httpClient->EraseHttpQueue(address);

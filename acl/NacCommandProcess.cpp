@@ -33,7 +33,7 @@ void ChangeWalk(const AclContext& context, CNacList& snapshot, Registry& registr
     if (record.deleted != 0) {
       if (!fan(record, CAclData::kDelete)) return true;
       CNacList::Guard held(registry);
-      if (Record* gone = registry.FindDeleted(record, held)) registry.RemoveData(gone, true);
+      if (Record* gone = registry.FindDeleted(record, held)) registry.RemoveData(gone, held);
     }
     return true;
   });
@@ -73,7 +73,7 @@ namespace {
 bool RoutesChanged() {
   CGwDataList& gateways = GetGwDataList();
   CNacList::Guard guard(gateways);
-  for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+  for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
     if (node->RecordAs<CGwData>()->Routes().HasChanges()) return true;
   }
   return false;
@@ -183,7 +183,7 @@ void NacCommandGwrouteChange(const AclContext& context, AclEmitter& emitter) {
       if (added) {
         if (CGwrouteData* found = liveRoutes.FindAdded(route, routeLock)) found->added = 0;
       } else if (CGwrouteData* found = liveRoutes.FindDeleted(route, routeLock)) {
-        liveRoutes.RemoveData(found, true);
+        liveRoutes.RemoveData(found, routeLock);
       }
       return true;
     });

@@ -13,11 +13,11 @@ class PendingEmitter final : public AclEmitter {
  public:
   explicit PendingEmitter(CNacHttpClient* httpClient) : httpClient_(httpClient) {}
 
-  bool ClientRule(const CGwData& gateway, CAclData& acl) override;
-  bool NacRule(const CGwData& gateway, CAclData& acl) override;
-  bool Reset(const CGwData& gateway, std::int32_t requestClass) override;
+  [[nodiscard]] bool ClientRule(const CGwData& gateway, CAclData& acl) override;
+  [[nodiscard]] bool NacRule(const CGwData& gateway, CAclData& acl) override;
+  [[nodiscard]] bool Reset(const CGwData& gateway, std::int32_t requestClass) override;
   void NacMade(std::int32_t opcode, const CNacData& entry, const std::string& mac, const CGwData& gateway) override;
-  bool Wake() override;
+  [[nodiscard]] bool Wake() override;
 
  private:
   CNacHttpClient* httpClient_;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/Require.h"
 #include "delivery/NacHttpClient.h"
 #include "gwsim/GatewaySimulator.h"
 #include "platform/UniqueFd.h"
@@ -45,8 +46,9 @@ std::vector<CHttpData> Requests(const GatewaySimulator& gateway, int count) {
     const std::string acl = "add access-list pc accept protocol tcp source 192.168." + std::to_string(n / 250) + "." +
                             std::to_string(n % 250 + 1) + " destination 172.17.254.254/32";
     CHttpData& request = requests[static_cast<std::size_t>(n)];
-    CHttpDataList::MakeHttpData(request, "admin", "tovin", 1, CHttpDataList::kClient, CHttpDataList::kSet, 1,
-                                acl.c_str(), gateway.Address());
+    Require(CHttpDataList::MakeHttpData(request, "admin", "tovin", 1, CHttpDataList::kClient, CHttpDataList::kSet,
+                                        1, acl.c_str(), gateway.Address()) == 1,
+            "request");
     request.address = ::inet_addr(gateway.Address().c_str());
     request.port = gateway.Port();
   }
@@ -95,7 +97,7 @@ void Deliver(CNacHttpClient& client, const std::vector<GatewaySimulator*>& gatew
     CHttpDataList& pending = GetPendingHttpDataList();
     CNacList::Guard guard(pending);
     for (const auto& batch : batches) {
-      for (const CHttpData& request : batch) pending.AddTail(new CHttpData(request), true);
+      for (const CHttpData& request : batch) pending.AddTail(new CHttpData(request), guard);
     }
   }
   if (!client.EventSend()) Fail("EventSend failed");

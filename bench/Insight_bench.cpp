@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "acl/GatewayRuleSet.h"
+#include "bench/Require.h"
 #include "command/CommandHandler.h"
 #include "delivery/GatewayLedger.h"
 #include "insight/AclCommand.h"
@@ -37,16 +38,16 @@ void Fill() {
   for (int g = 0; g < kGateways; ++g) {
     auto* gateway = new CGwData;
     gateway->addressText = "10.40." + std::to_string(g / 250) + "." + std::to_string(g % 250 + 1);
-    ParseIPv4Value(gateway->addressText.c_str(), gateway->address);
+    Require(ParseIPv4Value(gateway->addressText.c_str(), gateway->address), "address");
     gateway->on = 1;
     auto* route = new CGwrouteData;
     route->device = "eth0";
     route->networkText = "172.20." + std::to_string(g / 4) + "." + std::to_string(g % 4 * 64);
     route->netmaskText = "255.255.255.192";
-    ParseIPv4Value(route->networkText.c_str(), route->network);
-    ParseIPv4Value(route->netmaskText.c_str(), route->netmask);
+    Require(ParseIPv4Value(route->networkText.c_str(), route->network), "address");
+    Require(ParseIPv4Value(route->netmaskText.c_str(), route->netmask), "address");
     gateway->Routes().AddTail(route, false);
-    GetGwDataList().AddUnique(gateway);
+    Require(GetGwDataList().AddUnique(gateway) == 0, "gateway");
   }
   for (int p = 0; p < 2 * kGateways; ++p) {
     const int g = p / 2;
@@ -54,22 +55,22 @@ void Fill() {
     auto* pc = new CPcData;
     char mac[32];
     std::snprintf(mac, sizeof mac, "02:00:00:00:%02X:%02X", p / 256, p % 256);
-    pc->SetMac(mac);
-    pc->SetSource(source.c_str());
-    GetPcDataList().AddUnique(pc);
+    Require(pc->SetMac(mac), "mac");
+    Require(pc->SetSource(source.c_str()), "source");
+    Require(GetPcDataList().AddUnique(pc) == 0, "pc");
     if (p % 2 == 0) {
       auto* entry = new CNacData;
       entry->target = CNacData::kAccept;
-      entry->SetSource(source.c_str());
-      GetNacDataList().AddUnique(entry);
+      Require(entry->SetSource(source.c_str()), "source");
+      Require(GetNacDataList().AddUnique(entry) == 0, "entry");
     }
   }
   for (int q = 0; q < 3; ++q) {
     auto* server = new CQuarantineData;
-    server->SetSource(("172.17.0." + std::to_string(q + 1)).c_str());
+    Require(server->SetSource(("172.17.0." + std::to_string(q + 1)).c_str()), "source");
     server->protocol = "tcp";
-    server->SetPort("443");
-    GetQuarantineDataList().AddUnique(server);
+    Require(server->SetPort("443"), "port");
+    Require(GetQuarantineDataList().AddUnique(server) == 0, "server");
   }
   for (const GatewayRules& gateway : GatewayRuleSets()) {
     for (const CHttpData& request : gateway.requests) {

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/Require.h"
 #include "keepalive/IcmpPing.h"
 #include "keepalive/NacKeepAlive.h"
 #include "platform/ThreadMessages.h"
@@ -53,17 +54,18 @@ void Register(const std::vector<std::string>& addresses) {
     auto* gateway = new CGwData();
     gateway->addressText = address;
     gateway->address = ::inet_addr(address.c_str());
-    GetGwDataList().AddUnique(gateway);
+    Require(GetGwDataList().AddUnique(gateway) == 0, "gateway");
   }
 }
 
 // Marks the gateways whose first probe is over; true when all are. A gateway becomes due
 // again 10 s after it was scheduled, so "all done at once" may never be seen.
 bool AllProbed(std::vector<bool>& done) {
-  CNacList::Guard guard(GetGwDataList(), false);
+  CGwDataList& gateways = GetGwDataList();
+  CNacList::Guard guard(gateways);
   std::size_t index = 0;
   bool all = true;
-  for (CNacNode* node = GetGwDataList().GetHead(true); node != nullptr; node = GetGwDataList().GetNext(node, true)) {
+  for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
     const CGwData& gateway = *node->RecordAs<CGwData>();
     if (index >= done.size()) done.push_back(false);
     if (gateway.lastProbeTime != 0 && gateway.probeOutstanding == 0) done[index] = true;

@@ -215,9 +215,9 @@ void LoadRoutes(CGwDataList& list, const std::string& path) {
 }
 
 int CountRoutes(CGwDataList& list) {
-  CNacList::Guard guard(list, false);
+  CNacList::Guard guard(list);
   int routes = 0;
-  for (CNacNode* node = list.GetHead(true); node != nullptr; node = list.GetNext(node, true)) {
+  for (CNacNode* node = list.GetHead(guard); node != nullptr; node = list.GetNext(node, guard)) {
     routes += node->RecordAs<CGwData>()->Routes().GetCount(false);
   }
   return routes;

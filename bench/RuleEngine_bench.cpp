@@ -21,6 +21,7 @@
 #include "acl/AclEmitter.h"
 #include "acl/CollectingEmitter.h"
 #include "acl/KeepAliveReset.h"
+#include "bench/Require.h"
 #include "list/NacNode.h"
 #include "registry/GwDataList.h"
 #include "registry/NacDataList.h"
@@ -90,9 +91,9 @@ void BuildSite(int pcs, int entries) {
 
   for (int s = 0; s < kServers; ++s) {
     auto* server = new CQuarantineData();
-    server->SetSource(Dotted(172, 17, 0, static_cast<unsigned>(s + 1)).c_str());
+    Require(server->SetSource(Dotted(172, 17, 0, static_cast<unsigned>(s + 1)).c_str()), "source");
     server->protocol = s % 2 == 0 ? "tcp" : "udp";
-    server->SetPort(std::to_string(4200 + s).c_str());
+    Require(server->SetPort(std::to_string(4200 + s).c_str()), "port");
     Store(GetQuarantineDataList(), server);
   }
 
@@ -104,25 +105,27 @@ void BuildSite(int pcs, int entries) {
     auto* pc = new CPcData();
     switch (i % 20) {
       case 0:
-        pc->SetMac(Mac(1, n).c_str());
+        Require(pc->SetMac(Mac(1, n).c_str()), "mac");
         macOnly.push_back(pc->macText);
         break;
       case 1:
-      case 2:
+      case 2: {
         // The routes take the networks in turn; each a third octet of its own from 128 on.
-        pc->SetNetwork(Dotted(10, 1 + (n / 20) % kRoutes, 128 + 2 * (n / 20 / kRoutes) + n % 20 - 1, 0).c_str());
-        pc->SetNetmask("255.255.255.0");
+        const std::string network = Dotted(10, 1 + (n / 20) % kRoutes, 128 + 2 * (n / 20 / kRoutes) + n % 20 - 1, 0);
+        Require(pc->SetNetwork(network.c_str()), "network");
+        Require(pc->SetNetmask("255.255.255.0"), "netmask");
         break;
+      }
       case 3:
       case 4:
       case 5:
       case 6:
-        pc->SetMac(Mac(2, n).c_str());
-        pc->SetSource(Dotted(172, 20, n / 250, n % 250 + 1).c_str());
+        Require(pc->SetMac(Mac(2, n).c_str()), "mac");
+        Require(pc->SetSource(Dotted(172, 20, n / 250, n % 250 + 1).c_str()), "source");
         break;
       default:
-        pc->SetMac(Mac(3, n).c_str());
-        pc->SetSource(Dotted(10, route, (n / kRoutes) / 250, (n / kRoutes) % 250 + 1).c_str());
+        Require(pc->SetMac(Mac(3, n).c_str()), "mac");
+        Require(pc->SetSource(Dotted(10, route, (n / kRoutes) / 250, (n / kRoutes) % 250 + 1).c_str()), "source");
         insideSources.push_back(pc->sourceText);
         break;
     }
@@ -134,12 +137,12 @@ void BuildSite(int pcs, int entries) {
     auto* entry = new CNacData();
     entry->target = j % 2 == 0 ? CNacData::kAccept : CNacData::kDrop;
     if (j % 10 < 8) {
-      entry->SetSource(insideSources[n % insideSources.size()].c_str());
+      Require(entry->SetSource(insideSources[n % insideSources.size()].c_str()), "source");
     } else if (j % 10 == 8) {
-      entry->SetSource(Dotted(10, 99, n / 250, n % 250 + 1).c_str());
-      entry->SetMac(macOnly[n % macOnly.size()].c_str());
+      Require(entry->SetSource(Dotted(10, 99, n / 250, n % 250 + 1).c_str()), "source");
+      Require(entry->SetMac(macOnly[n % macOnly.size()].c_str()), "mac");
     } else {
-      entry->SetSource(Dotted(100, 64, n / 250, n % 250 + 1).c_str());
+      Require(entry->SetSource(Dotted(100, 64, n / 250, n % 250 + 1).c_str()), "source");
     }
     Store(GetNacDataList(), entry);
   }
@@ -149,7 +152,7 @@ void BuildSite(int pcs, int entries) {
 void ResetPending() {
   CGwDataList& gateways = GetGwDataList();
   CNacList::Guard guard(gateways);
-  for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+  for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
     node->RecordAs<CGwData>()->resetPending = 1;
   }
 }

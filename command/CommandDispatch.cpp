@@ -7,6 +7,7 @@
 #include "command/CommandTable.h"
 #include "msgthread/OwnerThread.h"
 #include "msgthread/RegisteredMessages.h"
+#include "support/Syslog.h"
 
 bool CommandProc(int socket, char* line, OwnerThread& owner) {
   std::vector<char*> words;
@@ -19,9 +20,11 @@ bool CommandProc(int socket, char* line, OwnerThread& owner) {
 
   const std::int32_t result = command->handler(socket, count, words.data());
   if (result < 0) return false;
-  if (result > 0) {
-    owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, static_cast<std::uint32_t>(command->id),
-                                static_cast<std::uint32_t>(result));
+  // A result that cannot be passed on leaves the change's flags set: the next change of
+  // the same kind takes it along.
+  if (result > 0 && !owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, static_cast<std::uint32_t>(command->id),
+                                                 static_cast<std::uint32_t>(result))) {
+    SyslogSend(3, "CNacCmdProtocol::CommandProc: An error occurred in PostMessageMainThread.");
   }
   return true;
 }

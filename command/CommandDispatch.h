@@ -6,4 +6,4 @@ class OwnerThread;
 // handler with the session's socket. A positive result goes to the owner as
 // "VELNORCMD:WM_PROTOCOL_RECV" (command id, result). Gives false when the session must
 // end: a negative handler result, or a reply that could not be sent.
-bool CommandProc(int socket, char* line, OwnerThread& owner);
+[[nodiscard]] bool CommandProc(int socket, char* line, OwnerThread& owner);

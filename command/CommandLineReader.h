@@ -13,7 +13,7 @@ class CommandLineReader {
   class Sink {
    public:
     // Runs one line and queues the next prompt; false ends the session.
-    virtual bool ExecuteLine(char* line) = 0;
+    [[nodiscard]] virtual bool ExecuteLine(char* line) = 0;
 
    protected:
     ~Sink() = default;
@@ -21,16 +21,16 @@ class CommandLineReader {
 
   // Reads what the socket has waiting. False ends the session: a socket error, no memory,
   // or a sink that asked for the end.
-  bool RecvProc(int socket, Sink& sink);
+  [[nodiscard]] bool RecvProc(int socket, Sink& sink);
 
  private:
   enum State : std::uint32_t { RECV_START = 0x100, RECV_READ = 0x200, RECV_EXEC = 0x300 };
 
   // RECV_START: a fresh line block; false when it cannot be made.
-  bool StartLine();
+  [[nodiscard]] bool StartLine();
   // RECV_READ: one byte into the line. -1 ends the session, 0 means nothing was waiting
   // after all, 1 goes on.
-  int ReadByte(int socket);
+  [[nodiscard]] int ReadByte(int socket);
   void DropLine();
 
   State state_ = RECV_START;

@@ -12,4 +12,4 @@ inline constexpr int kMaxCommandWords = 255;
 // every separator ends a word, so two adjacent separators give an empty word between
 // them. words receives the words followed by a null. Gives the word count: 0 for a line
 // of separators only, -1 (words then empty) for a line of more than kMaxCommandWords.
-int SplitCommandLine(char* line, std::vector<char*>& words);
+[[nodiscard]] int SplitCommandLine(char* line, std::vector<char*>& words);

@@ -30,8 +30,8 @@ struct CommandOption {
 // passed over when skipEmpty is set (otherwise they select the first keyword). True when
 // there was no error.
 template <class Target>
-bool ReadOptions(int wordCount, char** words, int first, std::span<const CommandOption<Target>> options,
-                 Target& target, bool skipEmpty = true) {
+[[nodiscard]] bool ReadOptions(int wordCount, char** words, int first, std::span<const CommandOption<Target>> options,
+                               Target& target, bool skipEmpty = true) {
   bool valid = true;
   int index = first;
   while (index < wordCount) {

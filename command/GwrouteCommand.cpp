@@ -83,7 +83,7 @@ bool FillRoute(int wordCount, char** words, CGwrouteData& route) {
     const char* netmask = DefaultNetmask(route.network);
     if (netmask == nullptr) return false;
     route.netmaskText = netmask;
-    ParseIPv4Value(netmask, route.netmask);
+    if (!ParseIPv4Value(netmask, route.netmask)) return false;
   }
   return true;
 }
@@ -120,7 +120,7 @@ std::int32_t RouteAdd(int socket, int wordCount, char** words) {
   const char* refusal = nullptr;
   {
     CGwDataList& gateways = GetGwDataList();
-    CNacList::Guard guard(gateways, false);
+    CNacList::Guard guard(gateways);
     CGwData* gateway = gateways.FindLive(*key, guard);
     route->added = 1;
     if (gateway == nullptr) {
@@ -147,7 +147,7 @@ std::int32_t RouteDel(int socket, int wordCount, char** words) {
   bool registered = false;
   {
     CGwDataList& gateways = GetGwDataList();
-    CNacList::Guard guard(gateways, false);
+    CNacList::Guard guard(gateways);
     CGwData* gateway = gateways.FindLive(*key, guard);
     if (gateway != nullptr) {
       registered = true;
@@ -184,9 +184,9 @@ std::int32_t RouteLoad(int socket, int wordCount, char** /*words*/) {
 std::int32_t RouteClear(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kClearUsage, 0);
   CGwDataList& gateways = GetGwDataList();
-  CNacList::Guard guard(gateways, false);
+  CNacList::Guard guard(gateways);
   // Deleted gateways too: their routes are saved until the gateway is erased.
-  for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+  for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
     node->RecordAs<CGwData>()->Routes().MarkAllDeleted(1);
   }
   return command_event::kClear;

@@ -40,7 +40,9 @@ CNacCmdProtocol::CNacCmdProtocol() : thread_(*this, kTexts, MessageThread::Start
 
 CNacCmdProtocol::~CNacCmdProtocol() {
   if (thread_.Running()) {
-    thread_.PostQuit();
+    // Nothing but this is ever posted to a session's thread, so the post fails only when
+    // the thread has already ended, and the join returns at once.
+    (void)thread_.PostQuit();
     thread_.Join();
   }
   StopProtocol();
@@ -66,7 +68,7 @@ bool CNacCmdProtocol::StartProtocol(platform::UniqueSocket& socket, int slot) {
     return false;
   }
   // From here on the worker may end the session and the server destroy it at any time.
-  goEvent_->Set();
+  goEvent_->Signal();
   return true;
 }
 
@@ -76,7 +78,7 @@ void CNacCmdProtocol::StopProtocol() {
     std::lock_guard lock(socketMutex_);
     if (socket_) ::shutdown(socket_.Get(), SHUT_RDWR);
   }
-  stopEvent_->Set();
+  stopEvent_->Signal();
   worker_.Join();
 }
 
@@ -86,7 +88,9 @@ void CNacCmdProtocol::ThreadProc() {
   struct Ended {
     ~Ended() { GetMetrics().consoleSessions.fetch_sub(1); }
   } ended;
-  platform::WaitForOne(*goEvent_, std::nullopt);
+  if (platform::WaitForOne(*goEvent_, std::nullopt) != 0) {
+    SyslogSend(3, "CNacCmdProtocol::ThreadProc: An error occurred in WaitForSingleObject.");
+  }
   {
     platform::SocketEvent socketEvent;
     if (socketEvent.Select(socket_.Get(), platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE)) {
@@ -95,7 +99,9 @@ void CNacCmdProtocol::ThreadProc() {
     }
   }
   CloseConnection();
-  PostToServer(msg::cmd::WM_PROTOCOL_EXIT);
+  // The server frees the slot when this arrives. Should it not arrive, the slot is taken
+  // back by the listener before it hands out the next one.
+  if (!PostToServer(msg::cmd::WM_PROTOCOL_EXIT, "ThreadProc")) exitLost_.store(true);
 }
 
 void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
@@ -114,7 +120,8 @@ void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
         if (NetworkEventProc(socketEvent) < 0) return;
         break;
       case 2:
-        sendEvent_->Reset();
+        // The wait has taken it already (auto-reset); on a live event this cannot fail.
+        (void)sendEvent_->Reset();
         if (!SendProc()) return;
         break;
       default:
@@ -168,15 +175,15 @@ bool CNacCmdProtocol::ExecuteLine(char* line) {
 }
 
 bool CNacCmdProtocol::SendProc() {
-  CNacList::Guard guard(sendQueue_, false);
-  CNacNode* head = sendQueue_.GetHead(true);
+  CNacList::Guard guard(sendQueue_);
+  CNacNode* head = sendQueue_.GetHead(guard);
   if (head == nullptr) return true;
   auto* block = static_cast<CNacCmdProtocolData*>(head->Record());
   if (SocketSendAll(socket_.Get(), block->Buffer(), static_cast<int>(block->length)) < 0) return false;
-  sendQueue_.RemoveHead(true);
+  sendQueue_.RemoveHead(guard);
   // One block per call; the event brings the worker back for the next one, so that
   // prompts queued by several lines of one packet all go out, and no sooner.
-  if (!sendQueue_.IsEmpty(true)) sendEvent_->Set();
+  if (!sendQueue_.IsEmpty(guard)) sendEvent_->Signal();
   return true;
 }
 
@@ -200,7 +207,7 @@ int CNacCmdProtocol::PromptSend(bool wake) {
     delete block;
     return -1;
   }
-  if (wake) sendEvent_->Set();
+  if (wake) sendEvent_->Signal();
   return 0;
 }
 
@@ -215,4 +222,8 @@ void CNacCmdProtocol::CloseConnection() {
   socket_.Reset();
 }
 
-void CNacCmdProtocol::PostToServer(std::uint32_t message) { PostMessageMainThread(message, slot_, 0); }
+bool CNacCmdProtocol::PostToServer(std::uint32_t message, const char* method) {
+  if (PostMessageMainThread(message, slot_, 0)) return true;
+  SyslogSend(3, "CNacCmdProtocol::%s: An error occurred in PostMessageMainThread.", method);
+  return false;
+}

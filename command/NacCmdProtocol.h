@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -35,32 +36,37 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
 
   // Takes over the connection: queues the prompt and starts the worker, which closes the
   // socket when it ends. False when it could not start; the socket is left to the caller.
-  bool StartProtocol(platform::UniqueSocket& socket, int slot);
+  [[nodiscard]] bool StartProtocol(platform::UniqueSocket& socket, int slot);
   // Ends the worker and waits for it; a reply stuck on a peer that does not read is cut.
   void StopProtocol();
 
   std::uint32_t ThreadId() const { return thread_.Id(); }
 
+  // Whether the worker has ended without its exit message reaching the server (the
+  // server's queue was full): the server must then free the slot without being told.
+  bool ExitLost() const { return exitLost_.load(); }
+
  private:
   void OnMessage(const platform::ThreadMessage& message) override;
   void OnClose() override;
-  bool ExecuteLine(char* line) override;
+  [[nodiscard]] bool ExecuteLine(char* line) override;
 
   void ThreadProc();
   // The wait loop of the worker; ends when the session must end.
   void ServeConnection(platform::SocketEvent& socketEvent);
-  int NetworkEventProc(platform::SocketEvent& socketEvent);
+  [[nodiscard]] int NetworkEventProc(platform::SocketEvent& socketEvent);
   // How long the worker may wait before the idle limit is reached: none without a limit,
   // 0 when it is reached.
   std::optional<std::uint32_t> IdleWaitMs() const;
   void LogIdleClose();
-  bool SendProc();
+  [[nodiscard]] bool SendProc();
   // Queues a prompt; wake sets the send event for a worker that would not send it anyway.
-  int PromptSend(bool wake);
+  [[nodiscard]] int PromptSend(bool wake);
   // Holds small sends back until the uncork, which sends them together.
   void Cork(bool on);
   void CloseConnection();
-  void PostToServer(std::uint32_t message);
+  // Posts message with the slot to the server; a failure is logged under method's name.
+  [[nodiscard]] bool PostToServer(std::uint32_t message, const char* method);
 
   CNacList sendQueue_;
   CommandLineReader reader_;
@@ -72,6 +78,7 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   std::uint32_t slot_ = 0;
   std::uint32_t idleSeconds_ = 0;
   std::uint32_t lastReceiveMs_ = 0;  // worker only: when the last bytes were served
+  std::atomic<bool> exitLost_{false};  // set by the worker as its last act
   platform::Thread worker_;
   MessageThread thread_;  // last: ended before anything above is destroyed
 };

@@ -17,9 +17,9 @@ class CNacCmdProtocolData final : public CNacListItem {
 
   bool HasBlock() const { return !block_.empty(); }
   // Makes the first block; false when memory runs out.
-  bool Allocate();
+  [[nodiscard]] bool Allocate();
   // Adds kStep zero bytes; false (the block unchanged) when memory runs out.
-  bool Grow();
+  [[nodiscard]] bool Grow();
 
   char* Buffer() { return block_.data(); }
   std::uint32_t Capacity() const { return static_cast<std::uint32_t>(block_.size()); }

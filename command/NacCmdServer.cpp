@@ -100,7 +100,7 @@ bool CNacCmdServer::StartServer(std::uint16_t port) {
 
 void CNacCmdServer::StopServer() {
   if (!listener_.Joinable()) return;
-  stopEvent_->Set();
+  stopEvent_->Signal();
   listener_.Join();
   stopEvent_.reset();
 }
@@ -158,6 +158,7 @@ void CNacCmdServer::AcceptOne(int listenSocket) {
 }
 
 bool CNacCmdServer::CreateProtocol(platform::UniqueSocket& socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds) {
+  ReclaimLostSlots();
   const int slot = slots_.Reserve();
   if (slot < 0) return false;
   std::unique_ptr<CNacCmdProtocol> session;
@@ -182,4 +183,13 @@ void CNacCmdServer::DestroySession(int slot) {
   if (!session) return;
   session.reset();
   slots_.Release(slot);
+}
+
+void CNacCmdServer::ReclaimLostSlots() {
+  for (int slot = 0; slot < SessionSlots::kCount; ++slot) {
+    std::unique_ptr<CNacCmdProtocol> session = slots_.TakeExitLost(slot);
+    if (!session) continue;
+    session.reset();
+    slots_.Release(slot);
+  }
 }

@@ -32,13 +32,13 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   // Starts the listener on port (host order). False for port 0 or when the listener
   // thread cannot be started; a port that cannot be bound is logged by the listener, which
   // then tries it again every 5 s until it is bound or the server is stopped.
-  bool StartServer(std::uint16_t port);
+  [[nodiscard]] bool StartServer(std::uint16_t port);
   // Ends the listener and waits for it.
   void StopServer();
 
   std::uint32_t ThreadId() const { return thread_.Id(); }
   // The owner's stop: the quit message, then the wait for the message thread's end.
-  bool PostQuit() const { return thread_.PostQuit(); }
+  [[nodiscard]] bool PostQuit() const { return thread_.PostQuit(); }
   void WaitForEnd() { thread_.Join(); }
 
  private:
@@ -50,8 +50,11 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   void AcceptOne(int listenSocket);
   // Gives the connection to a session in a free slot; false, with the socket left to the
   // caller, when there is none or it cannot start.
-  bool CreateProtocol(platform::UniqueSocket& socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);
+  [[nodiscard]] bool CreateProtocol(platform::UniqueSocket& socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);
   void DestroySession(int slot);
+  // Frees the slots of the sessions that ended without their exit message reaching the
+  // message thread (its queue was full): the listener does it before it takes a slot.
+  void ReclaimLostSlots();
 
   std::uint16_t port_ = 0;
   std::optional<platform::Event> stopEvent_;

@@ -71,7 +71,7 @@ bool ReadNewRecord(int wordCount, char** words, CPcData& pc) {
   if (pc.HasNetwork() && !pc.HasNetmask()) {
     const char* netmask = DefaultNetmask(pc.network);
     if (netmask == nullptr) return false;
-    pc.SetNetmask(netmask);
+    if (!pc.SetNetmask(netmask)) return false;
   }
   return true;
 }

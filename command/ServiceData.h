@@ -18,6 +18,6 @@ void SetServiceData(const CServiceData& data);
 // Reads PORT (default "8000") into the process-wide settings; false when it is no port
 // from 1 to 65535. The text and the port 0 are stored all the same, so that the next start
 // of the command server fails on them.
-bool LoadServiceData();
+[[nodiscard]] bool LoadServiceData();
 // Writes the port text as PORT; false when the file cannot be written.
-bool SaveServiceData();
+[[nodiscard]] bool SaveServiceData();

@@ -29,6 +29,13 @@ std::unique_ptr<CNacCmdProtocol> SessionSlots::Take(int slot) {
   return std::move(sessions_[slot]);
 }
 
+std::unique_ptr<CNacCmdProtocol> SessionSlots::TakeExitLost(int slot) {
+  if (!InRange(slot)) return nullptr;
+  platform::MutexLock lock(mutex_);
+  if (!sessions_[slot] || !sessions_[slot]->ExitLost()) return nullptr;
+  return std::move(sessions_[slot]);
+}
+
 void SessionSlots::Release(int slot) {
   if (!InRange(slot)) return;
   platform::MutexLock lock(mutex_);

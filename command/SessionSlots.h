@@ -20,11 +20,13 @@ class SessionSlots {
   SessionSlots& operator=(const SessionSlots&) = delete;
 
   // The lowest free slot, now taken; -1 when all are taken.
-  int Reserve();
+  [[nodiscard]] int Reserve();
   void Fill(int slot, std::unique_ptr<CNacCmdProtocol> session);
   // Hands the slot's session over (none for a slot out of range or empty); the slot stays
   // taken until Release.
   std::unique_ptr<CNacCmdProtocol> Take(int slot);
+  // As Take, but only a session whose exit message was lost (CNacCmdProtocol::ExitLost).
+  std::unique_ptr<CNacCmdProtocol> TakeExitLost(int slot);
   void Release(int slot);
 
  private:

@@ -117,8 +117,8 @@ void CNacControl::ClearAddedFlags() {
   // What the files hold is not new: a gateway gets it through the reset when it comes ON.
   gateways.SetAllAdded(0);
   {
-    CNacList::Guard guard(gateways, false);
-    for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+    CNacList::Guard guard(gateways);
+    for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
       node->RecordAs<CGwData>()->Routes().SetAllAdded(0);
     }
   }
@@ -187,7 +187,7 @@ void CNacControl::QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t a
     return;
   }
   SyslogSend(7, logFormat, FormatIPv4(address).c_str());
-  if (worker.requestEvent) worker.requestEvent->Set();
+  if (worker.requestEvent) worker.requestEvent->Signal();
 }
 
 AclContext CNacControl::Context() const { return AclContext{endFlag_, httpClient_.get()}; }
@@ -238,7 +238,7 @@ void CNacControl::StartKeepAliveWorker(KeepAliveWorker& worker, const char* name
 void CNacControl::StopKeepAliveWorker(KeepAliveWorker& worker, const char* name) {
   SyslogSend(7, "I generated an end event of an %s.", name);
   if (worker.thread.Joinable()) {
-    if (worker.endEvent) worker.endEvent->Set();
+    if (worker.endEvent) worker.endEvent->Signal();
     worker.thread.Join();
   }
   SyslogSend(7, "An %s was finished normally.", name);

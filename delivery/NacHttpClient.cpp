@@ -67,7 +67,7 @@ void CNacHttpClient::OnCreate() {
 }
 
 void CNacHttpClient::OnMessage(const platform::ThreadMessage& message) {
-  if (message.message == msg::httpclient::WM_HTTPCLIENT_SEND && sendEvent_) sendEvent_->Set();
+  if (message.message == msg::httpclient::WM_HTTPCLIENT_SEND && sendEvent_) sendEvent_->Signal();
   // The senders' error and exit reports need nothing done.
 }
 
@@ -77,7 +77,7 @@ void CNacHttpClient::OnClose() {
   {
     CHttpDataList& pending = GetPendingHttpDataList();
     CNacList::Guard guard(pending);
-    pending.RemoveAll(true);
+    pending.RemoveAll(guard);
     platform::MutexLock lock(poolMutex_);
     try {
       for (std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
@@ -91,7 +91,7 @@ void CNacHttpClient::OnClose() {
     }
   }
   if (stopEvent_ && eventThread_.Joinable()) {
-    stopEvent_->Set();
+    stopEvent_->Signal();
     eventThread_.Join();
   }
   SyslogSend(7, "End processing of an HTTP client was finished.");
@@ -162,7 +162,7 @@ std::int32_t CNacHttpClient::Waiting(std::optional<std::uint32_t> address) {
   {
     CHttpDataList& pending = GetPendingHttpDataList();
     CNacList::Guard guard(pending);
-    for (CNacNode* node = pending.GetHead(true); node != nullptr; node = pending.GetNext(node, true)) {
+    for (CNacNode* node = pending.GetHead(guard); node != nullptr; node = pending.GetNext(node, guard)) {
       if (!address || node->RecordAs<CHttpData>()->address == *address) ++waiting;
     }
   }

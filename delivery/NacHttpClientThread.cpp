@@ -50,7 +50,7 @@ class ConnectionSocket {
       const linger reset{1, 0};
       (void)::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }
-    platform::CloseSocket(fd_);
+    (void)platform::CloseSocket(fd_);  // released whatever close reports
   }
   ConnectionSocket(const ConnectionSocket&) = delete;
   ConnectionSocket& operator=(const ConnectionSocket&) = delete;
@@ -123,10 +123,10 @@ void CNacHttpClientThread::StopHttpThread() {
   }
   SyslogSend(7, "I started end processing of an HTTP client thread.");
   if (thread_.Joinable()) {
-    stopEvent_->Set();
+    stopEvent_->Signal();
     while (platform::WaitForOne(*endedEvent_, kStopWaitMs) == platform::kWaitTimeout) {
       SyslogSend(7, "I timeout end processing of an HTTP client thread.");
-      stopEvent_->Set();
+      stopEvent_->Signal();
     }
     thread_.Join();
   }
@@ -143,7 +143,7 @@ bool CNacHttpClientThread::AppendIfBoundTo(std::unique_ptr<CHttpData>& request, 
     return false;
   }
   request.release();
-  sendEvent_->Set();
+  sendEvent_->Signal();
   return true;
 }
 
@@ -161,7 +161,7 @@ bool CNacHttpClientThread::BindIfFree(std::unique_ptr<CHttpData>& request, bool*
   request.release();
   address_ = address;
   port_ = port;
-  sendEvent_->Set();
+  sendEvent_->Signal();
   return true;
 }
 
@@ -203,7 +203,7 @@ void CNacHttpClientThread::HttpProc() {
   if (!PostMessageMainThread(msg::httpclient::WM_THREAD_EXIT, static_cast<std::uint32_t>(number_), 0)) {
     SyslogSend(3, "%s", kProcPostFailure);
   }
-  endedEvent_->Set();
+  endedEvent_->Signal();
 }
 
 void CNacHttpClientThread::HttpSend() {
@@ -279,7 +279,8 @@ int CNacHttpClientThread::HttpClient(std::uint32_t address, std::uint16_t port) 
   if (Connect(address, port, socket.Get(), socketEvent) != 0) {
     if (endFlag_.load() != 0) return -1;
     SyslogSend(7, "Connection error to %s.", gateway.c_str());
-    PostMessageMainThread(msg::httpclient::WM_THREAD_ERROR, static_cast<std::uint32_t>(number_), 0);
+    // A note to the owner after a connection error; losing it goes unlogged.
+    (void)PostMessageMainThread(msg::httpclient::WM_THREAD_ERROR, static_cast<std::uint32_t>(number_), 0);
     return -1;
   }
   SocketReceiver receiver(socket.Get(), socketEvent, *stopEvent_, endFlag_);
@@ -291,7 +292,7 @@ int CNacHttpClientThread::HttpClient(std::uint32_t address, std::uint16_t port) 
       platform::MutexLock binding(bindingMutex_);
       if (address_ != address || port_ != port) return -1;
       CNacList::Guard guard(queue_);
-      CNacNode* head = queue_.GetHead(true);
+      CNacNode* head = queue_.GetHead(guard);
       if (head == nullptr) return 0;
       request.Assign(*head->RecordAs<CHttpData>());
     }
@@ -314,7 +315,7 @@ int CNacHttpClientThread::HttpClient(std::uint32_t address, std::uint16_t port) 
     GetGatewayLedger().Answered(address, port, request.body, answer.status, answer.body);
     {
       CNacList::Guard guard(queue_);
-      if (CHttpData* answered = queue_.FindHttpData(request, guard)) queue_.RemoveData(answered, true);
+      if (CHttpData* answered = queue_.FindHttpData(request, guard)) queue_.RemoveData(answered, guard);
     }
     ResetRetries();
   }

@@ -11,8 +11,8 @@ void DispatchPending(CHttpDataList& pending, const std::atomic<int>& end,
   CNacList::Guard guard(pending);
   std::unordered_set<std::uint32_t> waiting;
   CNacNode* next = nullptr;
-  for (CNacNode* node = pending.GetHead(true); node != nullptr && end.load() == 0; node = next) {
-    next = pending.GetNext(node, true);
+  for (CNacNode* node = pending.GetHead(guard); node != nullptr && end.load() == 0; node = next) {
+    next = pending.GetNext(node, guard);
     const std::uint32_t address = node->RecordAs<CHttpData>()->address;
     if (waiting.contains(address)) continue;
     bool placed = false;
@@ -24,7 +24,7 @@ void DispatchPending(CHttpDataList& pending, const std::atomic<int>& end,
       SyslogSend(2, "Abnormality occurred at the time of HTTP transmission of a message setting.");
     }
     if (placed) {
-      pending.Remove(node, true);
+      pending.Remove(node, guard);
     } else {
       waiting.insert(address);
     }

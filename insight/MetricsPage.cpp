@@ -32,7 +32,7 @@ template <class Record>
 std::int64_t LiveCount(CNacList& list) {
   CNacList::Guard guard(list);
   std::int64_t count = 0;
-  for (CNacNode* node = list.GetHead(true); node != nullptr; node = list.GetNext(node, true)) {
+  for (CNacNode* node = list.GetHead(guard); node != nullptr; node = list.GetNext(node, guard)) {
     count += node->RecordAs<Record>()->IsLive() ? 1 : 0;
   }
   return count;
@@ -48,7 +48,7 @@ std::string MetricsPage() {
   {
     CGwDataList& registry = GetGwDataList();
     CNacList::Guard guard(registry);
-    for (CNacNode* node = registry.GetHead(true); node != nullptr; node = registry.GetNext(node, true)) {
+    for (CNacNode* node = registry.GetHead(guard); node != nullptr; node = registry.GetNext(node, guard)) {
       CGwData& gateway = *node->RecordAs<CGwData>();
       if (!gateway.IsLive()) continue;
       ++gateways;

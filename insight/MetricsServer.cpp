@@ -79,7 +79,7 @@ bool MetricsServer::Start(std::uint16_t port) {
 
 MetricsServer::~MetricsServer() {
   if (!thread_.Joinable()) return;
-  stop_->Set();
+  stop_->Signal();
   thread_.Join();
 }
 

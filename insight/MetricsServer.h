@@ -15,7 +15,7 @@
 class MetricsServer {
  public:
   // Listens on port (any address); false when it cannot, logged.
-  bool Start(std::uint16_t port);
+  [[nodiscard]] bool Start(std::uint16_t port);
   // Ends the thread and closes every connection.
   ~MetricsServer();
 

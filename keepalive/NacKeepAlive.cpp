@@ -87,7 +87,7 @@ void CNacKeepAlive::OnClose() {
 
 void CNacKeepAlive::StopTimer() {
   if (!timer_.Joinable()) return;
-  timerEndEvent_->Set();
+  timerEndEvent_->Signal();
   timer_.Join();
 }
 
@@ -120,8 +120,8 @@ void CNacKeepAlive::Scan() {
   due_.clear();
   {
     CGwDataList& gateways = GetGwDataList();
-    CNacList::Guard guard(gateways, false);
-    for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+    CNacList::Guard guard(gateways);
+    for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
       const CGwData& gateway = *node->RecordAs<CGwData>();
       if (!gateway.IsLive() || gateway.probeOutstanding != 0) continue;
       if (now < gateway.lastProbeTime + gateway.interval) continue;
@@ -140,7 +140,7 @@ void CNacKeepAlive::Schedule(const DueGateway& due, std::int64_t now) {
     key.portText = due.portText;
     key.port = due.port;
     CGwDataList& gateways = GetGwDataList();
-    CNacList::Guard guard(gateways, false);
+    CNacList::Guard guard(gateways);
     CGwData* gateway = gateways.FindLive(key, guard);
     if (gateway == nullptr) return;
     gateway->probeOutstanding = 1;

@@ -46,13 +46,13 @@ int CNacKeepAliveThread::AddJob(std::unique_ptr<CKeepAliveData> job) {
     return -1;
   }
   job.release();
-  workEvent_->Set();
+  workEvent_->Signal();
   return 0;
 }
 
 void CNacKeepAliveThread::StopThread() {
   if (!thread_.Joinable()) return;
-  endEvent_->Set();
+  endEvent_->Signal();
   thread_.Join();
 }
 

@@ -43,17 +43,17 @@ void CNacList::Unlock() {
 }
 
 bool CNacList::IsEmpty(bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   return sentinel_.next_ == &sentinel_;
 }
 
 CNacNode* CNacList::Search(const void* key, CNacPredicate predicate, bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   return SearchFrom(FirstOrNone(), key, predicate, true);
 }
 
 CNacNode* CNacList::SearchFrom(CNacNode* start, const void* key, CNacPredicate predicate, bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   if (start == nullptr) return nullptr;
   for (CNacNode* node = start; node != &sentinel_; node = node->next_) {
     if (predicate(node->record_, key) != 0) return node;
@@ -63,19 +63,19 @@ CNacNode* CNacList::SearchFrom(CNacNode* start, const void* key, CNacPredicate p
 
 void CNacList::InsertAfter(CNacNode* node, CNacListItem* record, bool locked) {
   CNacNode* fresh = MakeNode();
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   Link(node, fresh, record);
 }
 
 void CNacList::AddHead(CNacListItem* record, bool locked) {
   CNacNode* fresh = MakeNode();
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   Link(&sentinel_, fresh, record);
 }
 
 void CNacList::AddTail(CNacListItem* record, bool locked) {
   CNacNode* fresh = MakeNode();
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   Link(sentinel_.previous_, fresh, record);
 }
 
@@ -83,32 +83,32 @@ void CNacList::AddTail(CNacListItem* record, bool locked) {
 // destroyed after the lock has been given back.
 void CNacList::Remove(CNacNode* node, bool locked) {
   std::unique_ptr<CNacNode> removed;
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   removed = Detach(node);
 }
 
 void CNacList::RemoveHead(bool locked) {
   std::unique_ptr<CNacNode> removed;
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   removed = Detach(FirstOrNone());
 }
 
 void CNacList::RemoveTail(bool locked) {
   std::unique_ptr<CNacNode> removed;
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   removed = Detach(LastOrNone());
 }
 
 void CNacList::RemoveData(const CNacListItem* record, bool locked) {
   std::unique_ptr<CNacNode> removed;
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   removed = Detach(FindRecord(record));
 }
 
 void CNacList::RemoveAll(bool locked) {
   CNacNode* chain = nullptr;
   {
-    Guard guard(*this, locked);
+    Hold hold(*this, locked);
     if (sentinel_.next_ == &sentinel_) return;
     chain = sentinel_.next_;
     sentinel_.previous_->next_ = nullptr;
@@ -125,38 +125,38 @@ void CNacList::RemoveAll(bool locked) {
 }
 
 std::unique_ptr<CNacNode> CNacList::Unlink(CNacNode* node, bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   return Detach(node);
 }
 
 std::unique_ptr<CNacNode> CNacList::UnlinkHead(bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   return Detach(FirstOrNone());
 }
 
 std::unique_ptr<CNacNode> CNacList::UnlinkTail(bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   return Detach(LastOrNone());
 }
 
 std::unique_ptr<CNacNode> CNacList::UnlinkData(const CNacListItem* record, bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   return Detach(FindRecord(record));
 }
 
 CNacNode* CNacList::GetHead(bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   return FirstOrNone();
 }
 
 CNacNode* CNacList::GetNext(const CNacNode* node, bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   if (node == nullptr || node->next_ == &sentinel_) return nullptr;
   return node->next_;
 }
 
 std::int32_t CNacList::GetCount(bool locked) {
-  Guard guard(*this, locked);
+  Hold hold(*this, locked);
   return count_;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -29,26 +30,22 @@ using CNacPredicate = int (*)(const CNacListItem* record, const void* key);
 // every registry and as the first-in, first-out queue of the other subsystems, and owns
 // what its nodes carry.
 //
-// Every operation takes `locked` last: false makes it take the lock itself and give it
-// back before it returns; true means the caller holds the lock and it is left alone.
+// Every virtual operation takes `locked` last: false makes it take the lock itself and give
+// it back before it returns; true means the caller holds the lock and it is left alone.
+// A caller outside the list that holds the lock says so with its Guard instead: each
+// operation has a twin that takes the guard, which clang's lock analysis checks is held.
 // Nodes and records found are only valid while the lock is held.
 class VELNOR_CAPABILITY("guarded list") CNacList {
  public:
-  // Holds the list's lock for a scope unless the caller already has it (locked). Either way
-  // it stands for the lock being held while it lives: the searches that hand out records
-  // ask for one, so that what they find is never used outside the lock.
+  // Holds the list's lock for a scope. The searches that hand out records and the guard
+  // twins of the operations ask for one, so that what they find is never used outside
+  // the lock.
   class VELNOR_SCOPED_CAPABILITY Guard {
    public:
-    // The analysis takes the lock as held from here either way; only the caller's word
-    // (locked) tells that someone else took it.
-    explicit Guard(CNacList& list, bool locked = false) VELNOR_ACQUIRE(list) VELNOR_NO_THREAD_SAFETY_ANALYSIS
-        : list_(&list),
-          owns_(!locked) {
-      if (owns_) list_->Lock();
+    explicit Guard(CNacList& list) VELNOR_ACQUIRE(list) VELNOR_NO_THREAD_SAFETY_ANALYSIS : list_(&list) {
+      list_->Lock();
     }
-    ~Guard() VELNOR_RELEASE() VELNOR_NO_THREAD_SAFETY_ANALYSIS {
-      if (owns_) list_->Unlock();
-    }
+    ~Guard() VELNOR_RELEASE() VELNOR_NO_THREAD_SAFETY_ANALYSIS { list_->Unlock(); }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
 
@@ -56,7 +53,6 @@ class VELNOR_CAPABILITY("guarded list") CNacList {
 
    private:
     CNacList* list_;
-    bool owns_;
   };
 
   CNacList();
@@ -97,11 +93,77 @@ class VELNOR_CAPABILITY("guarded list") CNacList {
   virtual CNacNode* GetNext(const CNacNode* node, bool locked);
   virtual std::int32_t GetCount(bool locked);
 
+  // The operations under the caller's hold of the lock, proved by its guard.
+  bool IsEmpty(const Guard& held) VELNOR_REQUIRES(this) { return IsEmpty(CheckHeld(held)); }
+  CNacNode* Search(const void* key, CNacPredicate predicate, const Guard& held) VELNOR_REQUIRES(this) {
+    return Search(key, predicate, CheckHeld(held));
+  }
+  CNacNode* SearchFrom(CNacNode* start, const void* key, CNacPredicate predicate, const Guard& held)
+      VELNOR_REQUIRES(this) {
+    return SearchFrom(start, key, predicate, CheckHeld(held));
+  }
+  void InsertAfter(CNacNode* node, CNacListItem* record, const Guard& held) VELNOR_REQUIRES(this) {
+    InsertAfter(node, record, CheckHeld(held));
+  }
+  void AddHead(CNacListItem* record, const Guard& held) VELNOR_REQUIRES(this) { AddHead(record, CheckHeld(held)); }
+  void AddTail(CNacListItem* record, const Guard& held) VELNOR_REQUIRES(this) { AddTail(record, CheckHeld(held)); }
+  void Remove(CNacNode* node, const Guard& held) VELNOR_REQUIRES(this) { Remove(node, CheckHeld(held)); }
+  void RemoveHead(const Guard& held) VELNOR_REQUIRES(this) { RemoveHead(CheckHeld(held)); }
+  void RemoveTail(const Guard& held) VELNOR_REQUIRES(this) { RemoveTail(CheckHeld(held)); }
+  void RemoveData(const CNacListItem* record, const Guard& held) VELNOR_REQUIRES(this) {
+    RemoveData(record, CheckHeld(held));
+  }
+  void RemoveAll(const Guard& held) VELNOR_REQUIRES(this) { RemoveAll(CheckHeld(held)); }
+  std::unique_ptr<CNacNode> Unlink(CNacNode* node, const Guard& held) VELNOR_REQUIRES(this) {
+    return Unlink(node, CheckHeld(held));
+  }
+  std::unique_ptr<CNacNode> UnlinkHead(const Guard& held) VELNOR_REQUIRES(this) {
+    return UnlinkHead(CheckHeld(held));
+  }
+  std::unique_ptr<CNacNode> UnlinkTail(const Guard& held) VELNOR_REQUIRES(this) {
+    return UnlinkTail(CheckHeld(held));
+  }
+  std::unique_ptr<CNacNode> UnlinkData(const CNacListItem* record, const Guard& held) VELNOR_REQUIRES(this) {
+    return UnlinkData(record, CheckHeld(held));
+  }
+  CNacNode* GetHead(const Guard& held) VELNOR_REQUIRES(this) { return GetHead(CheckHeld(held)); }
+  CNacNode* GetNext(const CNacNode* node, const Guard& held) VELNOR_REQUIRES(this) {
+    return GetNext(node, CheckHeld(held));
+  }
+  std::int32_t GetCount(const Guard& held) VELNOR_REQUIRES(this) { return GetCount(CheckHeld(held)); }
+
  protected:
+  // The `locked` of a guard twin: true, the lock being held. A guard of another list
+  // would leave this one unlocked, a fault of the caller's that ends the process.
+  bool CheckHeld(const Guard& held) const {
+    if (!held.Holds(*this)) std::abort();
+    return true;
+  }
+
   // Set by a registry before its first record; the observer outlives the list's records.
   void SetObserver(CNacListObserver* observer) { observer_ = observer; }
 
  private:
+  // The virtual operations' hold: the lock unless the caller has it (locked). Either way
+  // the analysis takes the lock as held inside the operation.
+  class VELNOR_SCOPED_CAPABILITY Hold {
+   public:
+    Hold(CNacList& list, bool locked) VELNOR_ACQUIRE(list) VELNOR_NO_THREAD_SAFETY_ANALYSIS
+        : list_(&list),
+          owns_(!locked) {
+      if (owns_) list_->Lock();
+    }
+    ~Hold() VELNOR_RELEASE() VELNOR_NO_THREAD_SAFETY_ANALYSIS {
+      if (owns_) list_->Unlock();
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+   private:
+    CNacList* list_;
+    bool owns_;
+  };
+
   CNacNode* FirstOrNone() { return sentinel_.next_ == &sentinel_ ? nullptr : sentinel_.next_; }
   CNacNode* LastOrNone() { return sentinel_.previous_ == &sentinel_ ? nullptr : sentinel_.previous_; }
   CNacNode* FindRecord(const CNacListItem* record);

@@ -28,7 +28,9 @@ MessageThread::MessageThread(Handler& handler, const MessageThreadTexts& texts, 
   threadId_ = thread_.Id();
   // Without a time-out: the start work (loading every registry) may take long, and the
   // owner must not go on before it is done.
-  platform::WaitForOne(started_, std::nullopt);
+  if (platform::WaitForOne(started_, std::nullopt) != 0) {
+    SyslogSend(3, "I failed in waiting for the start of a message thread.");
+  }
   if (pause == StartPause::kSettle) platform::Sleep(kSettleMs);
 }
 
@@ -47,7 +49,7 @@ void MessageThread::Join() { thread_.Join(); }
 void MessageThread::Body() {
   platform::MessageQueue queue;  // exists before the confirmation, so posts after it land
   handler_.OnCreate();
-  started_.Set();
+  started_.Signal();
   platform::ThreadMessage message;
   while (queue.TakeMessage(message)) handler_.OnMessage(message);
   handler_.OnClose();

@@ -49,7 +49,7 @@ class MessageThread {
   // True until Join has returned.
   bool Running() const { return thread_.Joinable(); }
   // Posts the quit message to the thread; false when the post fails.
-  bool PostQuit() const;
+  [[nodiscard]] bool PostQuit() const;
   // Waits without time-out for the thread to end.
   void Join();
 

@@ -16,7 +16,7 @@ class OwnerThread {
   // Posts to the owner; false without posting while the owner id is 0, or when the post
   // fails. Callers log their own "<Class>::<Method>: An error occurred in
   // PostMessageMainThread." line on false.
-  bool PostMessageMainThread(uint32_t message, uint32_t wParam, uint32_t lParam);
+  [[nodiscard]] bool PostMessageMainThread(uint32_t message, uint32_t wParam, uint32_t lParam);
 
  protected:
   OwnerThread() = default;

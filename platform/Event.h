@@ -21,14 +21,17 @@ enum class EventReset {
 // Movable; a thread must not move or destroy an event that another thread waits on.
 class Event final : public Waitable {
  public:
-  static std::optional<Event> Create(EventReset reset, bool initiallySignalled);
+  [[nodiscard]] static std::optional<Event> Create(EventReset reset, bool initiallySignalled);
 
   Event(Event&&) noexcept = default;
   Event& operator=(Event&&) noexcept = default;
 
-  // SetEvent / ResetEvent. False only when the eventfd refuses the call.
-  bool Set();
-  bool Reset();
+  // SetEvent / ResetEvent. False only when the eventfd refuses the call, which a live
+  // event never does: one Set at a time cannot overflow its counter.
+  [[nodiscard]] bool Set();
+  [[nodiscard]] bool Reset();
+  // Set, for the holders of a live event, who have no failure to handle.
+  void Signal() { (void)Set(); }
   // Whether it is signalled now, without taking it even when auto-reset.
   bool IsSignalled() const;
 
@@ -38,8 +41,8 @@ class Event final : public Waitable {
  private:
   Event(UniqueFd fd, EventReset reset) : fd_(std::move(fd)), reset_(reset) {}
 
-  bool PrepareWait(std::vector<pollfd>& fds, detail::WaitSlot& slot, int wakeFd) override;
-  bool TryTake(std::span<const pollfd> fds, detail::WaitSlot& slot) override;
+  [[nodiscard]] bool PrepareWait(std::vector<pollfd>& fds, detail::WaitSlot& slot, int wakeFd) override;
+  [[nodiscard]] bool TryTake(std::span<const pollfd> fds, detail::WaitSlot& slot) override;
 
   UniqueFd fd_;
   EventReset reset_;

@@ -28,12 +28,11 @@ std::string ReadIniString(const std::string& section, const std::string& key,
 // Returns false, leaving the file as it was, when it cannot be written or when a name or the
 // value holds a line break or NUL (or a key name holds '=' or starts with ';' or '[', or a
 // section name holds ']').
-bool WriteIniString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& file);
+[[nodiscard]] bool WriteIniString(const std::string& section, const std::string& key, const std::string& value,
+                                  const std::string& file);
 
 // Removes key from section (the rest of the file stays). True when the file is as asked
 // afterwards, including when the key was not there.
-bool DeleteIniKey(const std::string& section, const std::string& key,
-                             const std::string& file);
+[[nodiscard]] bool DeleteIniKey(const std::string& section, const std::string& key, const std::string& file);
 
 }  // namespace platform

@@ -17,13 +17,13 @@ class Registration {
   Registration(std::string file, std::string appId, std::string programEntry);
 
   // Writes the records; localService set means "runs as a service", unset removes it.
-  bool Write(const std::string& serviceName, const std::optional<std::string>& localService) const;
+  [[nodiscard]] bool Write(const std::string& serviceName, const std::optional<std::string>& localService) const;
   // Removes the records (the file, which holds nothing else). True when none are left.
-  bool Remove() const;
+  [[nodiscard]] bool Remove() const;
 
   // None when the records cannot be opened (no file, or no AppID entry). Otherwise the
   // LocalService value, empty when absent.
-  std::optional<std::string> ReadLocalService() const;
+  [[nodiscard]] std::optional<std::string> ReadLocalService() const;
 
  private:
   std::string AppIdSection() const;

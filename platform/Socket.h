@@ -12,22 +12,22 @@ namespace platform {
 // selected on a SocketEvent, re-arm the events the call makes possible again.
 
 // recv. Re-arms FD_READ and FD_OOB, whatever the result.
-ssize_t SockRecv(int fd, void* buf, std::size_t len, int flags);
+[[nodiscard]] ssize_t SockRecv(int fd, void* buf, std::size_t len, int flags);
 
 // send, never raising SIGPIPE. A send that would block re-arms FD_WRITE.
-ssize_t SockSend(int fd, const void* buf, std::size_t len, int flags);
+[[nodiscard]] ssize_t SockSend(int fd, const void* buf, std::size_t len, int flags);
 
 // accept. The new socket is close-on-exec, and non-blocking when the listener is selected
 // (as the listener is then). Re-arms the listener's FD_ACCEPT, whatever the result.
-int SockAccept(int listenFd, sockaddr* addr, socklen_t* addrLen);
+[[nodiscard]] int SockAccept(int listenFd, sockaddr* addr, socklen_t* addrLen);
 
 // connect. On a selected socket, a connect under way (-1, EINPROGRESS) is reported by
 // FD_CONNECT when it completes; one that completes at once records FD_CONNECT (and
 // FD_WRITE) straight away.
-int SockConnect(int fd, const sockaddr* addr, socklen_t addrLen);
+[[nodiscard]] int SockConnect(int fd, const sockaddr* addr, socklen_t addrLen);
 
 // closesocket: ends the socket's selection, then closes it.
-int CloseSocket(int fd);
+[[nodiscard]] int CloseSocket(int fd);
 
 // Whether fd is an open socket.
 bool IsSocket(int fd);

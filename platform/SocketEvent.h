@@ -64,7 +64,7 @@ class SocketEvent final : public Waitable {
   // re-arms every event. A mask of 0 ends the socket's selection, whichever object held
   // it, and leaves this object associated with nothing. False when socketFd is not a
   // socket or its mode cannot be set; LastSocketError tells why.
-  bool Select(int socketFd, long networkEvents);
+  [[nodiscard]] bool Select(int socketFd, long networkEvents);
 
   // WSAEnumNetworkEvents: the events recorded since the last call, with their error codes;
   // the record is cleared and the object is no longer signalled.
@@ -77,9 +77,9 @@ class SocketEvent final : public Waitable {
   int SocketFd() const;
 
  private:
-  bool PrepareWait(std::vector<pollfd>& fds, detail::WaitSlot& slot, int wakeFd) override;
+  [[nodiscard]] bool PrepareWait(std::vector<pollfd>& fds, detail::WaitSlot& slot, int wakeFd) override;
   void AfterPoll(std::span<const pollfd> fds, detail::WaitSlot& slot) override;
-  bool TryTake(std::span<const pollfd> fds, detail::WaitSlot& slot) override;
+  [[nodiscard]] bool TryTake(std::span<const pollfd> fds, detail::WaitSlot& slot) override;
   void EndWait(detail::WaitSlot& slot, int wakeFd) override;
   void Dissociate();
 

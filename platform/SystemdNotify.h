@@ -7,6 +7,6 @@ bool RunningUnderSystemd();
 
 // Sends one state datagram ("READY=1", "STOPPING=1") to $NOTIFY_SOCKET; false when there
 // is no socket or the send fails. A leading '@' names the abstract namespace.
-bool NotifySystemd(const char* state);
+[[nodiscard]] bool NotifySystemd(const char* state);
 
 }  // namespace platform

@@ -35,14 +35,14 @@ class SystemdUnits {
   //   else. When velnor exists, a note on standard error says how to give it the directory.
   // False when the directory cannot be examined or handed over, or when a path holds what a
   // unit file cannot carry.
-  bool Create(const std::string& name, const std::string& quotedCommand, const std::string& workingDirectory,
-              InstanceFiles instanceFiles) const;
+  [[nodiscard]] bool Create(const std::string& name, const std::string& quotedCommand,
+                            const std::string& workingDirectory, InstanceFiles instanceFiles) const;
 
   // Results of Stop: done, the unit is not active, or systemctl failed.
   enum class StopResult { kStopped, kNotActive, kFailed };
   StopResult Stop(const std::string& name) const;
   // DeleteService: removes the unit file and reloads systemd.
-  bool Delete(const std::string& name) const;
+  [[nodiscard]] bool Delete(const std::string& name) const;
 
  private:
   bool SystemdRunning() const;
@@ -63,7 +63,7 @@ struct ServiceUnit {
 // The text of the unit file; none when a path holds a control character, a double quote, a
 // backslash, a dollar sign or a trailing blank, which the unit file syntax would take for
 // something else.
-std::optional<std::string> ServiceUnitText(const ServiceUnit& unit);
+[[nodiscard]] std::optional<std::string> ServiceUnitText(const ServiceUnit& unit);
 
 // Full path of the running executable (readlink of /proc/self/exe); empty on failure.
 std::string ExecutablePath();

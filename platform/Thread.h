@@ -33,7 +33,7 @@ class Thread {
 
 // Lowers (negative steps) the scheduling priority of a thread: each step below normal
 // adds 5 to its nice value, relative to the process's. Returns false when it cannot be set.
-bool SetThreadPriority(uint32_t threadId, int steps);
+[[nodiscard]] bool SetThreadPriority(uint32_t threadId, int steps);
 
 // For tests of what a failed start leaves behind: the nth thread started from now on (1 is
 // the next) fails as when the system has no thread left to give. 0 cancels.

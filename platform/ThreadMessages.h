@@ -22,14 +22,14 @@ struct ThreadMessage {
 
 // Identifier for a message name, in 0xC000..0xFFFF; equal names give equal identifiers
 // for the whole process, whichever module asks. Returns 0 when the range is used up.
-uint32_t RegisterMessageName(std::string_view name);
+[[nodiscard]] uint32_t RegisterMessageName(std::string_view name);
 
 // The Linux thread id (gettid) of the calling thread; never 0.
 uint32_t CurrentThreadId();
 
 // Appends a message to the queue of the thread. Fails when the thread has no queue (it
 // has not started its loop, or has ended) or its queue is full.
-bool PostToThread(uint32_t threadId, uint32_t message, uint32_t wParam, uint32_t lParam);
+[[nodiscard]] bool PostToThread(uint32_t threadId, uint32_t message, uint32_t wParam, uint32_t lParam);
 
 class MessageQueueState;
 
@@ -45,10 +45,10 @@ class MessageQueue {
 
   // Blocks until a message arrives. Returns false for the quit message (which is still stored in
   // message), true for any other.
-  bool TakeMessage(ThreadMessage& message);
+  [[nodiscard]] bool TakeMessage(ThreadMessage& message);
 
   // Takes a message if one waits; false when the queue is empty.
-  bool TryTakeMessage(ThreadMessage& message);
+  [[nodiscard]] bool TryTakeMessage(ThreadMessage& message);
 
  private:
   uint32_t threadId_;

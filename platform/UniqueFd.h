@@ -30,7 +30,8 @@ class BasicUniqueFd {
 
   int Release() { return std::exchange(fd_, -1); }
   void Reset(int fd = -1) {
-    if (fd_ >= 0) Close(fd_);
+    // The descriptor is released whatever close reports.
+    if (fd_ >= 0) (void)Close(fd_);
     fd_ = fd;
   }
 

@@ -50,7 +50,7 @@ class Waitable {
   // Appends the descriptors to poll for this round. wakeFd belongs to the waiting thread;
   // an object whose state other threads change writes to it to wake the wait. Returns
   // true when the object is signalled already, so the poll must not block.
-  virtual bool PrepareWait(std::vector<pollfd>& fds, detail::WaitSlot& slot, int wakeFd) = 0;
+  [[nodiscard]] virtual bool PrepareWait(std::vector<pollfd>& fds, detail::WaitSlot& slot, int wakeFd) = 0;
   // Takes in what the poll reported for this object's descriptors. Consumes nothing.
   virtual void AfterPoll(std::span<const pollfd> fds, detail::WaitSlot& slot) {
     (void)fds;
@@ -58,7 +58,7 @@ class Waitable {
   }
   // True when the object is signalled; an auto-reset object is reset by this call, and
   // only when it returns true.
-  virtual bool TryTake(std::span<const pollfd> fds, detail::WaitSlot& slot) = 0;
+  [[nodiscard]] virtual bool TryTake(std::span<const pollfd> fds, detail::WaitSlot& slot) = 0;
   // The wait is over (for whatever reason).
   virtual void EndWait(detail::WaitSlot& slot, int wakeFd) {
     (void)slot;
@@ -72,10 +72,10 @@ class Waitable {
 // kWaitTimeout when time ran out; kWaitFailed when the set is empty, holds a null pointer,
 // or the poll failed (errno tells why). The time-out runs on the real monotonic clock,
 // whatever clock a test installed.
-int WaitForAny(std::span<Waitable* const> objects, std::optional<uint32_t> timeoutMs);
-int WaitForAny(std::initializer_list<Waitable*> objects, std::optional<uint32_t> timeoutMs);
+[[nodiscard]] int WaitForAny(std::span<Waitable* const> objects, std::optional<uint32_t> timeoutMs);
+[[nodiscard]] int WaitForAny(std::initializer_list<Waitable*> objects, std::optional<uint32_t> timeoutMs);
 
 // WaitForSingleObject: 0 when the object was signalled (and taken), or as WaitForAny.
-int WaitForOne(Waitable& object, std::optional<uint32_t> timeoutMs);
+[[nodiscard]] int WaitForOne(Waitable& object, std::optional<uint32_t> timeoutMs);
 
 }  // namespace platform

@@ -40,7 +40,7 @@ class CsvLineReader {
 
  private:
   // Brings more of the file into the chunk; false at its end or on an error.
-  bool Fill();
+  [[nodiscard]] bool Fill();
 
   platform::UniqueFd fd_;
   State state_ = State::kMissing;
@@ -70,10 +70,10 @@ class CsvFileWriter {
 
   bool IsOpen() const { return file_ != nullptr; }
   // Appends one line; the caller gives the CR LF. False on a short write.
-  bool Write(const std::string& line);
+  [[nodiscard]] bool Write(const std::string& line);
   // Flushes, syncs and puts the file in place. False when any of that fails, the keeping
   // of a backup included.
-  bool Commit();
+  [[nodiscard]] bool Commit();
 
  private:
   std::string path_;

@@ -130,7 +130,7 @@ int CGwDataList::KeepAliveOff(const std::uint8_t address[4]) { return KeepAliveO
 
 int CGwDataList::KeepAlive(std::uint32_t address, int (*change)(CGwData& gateway)) {
   const CGwData key = AddressKey(address);
-  Guard guard(*this, false);
+  Guard guard(*this);
   CGwData* gateway = FindLive(key, guard);
   if (gateway == nullptr) {
     SyslogSend(3, "I failed in a search of GW.");
@@ -157,8 +157,9 @@ bool CGwDataList::MatchRule(const CGwData& gateway, const CGwData& key) {
 }
 
 void CGwDataList::CopyDetails(const CGwData& source, CGwData& copy) {
-  // CopyAll only reads the source's routes, under their own lock.
-  const_cast<CGwData&>(source).Routes().CopyAll(&copy.Routes());
+  // CopyAll only reads the source's routes, under their own lock. It gives the copy's
+  // count (-1 only without a target) and logs each route it could not copy itself.
+  (void)const_cast<CGwData&>(source).Routes().CopyAll(&copy.Routes());
 }
 
 CGwDataList& GetGwDataList() {

@@ -25,12 +25,12 @@ class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
 
   // 0, or -1 when a live gateway has the same address, whatever the ports (the caller
   // keeps the record then).
-  int AddUnique(CGwData* gateway);
+  [[nodiscard]] int AddUnique(CGwData* gateway);
 
   // gw.csv: one line per live gateway. The file holds passwords, so only its owner may
   // read it. Both give 0 or -1.
-  int Save(const char* path);
-  int Load(const char* path, const std::atomic<int>* stop = nullptr);
+  [[nodiscard]] int Save(const char* path);
+  [[nodiscard]] int Load(const char* path, const std::atomic<int>* stop = nullptr);
 
   // The probed gateway answered (On) or did not (Off): 1 when its ON/OFF state changed,
   // else 0 (also when no live gateway has the address).

@@ -18,7 +18,7 @@ class CGwrouteDataList : public CNacRecordList<CGwrouteDataList, CGwrouteData> {
   ~CGwrouteDataList() override;
 
   // 0, or -1 when a live route has the identity of route (the caller keeps it then).
-  int AddUnique(CGwrouteData* route);
+  [[nodiscard]] int AddUnique(CGwrouteData* route);
 
   // Identity: equal devices (both empty counts as equal) and equal masked networks; the
   // netmasks themselves may differ. Liveness is the caller's part.

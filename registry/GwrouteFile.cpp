@@ -59,12 +59,12 @@ int SaveGwroutes(CGwDataList& gateways, const char* path) {
   if (!file.IsOpen()) return -1;
   std::string line;
   {
-    CNacList::Guard gatewayLock(gateways, false);
-    for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+    CNacList::Guard gatewayLock(gateways);
+    for (CNacNode* node = gateways.GetHead(gatewayLock); node != nullptr; node = gateways.GetNext(node, gatewayLock)) {
       CGwData& gateway = *node->RecordAs<CGwData>();
       CGwrouteDataList& routes = gateway.Routes();
-      CNacList::Guard routeLock(routes, false);
-      for (CNacNode* entry = routes.GetHead(true); entry != nullptr; entry = routes.GetNext(entry, true)) {
+      CNacList::Guard routeLock(routes);
+      for (CNacNode* entry = routes.GetHead(routeLock); entry != nullptr; entry = routes.GetNext(entry, routeLock)) {
         const CGwrouteData& route = *entry->RecordAs<CGwrouteData>();
         if (!route.IsLive()) continue;
         line.clear();
@@ -88,8 +88,8 @@ GwrouteLoadResult Failed(GwrouteLoadResult result, const char* path, int line, c
 GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path, const std::atomic<int>* stop) {
   // Before the file is opened: a missing file withdraws every route as well.
   {
-    CNacList::Guard gatewayLock(gateways, false);
-    for (CNacNode* node = gateways.GetHead(true); node != nullptr; node = gateways.GetNext(node, true)) {
+    CNacList::Guard gatewayLock(gateways);
+    for (CNacNode* node = gateways.GetHead(gatewayLock); node != nullptr; node = gateways.GetNext(node, gatewayLock)) {
       node->RecordAs<CGwData>()->Routes().MarkAllDeleted(1);
     }
   }
@@ -122,7 +122,7 @@ GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path, const st
       return Failed(GwrouteLoadResult::kBadLine, path, file.LineNumber(), "");
     }
 
-    CNacList::Guard gatewayLock(gateways, false);
+    CNacList::Guard gatewayLock(gateways);
     CGwData* gateway = gateways.FindLive(*key, gatewayLock);
     if (gateway == nullptr) continue;
     route->added = 1;

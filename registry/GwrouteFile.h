@@ -12,7 +12,7 @@ inline constexpr const char* kGwrouteFileName = "gwroute.csv";
 
 // 0, or -1 when the file cannot be written whole. Deleted gateways that are not yet
 // erased still have their live routes saved.
-int SaveGwroutes(CGwDataList& gateways, const char* path);
+[[nodiscard]] int SaveGwroutes(CGwDataList& gateways, const char* path);
 
 enum class GwrouteLoadResult {
   kLoaded,        // the whole file was read
@@ -27,4 +27,5 @@ enum class GwrouteLoadResult {
 // flag set, to the live gateway with its address; lines of unknown gateways are skipped.
 // The load stops at the first failure and keeps what it appended until then; a failure is
 // logged with the file and the line, and makes the file's next save keep a backup.
-GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path, const std::atomic<int>* stop = nullptr);
+[[nodiscard]] GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path,
+                                                           const std::atomic<int>* stop = nullptr);

@@ -17,4 +17,4 @@ void LoadSucceeded(const std::string& path);
 // When the last load of path failed: copies the file as it stands to PATH.bak (an older
 // PATH.bak is first renamed PATH.bak.1, or the next free number) and forgets the failure.
 // True when nothing had to be kept or it was kept; false leaves the demand for next time.
-bool KeepBackupIfDemanded(const std::string& path);
+[[nodiscard]] bool KeepBackupIfDemanded(const std::string& path);

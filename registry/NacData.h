@@ -22,8 +22,8 @@ class CNacData final : public CNacRecord {
 
   // Each stores the text and, when it is valid, its value; an empty text is valid and
   // gives zero, an invalid one leaves the value zero and gives false.
-  bool SetMac(const char* text);
-  bool SetSource(const char* text);
+  [[nodiscard]] bool SetMac(const char* text);
+  [[nodiscard]] bool SetSource(const char* text);
 
   // All-zero bytes count as no MAC, however the text was given.
   bool HasMac() const;

@@ -91,7 +91,8 @@ bool CNacDataList::Matches(const CNacData& entry, const CNacData& key) {
 int CNacDataList::AddUnique(CNacData* entry) {
   if (entry == nullptr) return -1;
   try {
-    NormalizeMacText(entry->macText, entry->mac);
+    // False for an entry without MAC, which stays without; a MAC was checked when set.
+    (void)NormalizeMacText(entry->macText, entry->mac);
   } catch (const std::bad_alloc&) {
     return -1;
   }

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
@@ -56,9 +55,9 @@ class CNacRecordList : public CNacList {
 
   // Marks every live record that matches key; gives how many it marked.
   int MarkDeleted(const Record& key) {
-    Guard guard(*this, false);
+    Guard guard(*this);
     int marked = 0;
-    ForEachMatch(CNacRecordIndex<Record>::Rule::kMatch, key, [&marked](Record& record) {
+    ForEachMatch(CNacRecordIndex<Record>::Rule::kMatch, key, guard, [&marked](Record& record) {
       if (record.IsLive()) {
         record.deleted = 1;
         ++marked;
@@ -73,8 +72,8 @@ class CNacRecordList : public CNacList {
   // Whether any record carries its added or deleted flag: a change that its rule walk has
   // not processed yet.
   bool HasChanges() {
-    Guard guard(*this, false);
-    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+    Guard guard(*this);
+    for (CNacNode* node = GetHead(guard); node != nullptr; node = GetNext(node, guard)) {
       const Record& record = *node->RecordAs<Record>();
       if (record.added != 0 || record.deleted != 0) return true;
     }
@@ -87,11 +86,11 @@ class CNacRecordList : public CNacList {
 
   // Replaces target's records with copies of every record here, live or not; gives the
   // target's count, or -1 without a target.
-  int CopyAll(Derived* target) {
+  [[nodiscard]] int CopyAll(Derived* target) {
     if (target == nullptr) return -1;
-    Guard guard(*this, false);
+    Guard guard(*this);
     target->RemoveAll(false);
-    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+    for (CNacNode* node = GetHead(guard); node != nullptr; node = GetNext(node, guard)) {
       const Record& source = *node->RecordAs<Record>();
       Record* copy = nullptr;
       try {
@@ -124,16 +123,16 @@ class CNacRecordList : public CNacList {
   void CopyDetails(const Record& /*source*/, Record& /*copy*/) {}
 
   // Whether a live record has the identity of candidate. The caller holds the lock.
-  bool LiveIdentityExists(const Record& candidate) VELNOR_REQUIRES(this) {
-    return ForEachMatch(CNacRecordIndex<Record>::Rule::kIdentity, candidate,
+  bool LiveIdentityExists(const Record& candidate, const Guard& held) VELNOR_REQUIRES(this) {
+    return ForEachMatch(CNacRecordIndex<Record>::Rule::kIdentity, candidate, held,
                         [](Record& record) { return record.IsLive(); });
   }
 
   // AddTail under the caller's lock; -1 when the node cannot be made (the caller keeps
   // the record then).
-  int Append(Record* record) VELNOR_REQUIRES(this) {
+  [[nodiscard]] int Append(Record* record, const Guard& held) VELNOR_REQUIRES(this) {
     try {
-      AddTail(record, true);
+      AddTail(record, held);
     } catch (const ThrownText&) {
       return -1;
     }
@@ -141,20 +140,20 @@ class CNacRecordList : public CNacList {
   }
 
   // The identity check and the append under one hold of the lock.
-  int AddUniqueRecord(Record* record) {
-    Guard guard(*this, false);
-    if (LiveIdentityExists(*record)) return -1;
-    return Append(record);
+  [[nodiscard]] int AddUniqueRecord(Record* record) {
+    Guard guard(*this);
+    if (LiveIdentityExists(*record, guard)) return -1;
+    return Append(record, guard);
   }
 
   // Writes one line (built by line, CR LF included) per live record.
-  int SaveLines(const char* path, mode_t mode, void (*line)(const Record& record, std::string& out)) {
+  [[nodiscard]] int SaveLines(const char* path, mode_t mode, void (*line)(const Record& record, std::string& out)) {
     CsvFileWriter file(path, mode);
     if (!file.IsOpen()) return -1;
     std::string text;
     {
-      Guard guard(*this, false);
-      for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+      Guard guard(*this);
+      for (CNacNode* node = GetHead(guard); node != nullptr; node = GetNext(node, guard)) {
         const Record& record = *node->RecordAs<Record>();
         if (!record.IsLive()) continue;
         text.clear();
@@ -170,8 +169,8 @@ class CNacRecordList : public CNacList {
   // flag through the registry's AddUnique; the first bad line ends the load with -1. A load
   // that did not read the file whole is logged with the file and the line (a stop ends it
   // without a word) and makes the file's next save keep a backup.
-  int LoadLines(const char* path, const char* makeFailureText, bool (*parse)(char* line, Record& record),
-                const std::atomic<int>* stop) {
+  [[nodiscard]] int LoadLines(const char* path, const char* makeFailureText, bool (*parse)(char* line, Record& record),
+                              const std::atomic<int>* stop) {
     CsvLineReader file(path, stop);
     if (file.Opened() == CsvLineReader::State::kMissing) return -1;
     if (!file.IsOpen()) {
@@ -211,7 +210,8 @@ class CNacRecordList : public CNacList {
   // Calls visit for every record that satisfies rule for key, in no particular order,
   // until visit gives true; gives whether it did. The caller holds the lock.
   template <class Visit>
-  bool ForEachMatch(typename CNacRecordIndex<Record>::Rule rule, const Record& key, Visit visit) VELNOR_REQUIRES(this) {
+  bool ForEachMatch(typename CNacRecordIndex<Record>::Rule rule, const Record& key, const Guard& held, Visit visit)
+      VELNOR_REQUIRES(this) {
     const Rule test = rule == CNacRecordIndex<Record>::Rule::kMatch ? match_ : identity_;
     // The candidates are the call's own: a visit may search the list again.
     std::vector<CNacNode*> candidates;
@@ -222,7 +222,7 @@ class CNacRecordList : public CNacList {
       }
       return false;
     }
-    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+    for (CNacNode* node = GetHead(held); node != nullptr; node = GetNext(node, held)) {
       Record& record = *node->RecordAs<Record>();
       if (test(record, key) && visit(record)) return true;
     }
@@ -231,8 +231,8 @@ class CNacRecordList : public CNacList {
 
  private:
   void SetFlagOfAll(std::int32_t CNacRecord::*flag, std::int32_t value) {
-    Guard guard(*this, false);
-    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+    Guard guard(*this);
+    for (CNacNode* node = GetHead(guard); node != nullptr; node = GetNext(node, guard)) {
       node->RecordAs<Record>()->*flag = value;
     }
   }
@@ -250,8 +250,7 @@ class CNacRecordList : public CNacList {
   }
 
   Record* Find(const Record& key, Flag flag, const Guard& held) VELNOR_REQUIRES(this) {
-    // A guard of another list would leave this one unlocked: a fault of the caller.
-    if (!held.Holds(*this)) std::abort();
+    CheckHeld(held);  // the index spares the walk that would check it
     std::vector<CNacNode*> candidates;
     if (index_ && index_->Candidates(CNacRecordIndex<Record>::Rule::kMatch, key, candidates)) {
       CNacNode* first = nullptr;
@@ -263,7 +262,7 @@ class CNacRecordList : public CNacList {
       }
       return first == nullptr ? nullptr : first->RecordAs<Record>();
     }
-    for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+    for (CNacNode* node = GetHead(held); node != nullptr; node = GetNext(node, held)) {
       Record& record = *node->RecordAs<Record>();
       if (Passes(record, flag) && match_(record, key)) return &record;
     }

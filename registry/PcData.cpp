@@ -22,4 +22,7 @@ bool CPcData::SetNetmask(const char* text) {
   return false;
 }
 
-void CPcData::NormalizeMac() { NormalizeMacText(macText, mac); }
+void CPcData::NormalizeMac() {
+  // False for a record without MAC, which stays without; a MAC was checked when set.
+  (void)NormalizeMacText(macText, mac);
+}

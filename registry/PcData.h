@@ -30,10 +30,10 @@ class CPcData final : public CNacRecord {
   // Each stores the text and, when it is valid, its value; an empty text is valid and
   // gives zero, an invalid one leaves the value zero and gives false. A netmask must be
   // contiguous ones followed by zeros.
-  bool SetMac(const char* text);
-  bool SetSource(const char* text);
-  bool SetNetwork(const char* text);
-  bool SetNetmask(const char* text);
+  [[nodiscard]] bool SetMac(const char* text);
+  [[nodiscard]] bool SetSource(const char* text);
+  [[nodiscard]] bool SetNetwork(const char* text);
+  [[nodiscard]] bool SetNetmask(const char* text);
 
   // Rewrites a MAC text that parses as "00:11:22:AA:BB:CC", taking its bytes; an empty or
   // unparsable text is left as it is.

@@ -87,14 +87,14 @@ int CPcDataList::AddUnique(CPcData* record) {
   if (record == nullptr) return -1;
   if (record->HasSource() && record->HasNetwork()) return -1;
   if (!record->HasMac() && (record->HasSource() || !record->HasNetwork())) return -1;
-  Guard guard(*this, false);
-  if (LiveIdentityExists(*record)) return -1;
+  Guard guard(*this);
+  if (LiveIdentityExists(*record, guard)) return -1;
   try {
     record->NormalizeMac();
   } catch (const std::bad_alloc&) {
     return -1;
   }
-  return Append(record);
+  return Append(record, guard);
 }
 
 int CPcDataList::Save(const char* path) { return SaveLines(path, kFileMode, SaveLine); }

@@ -24,15 +24,15 @@ class CPcDataList final : public CNacRecordList<CPcDataList, CPcData> {
   // Stores the record (the list takes it) with its MAC in canonical form and gives 0; -1
   // when its shape is not a PC or network, or a live record has its identity. On -1 the
   // caller still owns the record.
-  int AddUnique(CPcData* record);
+  [[nodiscard]] int AddUnique(CPcData* record);
 
   // One line per live record; 0, or -1 when the file could not be written (the previous
   // file then stays as it was).
-  int Save(const char* path);
+  [[nodiscard]] int Save(const char* path);
   // Withdraws the present records and adds those of the file with their added flag. -1
   // when the file cannot be read (nothing changes then) or at the first bad line, which
   // keeps the records of the lines before it; a set stop flag ends it at the next line.
-  int Load(const char* path, const std::atomic<int>* stop = nullptr);
+  [[nodiscard]] int Load(const char* path, const std::atomic<int>* stop = nullptr);
 };
 
 // The process-wide registry.

@@ -20,8 +20,8 @@ class CQuarantineData final : public CNacRecord {
   // Each stores the text and, when it is valid, its value; an empty text is valid and
   // gives zero, an invalid one leaves the value zero and gives false. A port is 1 to
   // 65535 written in digits only.
-  bool SetSource(const char* text);
-  bool SetPort(const char* text);
+  [[nodiscard]] bool SetSource(const char* text);
+  [[nodiscard]] bool SetPort(const char* text);
 
   std::string sourceText;
   std::string protocol;  // "tcp" or "udp"

@@ -25,16 +25,16 @@ class CQuarantineDataList final : public CNacRecordList<CQuarantineDataList, CQu
 
   // Stores the record unless a live record matches it: 0 and the list owns the record, or
   // -1 and the caller keeps it.
-  int AddUnique(CQuarantineData* record);
+  [[nodiscard]] int AddUnique(CQuarantineData* record);
 
   // One line per live record, each column quoted: "172.17.254.254","tcp","4208" CR LF.
   // 0, or -1 when the file cannot be written (the previous file then stays).
-  int Save(const char* path);
+  [[nodiscard]] int Save(const char* path);
 
   // Withdraws the present records and stores those of the file, each flagged added. -1
   // when the file cannot be opened (nothing changes then), on the first bad line (the
   // lines before it stay stored) or on a read error.
-  int Load(const char* path, const std::atomic<int>* stop = nullptr);
+  [[nodiscard]] int Load(const char* path, const std::atomic<int>* stop = nullptr);
 };
 
 CQuarantineDataList& GetQuarantineDataList();

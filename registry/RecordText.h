@@ -11,17 +11,17 @@
 // order) in value; an empty text is valid and gives zero, an invalid one leaves the value
 // zero and gives false. The parse reads the stored copy, so an input taken from the
 // record itself is safe. May throw std::bad_alloc while storing.
-bool SetAddressText(std::string& text, std::uint32_t& value, const char* input);
+[[nodiscard]] bool SetAddressText(std::string& text, std::uint32_t& value, const char* input);
 
 // The same for a MAC address: all-zero bytes when the text is empty or does not parse.
-bool SetMacText(std::string& text, std::array<std::uint8_t, 6>& bytes, const char* input);
+[[nodiscard]] bool SetMacText(std::string& text, std::array<std::uint8_t, 6>& bytes, const char* input);
 
 // The stored form of a MAC address is "00:11:22:AA:BB:CC", whatever case and separators
 // the operator or a file used. When text parses, this fills bytes and rewrites text in
 // that form and gives true; an empty text, or one that does not parse, leaves both text
 // and bytes as they were and gives false. May throw std::bad_alloc while rewriting.
-bool NormalizeMacText(std::string& text, std::uint8_t bytes[6]);
+[[nodiscard]] bool NormalizeMacText(std::string& text, std::uint8_t bytes[6]);
 
-inline bool NormalizeMacText(std::string& text, std::array<std::uint8_t, 6>& bytes) {
+[[nodiscard]] inline bool NormalizeMacText(std::string& text, std::array<std::uint8_t, 6>& bytes) {
   return NormalizeMacText(text, bytes.data());
 }

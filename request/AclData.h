@@ -16,7 +16,7 @@ class CAclData {
   // in the record too. The values go in verbatim, in a fixed order whatever order they
   // were filled in; a protocol that is no known name nor a number from 0 to 255 is left
   // out of the line.
-  std::int32_t MakeAcl();
+  [[nodiscard]] std::int32_t MakeAcl();
 
   std::int32_t opcode = 0;
   std::string name;

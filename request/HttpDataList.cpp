@@ -1,7 +1,6 @@
 #include "request/HttpDataList.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -69,8 +68,7 @@ int CHttpDataList::MakeHttpData(CHttpData& request, const std::string& user, con
 }
 
 CHttpData* CHttpDataList::FindHttpData(const CHttpData& key, const Guard& held) {
-  if (!held.Holds(*this)) std::abort();
-  for (CNacNode* node = GetHead(true); node != nullptr; node = GetNext(node, true)) {
+  for (CNacNode* node = GetHead(held); node != nullptr; node = GetNext(node, held)) {
     auto* request = node->RecordAs<CHttpData>();
     if (*request == key) return request;
   }

@@ -18,9 +18,9 @@ class CHttpDataList final : public CNacList {
   // body with the ACL line (none: a reset order with count 0), and the header with Basic
   // credentials of user and password, the host text and the body's length in bytes. 1, or
   // 0 for an unknown class or opcode (nothing written) or failed credentials.
-  static int MakeHttpData(CHttpData& request, const std::string& user, const std::string& password,
-                          std::int32_t version, std::int32_t requestClass, std::int32_t opcode, std::int32_t count,
-                          const char* acl, const std::string& host);
+  [[nodiscard]] static int MakeHttpData(CHttpData& request, const std::string& user, const std::string& password,
+                                        std::int32_t version, std::int32_t requestClass, std::int32_t opcode,
+                                        std::int32_t count, const char* acl, const std::string& host);
 
   // The first request from the head equal to key, or none. It takes the guard that holds
   // the list's lock: what it finds is only valid while that guard lives.

@@ -57,11 +57,8 @@ void CServiceHost::SetServiceStatus(int state) {
   if (state == kRunning && state_.load() == kStopPending) return;
   state_.store(state);
   if (!serviceMode_) return;
-  if (state == kRunning) {
-    platform::NotifySystemd("READY=1");
-  } else if (state == kStopPending) {
-    platform::NotifySystemd("STOPPING=1");
-  }
+  const char* notice = state == kRunning ? "READY=1" : state == kStopPending ? "STOPPING=1" : nullptr;
+  if (notice != nullptr && !platform::NotifySystemd(notice)) LogEvent("I failed in telling systemd %s.", notice);
 }
 
 int CServiceHost::Main(int argc, char** argv) {
@@ -153,7 +150,9 @@ int CServiceHost::Run() {
       platform::MutexLock lock(controllerMutex_);
       controller_ = controller.get();
       // A stop that came while the controller was being built is acted on now.
-      if (stopDemanded_) platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);
+      if (stopDemanded_ && !platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0)) {
+        SyslogSend(3, "CServiceHost::Run: An error occurred in PostThreadMessage.");
+      }
     }
     controller->WaitForEnd();
     exitStatus_ = controller->ExitStatus();
@@ -184,7 +183,9 @@ void CServiceHost::OnStop() {
   platform::MutexLock lock(controllerMutex_);
   stopDemanded_ = true;
   if (controller_ == nullptr) return;
-  platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0);
+  if (!platform::PostToThread(controller_->ThreadId(), platform::kQuitMessage, 0, 0)) {
+    SyslogSend(3, "CServiceHost::OnStop: An error occurred in PostThreadMessage.");
+  }
 }
 
 bool CServiceHost::Install() {

@@ -31,8 +31,8 @@ class CServiceHost {
   // Reaction to the stop control.
   void OnStop();
 
-  bool Install();
-  bool Uninstall();
+  [[nodiscard]] bool Install();
+  [[nodiscard]] bool Uninstall();
 
   void LogEvent(const char* format, ...) __attribute__((format(printf, 2, 3)));
 

@@ -9,23 +9,23 @@
 
 // "00:11:22:AA:BB:CC", "00-11-22-aa-bb-cc" or "001122aabbcc": 0 and out filled, else -1.
 // A failure may leave the leading bytes written.
-int ParseMac(const char* text, uint8_t out[6]);
+[[nodiscard]] int ParseMac(const char* text, uint8_t out[6]);
 
 // Dotted quad of decimal octets 0 to 255; leading zeros are decimal and an empty part is 0.
 // 1 and out filled, else 0. A failure may leave the leading bytes written.
-int ParseIPv4(const char* text, uint8_t out[4]);
+[[nodiscard]] int ParseIPv4(const char* text, uint8_t out[4]);
 
 // ParseIPv4 into one value in network order (the bytes in memory order); false, with the
 // value unchanged, when the text is no dotted address.
-bool ParseIPv4Value(const char* text, uint32_t& value);
+[[nodiscard]] bool ParseIPv4Value(const char* text, uint32_t& value);
 
 // A text of digits only whose value lies in [minimum, maximum]; else 0. The bounds must
 // satisfy 0 < minimum < maximum.
-uint16_t ParseNumberInRange(const char* text, uint16_t minimum, uint16_t maximum);
+[[nodiscard]] uint16_t ParseNumberInRange(const char* text, uint16_t minimum, uint16_t maximum);
 
 // Prefix length 0 to 32 of a dotted netmask, or -1 when it is not ones followed by zeros
 // (or not a dotted address at all).
-int MaskToPrefix(const char* text);
+[[nodiscard]] int MaskToPrefix(const char* text);
 
 // "%d.%d.%d.%d" of the four bytes.
 std::string FormatIPv4(const uint8_t bytes[4]);

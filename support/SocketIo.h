@@ -11,11 +11,11 @@
 // slow peer without spinning. A length of 0 (or less) makes one send of 0 bytes and gives
 // 0. Returns length, or -1; bytes already sent stay sent. Writers on one socket must not
 // interleave.
-int SocketSendAll(int socket, const void* bytes, int length);
+[[nodiscard]] int SocketSendAll(int socket, const void* bytes, int length);
 
 // One receive of at most size bytes: the count received, 0 when the peer has closed the
 // connection (not logged), or -1.
-int SocketRecv(int socket, void* buffer, int size);
+[[nodiscard]] int SocketRecv(int socket, void* buffer, int size);
 
 // The number of bytes that can be read at once into *count: 0, or -1.
-int SocketBytesAvailable(int socket, uint32_t* count);
+[[nodiscard]] int SocketBytesAvailable(int socket, uint32_t* count);

@@ -250,8 +250,8 @@ TEST_F(CommandServerTest, APeerThatVanishesWithoutClosingIsFoundWithinTwoMinutes
 TEST_F(CommandServerTest, AClientThatNeverReadsHoldsOnlyItsOwnSession) {
   for (int i = 0; i < 3000; ++i) {
     auto* pc = new CPcData();
-    pc->SetNetwork(("10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0").c_str());
-    pc->SetNetmask("255.255.255.0");
+    ASSERT_TRUE(pc->SetNetwork(("10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0").c_str()));
+    ASSERT_TRUE(pc->SetNetmask("255.255.255.0"));
     ASSERT_EQ(GetPcDataList().AddUnique(pc), 0);
   }
   Start();

@@ -139,7 +139,7 @@ TEST_F(NacControlTest, AStopBeforeTheStartWorkStartsNothing) {
   std::atomic<int> endFlag{1};
   {
     CNacControl controller(endFlag);
-    platform::PostToThread(controller.ThreadId(), platform::kQuitMessage, 0, 0);
+    EXPECT_TRUE(platform::PostToThread(controller.ThreadId(), platform::kQuitMessage, 0, 0));
     controller.WaitForEnd();
   }
   std::vector<std::string> expected{"Start processing was finished."};
@@ -166,7 +166,7 @@ TEST_F(NacControlTest, GatewayReportsReachTheKeepAliveThreadsAndNoThreadOutlives
   testing_support::ManualClock clock;
   auto* gateway = new CGwData();
   gateway->addressText = "10.11.0.1";
-  ParseIPv4Value("10.11.0.1", gateway->address);
+  ASSERT_TRUE(ParseIPv4Value("10.11.0.1", gateway->address));
   ASSERT_EQ(GetGwDataList().AddUnique(gateway), 0);
   const std::size_t before = ThreadCount();
 

@@ -50,7 +50,7 @@ class Connection {
     receiver_.emplace(sender_, socketEvent_, *stop_, endFlag_);
   }
   ~Connection() {
-    if (sender_ >= 0) platform::CloseSocket(sender_);
+    if (sender_ >= 0) (void)platform::CloseSocket(sender_);  // released whatever close reports
   }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;

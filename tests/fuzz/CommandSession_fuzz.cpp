@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   CommandLineReader reader;
   Session session(pair[0]);
-  reader.RecvProc(pair[0], session);
+  (void)reader.RecvProc(pair[0], session);  // going on or not, the session must survive the bytes
   ::shutdown(pair[0], SHUT_RDWR);
   drain.join();
   ::close(pair[0]);

@@ -36,7 +36,7 @@ class InsightTest : public CommandTest {
   }
   static std::uint32_t AddressOf(const char* text) {
     std::uint32_t address = 0;
-    ParseIPv4Value(text, address);
+    EXPECT_TRUE(ParseIPv4Value(text, address)) << text;
     return address;
   }
 };
@@ -106,7 +106,7 @@ TEST_F(InsightTest, TheMetricsPageMovesWithWhatHappensAndBadRequestsAreTurnedAwa
     dispatcher.SaveThreadID(owner.Id());
     auto* request = new CHttpData();
     ASSERT_EQ(CHttpDataList::MakeHttpData(*request, "admin", "tovin", 1, 1, 1, 1, "add access-list pc accept", "x"), 1);
-    ParseIPv4Value("127.0.0.61", request->address);
+    ASSERT_TRUE(ParseIPv4Value("127.0.0.61", request->address));
     request->port = gateway.Port();
     GetPendingHttpDataList().AddTail(request, false);
     const std::uint64_t ok = GetMetrics().answers[Metrics::kOk].load();

@@ -57,7 +57,7 @@ class KeepAliveTest : public ::testing::Test {
   }
   // A copy of the gateway's record as it stands, withdrawn or not.
   static CGwData Record(const std::string& address) {
-    CNacList::Guard guard(GetGwDataList(), false);
+    CNacList::Guard guard(GetGwDataList());
     for (CNacNode* node = GetGwDataList().GetHead(true); node != nullptr; node = GetGwDataList().GetNext(node, true)) {
       if (node->RecordAs<CGwData>()->addressText == address) return *node->RecordAs<CGwData>();
     }
@@ -135,7 +135,7 @@ TEST_F(KeepAliveTest, NeverAnsweredNeverOffDeletedAndOutstandingNotProbed) {
   Register("127.0.0.12");
   Register("127.0.0.13");
   {
-    CNacList::Guard guard(GetGwDataList(), false);
+    CNacList::Guard guard(GetGwDataList());
     GetGwDataList().FindLive(CGwDataList::AddressKey(Address("127.0.0.12")), guard)->deleted = 1;
     GetGwDataList().FindLive(CGwDataList::AddressKey(Address("127.0.0.13")), guard)->probeOutstanding = 1;
   }

@@ -55,7 +55,7 @@ TEST(EventTest, TimeoutRunsItsLengthAndSetFromAnotherThreadEndsTheWait) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 145ms);
   std::thread setter([&] {
     std::this_thread::sleep_for(50ms);
-    b.Set();
+    EXPECT_TRUE(b.Set());
   });
   start = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitForAny({&a, &b}, 5000), 1);

@@ -29,9 +29,9 @@ struct Sock {
   explicit Sock(int f = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) : fd(f) {}
   Sock(Sock&& o) noexcept : fd(std::exchange(o.fd, -1)) {}
   ~Sock() {
-    if (fd >= 0) CloseSocket(fd);
+    if (fd >= 0) (void)CloseSocket(fd);
   }
-  void Close() { CloseSocket(std::exchange(fd, -1)); }
+  void Close() { (void)CloseSocket(std::exchange(fd, -1)); }
 };
 
 sockaddr_in Loopback(uint16_t port) { return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}}; }

@@ -168,7 +168,7 @@ TEST(GwDataListTest, KeepAliveCountsFailuresWhileOn) {
   };
   CGwDataList list;
   CGwData* gw = NewGw("10.0.0.1", "8080");
-  list.AddUnique(gw);
+  EXPECT_EQ(list.AddUnique(gw), 0);
   EXPECT_EQ(list.KeepAliveOn(Ip("10.0.0.9")), 0);
   const std::uint8_t bytes[4] = {10, 0, 0, 1};
   for (std::size_t i = 0; i < std::size(probes); ++i) {

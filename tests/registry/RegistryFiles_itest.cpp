@@ -50,10 +50,10 @@ class RegistryFilesTest : public ::testing::Test {
     CloseSyslog();
     SetLogThreshold(7);
     // One gateway for routes, another whose route stays saved once it is withdrawn.
-    gateways_.AddUnique(registry_model::NewGw("172.16.0.1"));
+    EXPECT_EQ(gateways_.AddUnique(registry_model::NewGw("172.16.0.1")), 0);
     CGwData* withdrawn = registry_model::NewGw("172.16.0.3");
-    gateways_.AddUnique(withdrawn);
-    withdrawn->Routes().AddUnique(registry_model::NewRoute("10.3.0.0", "255.255.0.0"));
+    EXPECT_EQ(gateways_.AddUnique(withdrawn), 0);
+    EXPECT_EQ(withdrawn->Routes().AddUnique(registry_model::NewRoute("10.3.0.0", "255.255.0.0")), 0);
     gateways_.MarkDeleted(*withdrawn);
   }
   ~RegistryFilesTest() override { CloseSyslog(); }
@@ -137,7 +137,7 @@ TEST_F(RegistryFilesTest, EachFileReadsItsOwnLines) {
   ASSERT_EQ(SaveGwroutes(gateways_, "gwroute.csv"), 0);
   EXPECT_EQ(dir_.Read("gwroute.csv"), "\"172.16.0.3\",,\"10.3.0.0\",\"255.255.0.0\"\r\n")
       << "the routes of a withdrawn gateway are saved until it is erased";
-  gateways_.AddUnique(registry_model::NewGw("172.16.0.2"));
+  ASSERT_EQ(gateways_.AddUnique(registry_model::NewGw("172.16.0.2")), 0);
   const struct {
     const char* file;
     std::string lines;

@@ -58,7 +58,7 @@ void RunSequence(unsigned seed, int steps) {
       if (some != nullptr) some->added ^= 1;
     } else if (operation == 16) {
       auto copy = std::make_unique<typename T::List>();
-      list.CopyAll(copy.get());
+      EXPECT_GE(list.CopyAll(copy.get()), 0);
       active = std::move(copy);
     } else if (operation == 17) {
       if (random() % 8 == 0) list.RemoveAll(false);

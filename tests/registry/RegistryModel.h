@@ -73,8 +73,9 @@ struct Registry {
 struct Nac : Registry<Nac, CNacDataList, CNacData, &CNacDataList::Matches, &CNacDataList::Matches, false> {
   static std::unique_ptr<Record> Make(std::mt19937& random) {
     auto e = std::make_unique<Record>();
-    e->SetSource(Pick(random, {"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
-    e->SetMac(Pick(random, {"", "00:00:00:00:00:00", "00:11:22:33:44:55", "00-11-22-33-44-55", "aabbccddeeff"}));
+    EXPECT_TRUE(e->SetSource(Pick(random, {"10.0.0.1", "10.0.0.2", "10.0.0.3"})));
+    EXPECT_TRUE(
+        e->SetMac(Pick(random, {"", "00:00:00:00:00:00", "00:11:22:33:44:55", "00-11-22-33-44-55", "aabbccddeeff"})));
     e->target = static_cast<std::int32_t>(1 + random() % 2);
     return e;
   }
@@ -83,9 +84,9 @@ struct Nac : Registry<Nac, CNacDataList, CNacData, &CNacDataList::Matches, &CNac
 struct Quarantine : Registry<Quarantine, CQuarantineDataList, CQuarantineData, &CQuarantineDataList::Matches> {
   static std::unique_ptr<Record> Make(std::mt19937& random) {
     auto server = std::make_unique<Record>();
-    server->SetSource(Pick(random, {"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+    EXPECT_TRUE(server->SetSource(Pick(random, {"10.0.0.1", "10.0.0.2", "10.0.0.3"})));
     server->protocol = Pick(random, {"tcp", "udp"});
-    server->SetPort(Pick(random, {"80", "080", "443"}));
+    EXPECT_TRUE(server->SetPort(Pick(random, {"80", "080", "443"})));
     return server;
   }
 };
@@ -97,10 +98,10 @@ struct Pc : Registry<Pc, CPcDataList, CPcData, &CPcDataList::MatchRule, &CPcData
   // Any combination of the fields, so refused shapes and odd keys come up too.
   static std::unique_ptr<Record> Make(std::mt19937& random) {
     auto pc = std::make_unique<Record>();
-    pc->SetMac(Pick(random, {"", "", "", "00:00:00:00:00:01", "00-00-00-00-00-01", "00:00:00:00:00:02"}));
-    pc->SetSource(Pick(random, {"", "", "", "10.0.0.1", "10.0.0.2"}));
-    pc->SetNetwork(Pick(random, {"", "", "", "192.168.0.0", "192.168.0.77", "192.168.1.0", "0.0.0.0"}));
-    pc->SetNetmask(Pick(random, {"", "", "255.255.255.0", "255.255.0.0", "0.0.0.0"}));
+    EXPECT_TRUE(pc->SetMac(Pick(random, {"", "", "", "00:00:00:00:00:01", "00-00-00-00-00-01", "00:00:00:00:00:02"})));
+    EXPECT_TRUE(pc->SetSource(Pick(random, {"", "", "", "10.0.0.1", "10.0.0.2"})));
+    EXPECT_TRUE(pc->SetNetwork(Pick(random, {"", "", "", "192.168.0.0", "192.168.0.77", "192.168.1.0", "0.0.0.0"})));
+    EXPECT_TRUE(pc->SetNetmask(Pick(random, {"", "", "255.255.255.0", "255.255.0.0", "0.0.0.0"})));
     return pc;
   }
 };
