@@ -54,22 +54,22 @@ void SaveLine(const CGwData& gateway, std::string& out) {
 // Address, then optional port, user and password; an absent column keeps the default.
 bool ParseLine(char* line, CGwData& gateway) {
   char* column = nullptr;
-  char* cursor = NextToken(line, kCsvSkipSet, kCsvDelimiterSet, &column);
+  char* cursor = NextCsvToken(line, &column);
   if (cursor == nullptr) return false;
   gateway.addressText = column;
   if (!ParseIPv4Value(column, gateway.address)) return false;
 
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor == nullptr) return true;
   gateway.portText = column;
   gateway.port = ParseNumberInRange(column, 1, 65535);
   if (gateway.port == 0) return false;
 
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor == nullptr) return true;
   gateway.user = column;
 
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor != nullptr) gateway.password = column;
   return true;
 }

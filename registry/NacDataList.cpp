@@ -60,7 +60,7 @@ bool ParseLine(char* line, CNacData& entry) {
   char* cursor = line;
   char* column = nullptr;
   try {
-    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    cursor = NextCsvToken(cursor, &column);
     if (cursor == nullptr) return false;
     if (std::strcmp(column, "accept") == 0) {
       entry.target = CNacData::kAccept;
@@ -69,9 +69,9 @@ bool ParseLine(char* line, CNacData& entry) {
     } else {
       return false;
     }
-    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    cursor = NextCsvToken(cursor, &column);
     if (cursor == nullptr || *column == '\0' || !entry.SetSource(column)) return false;
-    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    cursor = NextCsvToken(cursor, &column);
     return cursor == nullptr || entry.SetMac(column);
   } catch (const std::bad_alloc&) {
     return false;

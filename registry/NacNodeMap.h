@@ -76,8 +76,8 @@ class CNacNodeMap {
   static constexpr std::size_t kLoadDenominator = 5;
   static constexpr std::size_t kSmallest = 16;
   // How far ahead a rebuild asks for the nodes and records it is about to read.
-  static constexpr std::size_t kPrefetchNode = 16;
-  static constexpr std::size_t kPrefetchRecord = 8;
+  static constexpr std::size_t kPrefetchNode = 32;
+  static constexpr std::size_t kPrefetchRecord = 16;
 
   // The keys are often sequential (MAC addresses, networks), so their bits are mixed first.
   static std::uint64_t Hash(const Key& key) {

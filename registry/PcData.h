@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,11 @@ class CPcData final : public CNacRecord {
   // Copies every field when other is a CPcData, else only the flags.
   CPcData& operator=(const CNacRecord& other) override;
   ~CPcData() override;
+
+  // Records come from a pool of their own (support/FixedPool.h): a registry may hold
+  // 100,000 of them.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* record) noexcept;
 
   bool HasMac() const { return !macText.empty(); }
   bool HasSource() const { return !sourceText.empty(); }

@@ -55,7 +55,7 @@ void FormatLine(const CQuarantineData& record, std::string& out) {
 // after the last comma counts as none).
 const char* NextColumn(char*& cursor) {
   char* token = nullptr;
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &token);
+  cursor = NextCsvToken(cursor, &token);
   return cursor == nullptr ? nullptr : token;
 }
 

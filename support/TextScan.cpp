@@ -114,3 +114,28 @@ char* NextToken(char* cursor, const char* skip, const char* delimiters, char** t
   *token = start;
   return next;
 }
+
+namespace {
+
+// The members of kCsvSkipSet and kCsvDelimiterSet, spelled out.
+bool IsCsvSkip(char c) { return c == '"' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+char* NextCsvToken(char* cursor, char** token) {
+  if (cursor == nullptr || token == nullptr) return nullptr;
+  char* start = cursor;
+  while (IsCsvSkip(*start)) ++start;
+  if (*start == '\0') return nullptr;
+  char* end = start;
+  while (*end != '\0' && *end != ',') ++end;
+  char* next = end;
+  if (*end != '\0') {
+    *end = '\0';
+    next = end + 1;
+  }
+  while (end > start && IsCsvSkip(end[-1])) --end;
+  *end = '\0';
+  *token = start;
+  return next;
+}
