@@ -45,13 +45,14 @@ class CPcData final : public CNacRecord {
   // unparsable text is left as it is.
   void NormalizeMac();
 
-  // Largest first, so the record packs without holes.
-  std::string macText;
-  std::string sourceText;
-  std::string networkText;
-  std::string netmaskText;
+  // The values first, next to the flags: the searches and the index read them, and they
+  // share a cache line there. The record is no larger for it.
   std::uint32_t source = 0;
   std::uint32_t network = 0;
   std::uint32_t netmask = 0;
   std::array<std::uint8_t, 6> mac{};
+  std::string macText;
+  std::string sourceText;
+  std::string networkText;
+  std::string netmaskText;
 };

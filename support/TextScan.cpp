@@ -127,8 +127,7 @@ char* NextCsvToken(char* cursor, char** token) {
   char* start = cursor;
   while (IsCsvSkip(*start)) ++start;
   if (*start == '\0') return nullptr;
-  char* end = start;
-  while (*end != '\0' && *end != ',') ++end;
+  char* end = strchrnul(start, ',');
   char* next = end;
   if (*end != '\0') {
     *end = '\0';
