@@ -1,6 +1,7 @@
 #include "registry/PcData.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "registry/RecordText.h"
 #include "support/AddressParse.h"
@@ -49,6 +50,6 @@ void CPcData::NormalizeMac() {
   // back) would be parsed and written again unchanged.
   char stored[18];
   FormatMac(mac.data(), stored);
-  if (macText == stored) return;
+  if (macText.size() == sizeof stored - 1 && std::memcmp(macText.data(), stored, sizeof stored - 1) == 0) return;
   NormalizeMacText(macText, mac);
 }

@@ -13,10 +13,11 @@ bool SetAddressText(std::string& text, std::uint32_t& value, const char* input) 
 bool SetMacText(std::string& text, std::array<std::uint8_t, 6>& bytes, const char* input) {
   // Made to measure: an assignment past the inline room doubles it, and a stored MAC, at 17
   // characters just past it, would keep a block half as large again for good.
-  if (std::strlen(input) > text.capacity()) {
-    std::string(input).swap(text);
+  const std::size_t length = std::strlen(input);
+  if (length > text.capacity()) {
+    std::string(input, length).swap(text);
   } else {
-    text = input;
+    text.assign(input, length);
   }
   bytes = {};
   if (text.empty()) return true;
