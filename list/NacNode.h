@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "list/NacListItem.h"
@@ -8,12 +9,17 @@ class CNacList;
 
 // One element of a guarded list. The node owns its record; only the list's sentinel has
 // none. Linking is the list's business, so the neighbours are reachable only through it.
-class CNacNode {
+// Nodes come from a pool of their own (support/FixedPool.h): a registry of 100,000 PCs
+// holds as many, and malloc would make each half as large again.
+class CNacNode final {
  public:
   CNacNode() = default;
   CNacNode(const CNacNode&) = delete;
   CNacNode& operator=(const CNacNode&) = delete;
-  virtual ~CNacNode();
+  ~CNacNode();
+
+  static void* operator new(std::size_t size);
+  static void operator delete(void* node) noexcept;
 
   CNacListItem* Record() const { return record_; }
   // Position in its list: a node nearer the head has a smaller order. Kept by the list.

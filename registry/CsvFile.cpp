@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "registry/LoadFailures.h"
-#include "support/TextScan.h"
 
 namespace {
 
@@ -17,10 +16,11 @@ constexpr std::size_t kPieceSize = 4095;  // a line as one 4096-byte buffer hold
 constexpr std::size_t kChunkSize = 65536;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 bool IsBlankPiece(const char* bytes, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
-    const char c = bytes[i];
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+    if (!IsBlank(bytes[i])) return false;
   }
   return true;
 }
@@ -104,9 +104,12 @@ char* CsvLineReader::Next() {
     lineNumber_ = linesDone_ + 1;
     if (lf != nullptr) ++linesDone_;
     if (IsBlankPiece(piece, size)) continue;
-    std::memcpy(buffer_, piece, size);
-    buffer_[size] = '\0';
-    TrimRight(buffer_, " \r\n\t");
+    // The text ends at a NUL byte, if any, and loses its trailing blanks before it is copied.
+    const auto* nul = static_cast<const char*>(std::memchr(piece, '\0', size));
+    std::size_t length = nul != nullptr ? static_cast<std::size_t>(nul - piece) : size;
+    while (length > 0 && IsBlank(piece[length - 1])) --length;
+    std::memcpy(buffer_, piece, length);
+    buffer_[length] = '\0';
     return buffer_;
   }
 }

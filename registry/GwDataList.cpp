@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "registry/NacNodeMap.h"
 #include "support/AddressParse.h"
@@ -11,8 +10,11 @@
 
 namespace {
 
+std::uint32_t AddressOf(const CNacNode& node) { return node.RecordAs<CGwData>()->address; }
+
 // Deleted gateways stay indexed: FindDeleted needs them, and so does a gateway that is
 // re-added while its deleted twin waits to be erased.
+
 class CGwAddressIndex final : public CNacRecordIndex<CGwData> {
  public:
   void NodeLinked(CNacNode& node) override { map_.Add(node.RecordAs<CGwData>()->address, &node); }
@@ -20,13 +22,13 @@ class CGwAddressIndex final : public CNacRecordIndex<CGwData> {
   void AllUnlinked() override { map_.Clear(); }
 
   // Both rules require equal addresses.
-  bool Candidates(Rule /*rule*/, const CGwData& key, std::vector<CNacNode*>& out) override {
+  bool Candidates(Rule /*rule*/, const CGwData& key, CandidateNodes& out) override {
     map_.AppendTo(key.address, out);
     return true;
   }
 
  private:
-  CNacNodeMap<std::uint32_t> map_;
+  CNacNodeMap<std::uint32_t, AddressOf> map_;
 };
 
 void SaveLine(const CGwData& gateway, std::string& out) {
@@ -52,22 +54,22 @@ void SaveLine(const CGwData& gateway, std::string& out) {
 // Address, then optional port, user and password; an absent column keeps the default.
 bool ParseLine(char* line, CGwData& gateway) {
   char* column = nullptr;
-  char* cursor = NextToken(line, kCsvSkipSet, kCsvDelimiterSet, &column);
+  char* cursor = NextCsvToken(line, &column);
   if (cursor == nullptr) return false;
   gateway.addressText = column;
   if (!ParseIPv4Value(column, gateway.address)) return false;
 
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor == nullptr) return true;
   gateway.portText = column;
   gateway.port = ParseNumberInRange(column, 1, 65535);
   if (gateway.port == 0) return false;
 
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor == nullptr) return true;
   gateway.user = column;
 
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor != nullptr) gateway.password = column;
   return true;
 }

@@ -36,16 +36,16 @@ void SaveLine(const CGwData& gateway, const CGwrouteData& route, std::string& ou
 // or netmask. An absent column leaves the field empty.
 bool ParseRouteColumns(char* cursor, CGwrouteData& route) {
   char* column = nullptr;
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor == nullptr) return true;
   route.device = column;
 
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor == nullptr) return true;
   route.networkText = column;
   if (*column != '\0' && !ParseIPv4Value(column, route.network)) return false;
 
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+  cursor = NextCsvToken(cursor, &column);
   if (cursor == nullptr) return true;
   route.netmaskText = column;
   if (*column != '\0' && (!ParseIPv4Value(column, route.netmask) || MaskToPrefix(column) < 0)) return false;
@@ -116,7 +116,7 @@ GwrouteLoadResult LoadGwroutes(CGwDataList& gateways, const char* path, const st
       return Failed(GwrouteLoadResult::kBadLine, path, file.LineNumber(), "");
     }
     char* column = nullptr;
-    char* cursor = NextToken(line, kCsvSkipSet, kCsvDelimiterSet, &column);
+    char* cursor = NextCsvToken(line, &column);
     if ((cursor != nullptr && *column != '\0' && !ParseIPv4Value(column, key->address)) ||
         !ParseRouteColumns(cursor, *route)) {
       return Failed(GwrouteLoadResult::kBadLine, path, file.LineNumber(), "");

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "registry/NacNodeMap.h"
 #include "registry/RecordText.h"
@@ -15,6 +14,8 @@ namespace {
 std::uint64_t SourceAndTarget(const CNacData& entry) {
   return (std::uint64_t{entry.source} << 32) | static_cast<std::uint32_t>(entry.target);
 }
+
+std::uint64_t SourceAndTargetOf(const CNacNode& node) { return SourceAndTarget(*node.RecordAs<CNacData>()); }
 
 // Both rules ask for equal source and target, so the entries that share them are every
 // candidate a key can have; hosts rarely carry more than a couple of entries each.
@@ -34,14 +35,14 @@ class CNacDataIndex final : public CNacRecordIndex<CNacData> {
     nodes_.Clear();
     complete_ = true;
   }
-  bool Candidates(Rule /*rule*/, const CNacData& key, std::vector<CNacNode*>& out) override {
+  bool Candidates(Rule /*rule*/, const CNacData& key, CandidateNodes& out) override {
     if (!complete_) return false;
     nodes_.AppendTo(SourceAndTarget(key), out);
     return true;
   }
 
  private:
-  CNacNodeMap<std::uint64_t> nodes_;
+  CNacNodeMap<std::uint64_t, SourceAndTargetOf> nodes_;
   bool complete_ = true;
 };
 
@@ -59,7 +60,7 @@ bool ParseLine(char* line, CNacData& entry) {
   char* cursor = line;
   char* column = nullptr;
   try {
-    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    cursor = NextCsvToken(cursor, &column);
     if (cursor == nullptr) return false;
     if (std::strcmp(column, "accept") == 0) {
       entry.target = CNacData::kAccept;
@@ -68,9 +69,9 @@ bool ParseLine(char* line, CNacData& entry) {
     } else {
       return false;
     }
-    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    cursor = NextCsvToken(cursor, &column);
     if (cursor == nullptr || *column == '\0' || !entry.SetSource(column)) return false;
-    cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+    cursor = NextCsvToken(cursor, &column);
     return cursor == nullptr || entry.SetMac(column);
   } catch (const std::bad_alloc&) {
     return false;

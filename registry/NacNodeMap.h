@@ -1,41 +1,146 @@
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
-#include <unordered_map>
-#include <vector>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 
 #include "list/NacNode.h"
+#include "registry/CandidateNodes.h"
 
 // Nodes by a key taken from their records: the building block of the registry indexes.
 // Not locked itself; it lives under its list's lock.
-template <class Key, class Hash = std::hash<Key>>
+//
+// An open-addressing table of node pointers with linear probing, beside one tag byte per
+// slot that holds seven bits of the key's hash. The keys themselves are not kept: a lookup
+// names every node whose tag matches (the registry's rule decides on each, so the rare
+// stranger among them does no harm), and a growth asks keyOf for each node's key again.
+// Nine bytes a slot, where a node-based multimap took some sixty bytes an entry and a cache
+// miss for each step along a chain. A key may be filed under many nodes.
+template <class Key, Key (*keyOf)(const CNacNode& node)>
 class CNacNodeMap {
  public:
-  // Grows the table four-fold where it would double: every growth rehashes each entry, at a
-  // cache miss apiece once a registry holds tens of thousands of records.
+  CNacNodeMap() = default;
+  CNacNodeMap(const CNacNodeMap&) = delete;
+  CNacNodeMap& operator=(const CNacNodeMap&) = delete;
+
+  // May throw std::bad_alloc while growing; the map is then as it was, without the node.
   void Add(const Key& key, CNacNode* node) {
-    if (map_.size() >= map_.bucket_count()) map_.reserve(std::max<std::size_t>(16, map_.size() * 4));
-    map_.emplace(key, node);
+    if ((used_ + 1) * kLoadDenominator > capacity_ * kLoadNumerator) Rebuild();
+    Place(Hash(key), node);
+    ++size_;
   }
 
+  // Leaves a tombstone, which lookups pass over and the next rebuild drops.
   void Remove(const Key& key, const CNacNode* node) {
-    auto [first, last] = map_.equal_range(key);
-    for (auto it = first; it != last; ++it) {
-      if (it->second == node) {
-        map_.erase(it);
+    if (capacity_ == 0) return;
+    const std::uint64_t hash = Hash(key);
+    const std::uint8_t tag = TagOf(hash);
+    for (std::size_t slot = hash & mask_; tags_[slot] != kEmpty; slot = (slot + 1) & mask_) {
+      if (tags_[slot] == tag && nodes_[slot] == node) {
+        tags_[slot] = kTombstone;
+        --size_;
         return;
       }
     }
   }
 
-  void Clear() { map_.clear(); }
+  // Gives all the memory back.
+  void Clear() {
+    storage_.reset();
+    tags_ = nullptr;
+    nodes_ = nullptr;
+    capacity_ = 0;
+    mask_ = 0;
+    size_ = 0;
+    used_ = 0;
+  }
 
-  void AppendTo(const Key& key, std::vector<CNacNode*>& out) const {
-    auto [first, last] = map_.equal_range(key);
-    for (auto it = first; it != last; ++it) out.push_back(it->second);
+  // Appends every node filed under key, and now and then one filed under another key.
+  void AppendTo(const Key& key, CandidateNodes& out) const {
+    if (capacity_ == 0) return;
+    const std::uint64_t hash = Hash(key);
+    const std::uint8_t tag = TagOf(hash);
+    std::size_t slot = hash & mask_;
+    for (; tags_[slot] != kEmpty; slot = (slot + 1) & mask_) {
+      if (tags_[slot] == tag) out.push_back(nodes_[slot]);
+    }
+    // A lookup is most often the check before an Add of the same key, which files the node
+    // about here: its pointer's line is asked for now.
+    __builtin_prefetch(&nodes_[slot], 1);
   }
 
  private:
-  std::unordered_multimap<Key, CNacNode*, Hash> map_;
+  static constexpr std::uint8_t kEmpty = 0;
+  static constexpr std::uint8_t kTombstone = 1;
+  static constexpr std::uint8_t kFull = 0x80;  // a filed slot's tag: this bit and seven of the hash
+  // Filed slots and tombstones take at most four fifths of the table: past that, linear
+  // probing's runs grow long.
+  static constexpr std::size_t kLoadNumerator = 4;
+  static constexpr std::size_t kLoadDenominator = 5;
+  static constexpr std::size_t kSmallest = 16;
+  // How far ahead a rebuild asks for the nodes and records it is about to read.
+  static constexpr std::size_t kPrefetchNode = 64;
+  static constexpr std::size_t kPrefetchRecord = 32;
+
+  // The keys are often sequential (MAC addresses, networks), so their bits are mixed first.
+  static std::uint64_t Hash(const Key& key) {
+    std::uint64_t z = static_cast<std::uint64_t>(key);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  static std::uint8_t TagOf(std::uint64_t hash) { return static_cast<std::uint8_t>(kFull | (hash >> 57)); }
+
+  void Place(std::uint64_t hash, CNacNode* node) {
+    std::size_t slot = hash & mask_;
+    while (tags_[slot] >= kFull) slot = (slot + 1) & mask_;
+    if (tags_[slot] == kEmpty) ++used_;
+    tags_[slot] = TagOf(hash);
+    nodes_[slot] = node;
+  }
+
+  // A table twice as large once filed slots would pass half the limit, else one of the same
+  // size without the tombstones. Everything is allocated before anything changes.
+  void Rebuild() {
+    std::size_t capacity = capacity_ == 0 ? kSmallest : capacity_;
+    if ((size_ + 1) * kLoadDenominator * 2 > capacity * kLoadNumerator) capacity *= 2;
+    auto storage = std::make_unique_for_overwrite<unsigned char[]>(capacity * (sizeof(CNacNode*) + 1));
+    auto* nodes = reinterpret_cast<CNacNode**>(storage.get());
+    auto* tags = reinterpret_cast<std::uint8_t*>(storage.get() + capacity * sizeof(CNacNode*));
+    std::memset(tags, kEmpty, capacity);
+
+    std::uint8_t* oldTags = tags_;
+    CNacNode** oldNodes = nodes_;
+    const std::size_t oldCapacity = capacity_;
+    std::unique_ptr<unsigned char[]> oldStorage = std::move(storage_);
+    storage_ = std::move(storage);
+    tags_ = tags;
+    nodes_ = nodes;
+    capacity_ = capacity;
+    mask_ = capacity - 1;
+    used_ = 0;
+    // The nodes lie all over the heap: each key costs a trip to a node and on to its record,
+    // so both are asked for a few slots before they are needed.
+    for (std::size_t slot = 0; slot < oldCapacity; ++slot) {
+      if (slot + kPrefetchNode < oldCapacity && oldTags[slot + kPrefetchNode] >= kFull) {
+        __builtin_prefetch(oldNodes[slot + kPrefetchNode]);
+      }
+      if (slot + kPrefetchRecord < oldCapacity && oldTags[slot + kPrefetchRecord] >= kFull) {
+        // The records keep their keys near their start, which may lie across two lines.
+        const auto* record = reinterpret_cast<const char*>(oldNodes[slot + kPrefetchRecord]->Record());
+        __builtin_prefetch(record);
+        __builtin_prefetch(record + 63);
+      }
+      if (oldTags[slot] >= kFull) Place(Hash(keyOf(*oldNodes[slot])), oldNodes[slot]);
+    }
+  }
+
+  std::unique_ptr<unsigned char[]> storage_;  // the node pointers, then the tags
+  CNacNode** nodes_ = nullptr;
+  std::uint8_t* tags_ = nullptr;
+  std::size_t capacity_ = 0;  // a power of two, or 0 before the first node
+  std::size_t mask_ = 0;
+  std::size_t size_ = 0;  // filed nodes
+  std::size_t used_ = 0;  // filed nodes and tombstones
 };

@@ -7,9 +7,9 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "list/NacList.h"
+#include "registry/CandidateNodes.h"
 #include "registry/CsvFile.h"
 #include "registry/LoadFailures.h"
 #include "registry/NacRecord.h"
@@ -26,7 +26,7 @@ class CNacRecordIndex : public CNacListObserver {
   virtual ~CNacRecordIndex() = default;
   // Appends the candidate nodes for key to out (in any order, repeats allowed). False when
   // the key does not narrow the search; the list is walked then.
-  virtual bool Candidates(Rule rule, const Record& key, std::vector<CNacNode*>& out) = 0;
+  virtual bool Candidates(Rule rule, const Record& key, CandidateNodes& out) = 0;
 };
 
 // What the registries share: the searches by flag and rule, deletion marking, the snapshot
@@ -214,7 +214,7 @@ class CNacRecordList : public CNacList {
       VELNOR_REQUIRES(this) {
     const Rule test = rule == CNacRecordIndex<Record>::Rule::kMatch ? match_ : identity_;
     // The candidates are the call's own: a visit may search the list again.
-    std::vector<CNacNode*> candidates;
+    CandidateNodes candidates;
     if (index_ && index_->Candidates(rule, key, candidates)) {
       for (CNacNode* node : candidates) {
         Record& record = *node->RecordAs<Record>();
@@ -251,7 +251,7 @@ class CNacRecordList : public CNacList {
 
   Record* Find(const Record& key, Flag flag, const Guard& held) VELNOR_REQUIRES(this) {
     CheckHeld(held);  // the index spares the walk that would check it
-    std::vector<CNacNode*> candidates;
+    CandidateNodes candidates;
     if (index_ && index_->Candidates(CNacRecordIndex<Record>::Rule::kMatch, key, candidates)) {
       CNacNode* first = nullptr;
       for (CNacNode* node : candidates) {

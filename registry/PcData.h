@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,11 @@ class CPcData final : public CNacRecord {
   CPcData& operator=(const CNacRecord& other) override;
   ~CPcData() override;
 
+  // Records come from a pool of their own (support/FixedPool.h): a registry may hold
+  // 100,000 of them.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* record) noexcept;
+
   bool HasMac() const { return !macText.empty(); }
   bool HasSource() const { return !sourceText.empty(); }
   bool HasNetwork() const { return !networkText.empty(); }
@@ -39,13 +45,14 @@ class CPcData final : public CNacRecord {
   // unparsable text is left as it is.
   void NormalizeMac();
 
-  // Largest first, so the record packs without holes.
-  std::string macText;
-  std::string sourceText;
-  std::string networkText;
-  std::string netmaskText;
+  // The values first, next to the flags: the searches and the index read them, and they
+  // share a cache line there. The record is no larger for it.
   std::uint32_t source = 0;
   std::uint32_t network = 0;
   std::uint32_t netmask = 0;
   std::array<std::uint8_t, 6> mac{};
+  std::string macText;
+  std::string sourceText;
+  std::string networkText;
+  std::string netmaskText;
 };

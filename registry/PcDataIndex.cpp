@@ -17,6 +17,10 @@ std::uint64_t NetworkKey(const CPcData& pc) {
 
 }  // namespace
 
+std::uint64_t CPcDataIndex::MacKeyOf(const CNacNode& node) { return MacKey(*node.RecordAs<CPcData>()); }
+
+std::uint64_t CPcDataIndex::NetworkKeyOf(const CNacNode& node) { return NetworkKey(*node.RecordAs<CPcData>()); }
+
 // A node that cannot be filed would make the index name too few candidates, so the
 // searches walk the list until it is next emptied.
 void CPcDataIndex::NodeLinked(CNacNode& node) {
@@ -41,7 +45,7 @@ void CPcDataIndex::AllUnlinked() {
   complete_ = true;
 }
 
-bool CPcDataIndex::Candidates(Rule rule, const CPcData& key, std::vector<CNacNode*>& out) {
+bool CPcDataIndex::Candidates(Rule rule, const CPcData& key, CandidateNodes& out) {
   if (!complete_) return false;
   // A list of candidates cut short would be too few; the walk needs no memory.
   try {
@@ -51,7 +55,7 @@ bool CPcDataIndex::Candidates(Rule rule, const CPcData& key, std::vector<CNacNod
   }
 }
 
-bool CPcDataIndex::Narrow(Rule rule, const CPcData& key, std::vector<CNacNode*>& out) const {
+bool CPcDataIndex::Narrow(Rule rule, const CPcData& key, CandidateNodes& out) const {
   const std::uint64_t network = NetworkKey(key);
   if (rule == Rule::kMatch) {
     // A match with a MAC needs that MAC on the record.

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
+#include "registry/CandidateNodes.h"
 #include "registry/NacNodeMap.h"
 #include "registry/NacRecordList.h"
 #include "registry/PcData.h"
@@ -17,12 +17,14 @@ class CPcDataIndex final : public CNacRecordIndex<CPcData> {
   void NodeLinked(CNacNode& node) override;
   void NodeUnlinked(CNacNode& node) override;
   void AllUnlinked() override;
-  bool Candidates(Rule rule, const CPcData& key, std::vector<CNacNode*>& out) override;
+  bool Candidates(Rule rule, const CPcData& key, CandidateNodes& out) override;
 
  private:
-  bool Narrow(Rule rule, const CPcData& key, std::vector<CNacNode*>& out) const;
+  static std::uint64_t MacKeyOf(const CNacNode& node);
+  static std::uint64_t NetworkKeyOf(const CNacNode& node);
+  bool Narrow(Rule rule, const CPcData& key, CandidateNodes& out) const;
 
-  CNacNodeMap<std::uint64_t> byMac_;
-  CNacNodeMap<std::uint64_t> byNetwork_;
+  CNacNodeMap<std::uint64_t, MacKeyOf> byMac_;
+  CNacNodeMap<std::uint64_t, NetworkKeyOf> byNetwork_;
   bool complete_ = true;  // false after a node could not be filed, until the list empties
 };

@@ -42,7 +42,7 @@ bool ParseLine(char* line, CPcData& pc) {
   try {
     for (Setter set : kColumns) {
       char* column = nullptr;
-      cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &column);
+      cursor = NextCsvToken(cursor, &column);
       if (cursor != nullptr && !(pc.*set)(column)) return false;
     }
   } catch (const std::bad_alloc&) {

@@ -4,12 +4,13 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "registry/NacNodeMap.h"
 #include "support/TextScan.h"
 
 namespace {
+
+std::uint32_t SourceOf(const CNacNode& node) { return node.RecordAs<CQuarantineData>()->source; }
 
 // The rule asks for equal addresses, so the records of one address are every candidate a
 // key can have; a server offers a handful of services.
@@ -29,14 +30,14 @@ class CQuarantineDataIndex final : public CNacRecordIndex<CQuarantineData> {
     nodes_.Clear();
     complete_ = true;
   }
-  bool Candidates(Rule /*rule*/, const CQuarantineData& key, std::vector<CNacNode*>& out) override {
+  bool Candidates(Rule /*rule*/, const CQuarantineData& key, CandidateNodes& out) override {
     if (!complete_) return false;
     nodes_.AppendTo(key.source, out);
     return true;
   }
 
  private:
-  CNacNodeMap<std::uint32_t> nodes_;
+  CNacNodeMap<std::uint32_t, SourceOf> nodes_;
   bool complete_ = true;
 };
 
@@ -54,7 +55,7 @@ void FormatLine(const CQuarantineData& record, std::string& out) {
 // after the last comma counts as none).
 const char* NextColumn(char*& cursor) {
   char* token = nullptr;
-  cursor = NextToken(cursor, kCsvSkipSet, kCsvDelimiterSet, &token);
+  cursor = NextCsvToken(cursor, &token);
   return cursor == nullptr ? nullptr : token;
 }
 

@@ -2,28 +2,18 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "support/DigitParse.h"
-#include "support/TextScan.h"
 
 namespace {
 
 constexpr std::size_t kMacPlainLength = 12;
 constexpr std::size_t kMacSeparatedLength = 17;
 
-// Converts one octet of a dotted address: digits only, an empty part is 0. The true value
-// must be at most 255, so long digit runs are refused instead of wrapping into range.
-bool ParseOctet(const char* part, uint8_t* out) {
-  unsigned value = 0;
-  for (const char* p = part; *p != '\0'; ++p) {
-    if (!IsDecimalDigit(*p)) return false;
-    value = value * 10 + static_cast<unsigned>(*p - '0');
-    if (value > 255) return false;
-  }
-  *out = static_cast<uint8_t>(value);
-  return true;
+// The value of a character that IsHexDigit accepts.
+unsigned HexDigitValue(char c) {
+  if (IsDecimalDigit(c)) return static_cast<unsigned>(c - '0');
+  return static_cast<unsigned>((c | 0x20) - 'a' + 10);
 }
 
 }  // namespace
@@ -44,33 +34,30 @@ int ParseMac(const char* text, uint8_t out[6]) {
   for (std::size_t i = 0; i < 6; ++i) {
     const char* pair = text + (separated ? 3 * i : 2 * i);
     if (!IsHexDigit(pair[0]) || !IsHexDigit(pair[1])) return -1;
-    out[i] = ParseHex8(pair, 2);
+    out[i] = static_cast<uint8_t>(HexDigitValue(pair[0]) << 4 | HexDigitValue(pair[1]));
   }
   return 0;
 }
 
 int ParseIPv4(const char* text, uint8_t out[4]) {
   if (text == nullptr || out == nullptr) return 0;
-  // The parts are split off by writing zeros, so the caller's text is left alone.
-  const std::size_t length = std::strlen(text);
-  std::unique_ptr<char[]> copy(new (std::nothrow) char[length + 1]);
-  if (!copy) return 0;
-  std::memcpy(copy.get(), text, length + 1);
-
-  for (std::size_t i = 0; i < length; ++i) {
-    if (!IsDecimalDigit(copy[i]) && copy[i] != '.') return 0;
-  }
-  char* part = copy.get();
-  for (std::size_t i = 0; i < 4; ++i) {
-    char* rest = nullptr;
-    if (i < 3) {
-      rest = CutAtDelimiter(part, ".");
-      if (rest == nullptr) return 0;
+  // One pass: a dot closes a part, and only three may; a part's value is checked as its
+  // digits come, so long runs are refused instead of wrapping into range.
+  unsigned value = 0;
+  std::size_t part = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (IsDecimalDigit(*p)) {
+      value = value * 10 + static_cast<unsigned>(*p - '0');
+      if (value > 255) return 0;
+    } else if (*p == '.' && part < 3) {
+      out[part++] = static_cast<uint8_t>(value);
+      value = 0;
+    } else {
+      return 0;
     }
-    // The last part still holds any further dot, which ParseOctet refuses.
-    if (!ParseOctet(part, &out[i])) return 0;
-    part = rest;
   }
+  if (part != 3) return 0;
+  out[3] = static_cast<uint8_t>(value);
   return 1;
 }
 
@@ -125,10 +112,19 @@ std::string FormatIPv4(uint32_t networkOrder) {
   return FormatIPv4(bytes);
 }
 
+void FormatMac(const uint8_t bytes[6], char (&text)[18]) {
+  // Spelled out: a registry load formats one per PC, and snprintf costs ten times as much.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < 6; ++i) {
+    text[3 * i] = kHex[bytes[i] >> 4];
+    text[3 * i + 1] = kHex[bytes[i] & 0x0f];
+    text[3 * i + 2] = i < 5 ? ':' : '\0';
+  }
+}
+
 std::string FormatMac(const uint8_t bytes[6]) {
   if (bytes == nullptr) return std::string();
   char text[18];
-  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", bytes[0], bytes[1], bytes[2],
-                bytes[3], bytes[4], bytes[5]);
+  FormatMac(bytes, text);
   return text;
 }

@@ -33,3 +33,5 @@ std::string FormatIPv4(const uint8_t bytes[4]);
 std::string FormatIPv4(uint32_t networkOrder);
 // "00:11:22:AA:BB:CC", upper case.
 std::string FormatMac(const uint8_t bytes[6]);
+// The same into a buffer of the caller's, with its terminating zero.
+void FormatMac(const uint8_t bytes[6], char (&text)[18]);

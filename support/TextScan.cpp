@@ -49,13 +49,13 @@ const char* StrCaseStr(const char* haystack, const char* needle) {
   return nullptr;
 }
 
+// The C library's span functions stop at the text's terminator and never count it as a
+// member, as InSet does, and they are much the faster on the registry files' columns.
 const char* SpanChars(const char* text, const char* set) {
   if (text == nullptr) return nullptr;
   if (set == nullptr) return *text != '\0' ? text : nullptr;
-  for (; *text != '\0'; ++text) {
-    if (!InSet(*text, set)) return text;
-  }
-  return nullptr;
+  const char* first = text + std::strspn(text, set);
+  return *first != '\0' ? first : nullptr;
 }
 
 char* SpanChars(char* text, const char* set) {
@@ -64,10 +64,7 @@ char* SpanChars(char* text, const char* set) {
 
 const char* FindFirstOf(const char* text, const char* set) {
   if (text == nullptr || set == nullptr) return nullptr;
-  for (; *text != '\0'; ++text) {
-    if (InSet(*text, set)) return text;
-  }
-  return nullptr;
+  return std::strpbrk(text, set);
 }
 
 char* FindFirstOf(char* text, const char* set) {
@@ -100,9 +97,44 @@ char* NextToken(char* cursor, const char* skip, const char* delimiters, char** t
     // looping until none would get empty fields forever.
     return nullptr;
   }
-  char* next = CutAtDelimiter(start, delimiters);
-  if (next == nullptr) next = start + std::strlen(start);
-  if (skip != nullptr) TrimRight(start, skip);
+  // The field's end is known from the cut, so the trim needs no second pass over it.
+  char* end = std::strpbrk(start, delimiters);
+  char* next = nullptr;
+  if (end != nullptr) {
+    *end = '\0';
+    next = end + 1;
+  } else {
+    end = start + std::strlen(start);
+    next = end;
+  }
+  if (skip != nullptr) {
+    while (end > start && InSet(end[-1], skip)) --end;
+    *end = '\0';
+  }
+  *token = start;
+  return next;
+}
+
+namespace {
+
+// The members of kCsvSkipSet and kCsvDelimiterSet, spelled out.
+bool IsCsvSkip(char c) { return c == '"' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+}  // namespace
+
+char* NextCsvToken(char* cursor, char** token) {
+  if (cursor == nullptr || token == nullptr) return nullptr;
+  char* start = cursor;
+  while (IsCsvSkip(*start)) ++start;
+  if (*start == '\0') return nullptr;
+  char* end = strchrnul(start, ',');
+  char* next = end;
+  if (*end != '\0') {
+    *end = '\0';
+    next = end + 1;
+  }
+  while (end > start && IsCsvSkip(end[-1])) --end;
+  *end = '\0';
   *token = start;
   return next;
 }

@@ -28,11 +28,34 @@ void Split(const std::string& line, const char* skip, const char* delimiters) {
   }
 }
 
+// NextCsvToken must split as NextToken does with the CSV sets and write the same bytes.
+void CompareCsv(const std::string& line) {
+  std::vector<char> general(line.begin(), line.end());
+  general.push_back('\0');
+  std::vector<char> csv = general;
+  char* generalCursor = general.data();
+  char* csvCursor = csv.data();
+  for (;;) {
+    char* generalToken = nullptr;
+    char* csvToken = nullptr;
+    generalCursor = NextToken(generalCursor, kCsvSkipSet, kCsvDelimiterSet, &generalToken);
+    csvCursor = NextCsvToken(csvCursor, &csvToken);
+    if ((generalCursor == nullptr) != (csvCursor == nullptr)) __builtin_trap();
+    if (generalCursor == nullptr) break;
+    if (generalCursor - general.data() != csvCursor - csv.data() ||
+        generalToken - general.data() != csvToken - csv.data()) {
+      __builtin_trap();
+    }
+  }
+  if (general != csv) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   Split(input, kCsvSkipSet, kCsvDelimiterSet);
+  CompareCsv(input);
 
   // The first two bytes cut the rest into a skip set, a delimiter set and the line; an
   // empty skip part also tries the form without a skip set.

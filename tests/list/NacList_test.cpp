@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FixedPool.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 #include "tests/common/TempDir.h"
@@ -16,6 +17,8 @@
 
 namespace {
 thread_local bool failNextAllocation = false;  // makes the next operator new of this thread throw
+// Nodes come from a pool, which would meet the failure only when it needs a new slab.
+[[maybe_unused]] const bool kNodesFromTheHeap = (FixedPool::TakeEachBlockFromTheHeap(), true);
 }  // namespace
 
 void* operator new(std::size_t size) {

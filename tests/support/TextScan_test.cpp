@@ -108,4 +108,31 @@ TEST(TextScanTest, NextToken) {
   EXPECT_STREQ(line, "a,b");
 }
 
+// The registry loads' splitter: NextToken with the CSV sets, down to the bytes it writes.
+TEST(TextScanTest, NextCsvTokenIsNextTokenWithTheCsvSets) {
+  const std::string lines[] = {"\"a\",\"\",,\"b\"\r\n", "", "  ,x", "a,b,", "a,\"\"", "\"x,y\",z", " in ner ",
+                               "\"02:00:00:00:00:01\" , \"10.0.0.1\"\t,\"\",\"\"", "\t\"\r\n", ",,,", "\xFF\x80,\xC3\xA9"};
+  for (const std::string& line : lines) {
+    std::vector<char> general(line.begin(), line.end());
+    general.push_back('\0');
+    std::vector<char> csv = general;
+    char* generalCursor = general.data();
+    char* csvCursor = csv.data();
+    for (;;) {
+      char* generalToken = nullptr;
+      char* csvToken = nullptr;
+      generalCursor = NextToken(generalCursor, kCsvSkipSet, kCsvDelimiterSet, &generalToken);
+      csvCursor = NextCsvToken(csvCursor, &csvToken);
+      ASSERT_EQ(generalCursor == nullptr, csvCursor == nullptr) << line;
+      if (generalCursor == nullptr) break;
+      EXPECT_EQ(generalCursor - general.data(), csvCursor - csv.data()) << line;
+      EXPECT_EQ(generalToken - general.data(), csvToken - csv.data()) << line;
+    }
+    EXPECT_EQ(general, csv) << line;
+  }
+  char* token = nullptr;
+  EXPECT_EQ(NextCsvToken(nullptr, &token), nullptr);
+  EXPECT_EQ(token, nullptr);
+}
+
 }  // namespace
