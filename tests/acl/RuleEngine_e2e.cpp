@@ -236,7 +236,13 @@ TEST_F(RuleEngineTest, GatewaysFollowTheRegistriesAndOneThatComesBackGetsItsWhol
     }
     EXPECT_EQ(ResetOrders(shown), ExpectedResetOrders(model_, gateway)) << gateway;
   }
-  const std::string status = console_->Command("acl status").value_or("");
+  // A gateway holds its last rule before its answer is back and the request leaves the queue.
+  std::string status;
+  Within(30s, [&] {
+    status = console_->Command("acl status").value_or("");
+    return status.find(kGw1 + ":880 ON queued 0 ") != std::string::npos &&
+           status.find(kGw2 + ":880 ON queued 0 ") != std::string::npos;
+  });
   for (const std::string& gateway : {kGw1, kGw2}) {
     const std::size_t at = status.find(gateway + ":880 ON queued 0 ");
     ASSERT_NE(at, std::string::npos) << status;
