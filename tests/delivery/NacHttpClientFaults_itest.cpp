@@ -42,6 +42,10 @@ TEST_F(DeliveryTest, ErasedQueueIsNotSentAndItsSenderTakesTheNextGatewayAfresh) 
   const CHttpData first = Request(slow, 1);
   Send({first, Request(slow, 2), Request(slow, 3)});
   ASSERT_TRUE(slow.WaitForRequests(1, 5s));
+  // The first is sent as soon as it is placed: the other two may still be on their way to the
+  // queue, and one placed after the erase would bind the slow gateway afresh.
+  const std::string added = "CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to queue of 127.0.0.31.";
+  ASSERT_TRUE(log_.Await(7, added, 2));
   client_->EraseHttpQueue(Address(slow.Address()));
   const std::string erased = "I erased an HTTP transmission of a message queue to " + Gw(slow) + ".";
   ASSERT_TRUE(log_.Await(7, erased));
