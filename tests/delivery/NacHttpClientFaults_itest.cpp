@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,6 +42,10 @@ TEST_F(DeliveryTest, ErasedQueueIsNotSentAndItsSenderTakesTheNextGatewayAfresh) 
   const CHttpData first = Request(slow, 1);
   Send({first, Request(slow, 2), Request(slow, 3)});
   ASSERT_TRUE(slow.WaitForRequests(1, 5s));
+  // The first is sent as soon as it is placed: the other two may still be on their way to the
+  // queue, and one placed after the erase would bind the slow gateway afresh.
+  const std::string added = "CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to queue of 127.0.0.31.";
+  ASSERT_TRUE(log_.Await(7, added, 2));
   client_->EraseHttpQueue(Address(slow.Address()));
   const std::string erased = "I erased an HTTP transmission of a message queue to " + Gw(slow) + ".";
   ASSERT_TRUE(log_.Await(7, erased));
@@ -134,6 +139,18 @@ TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemoryWhileAGoodOneIsServ
   for (const LogLine& line : log_.Settle()) EXPECT_GE(line.priority, 4) << line.text;
 }
 
+// Whether a connected socket reaches TCP's closed state (a reset received) within timeout.
+bool AwaitClosedState(int fd, std::chrono::milliseconds timeout) {
+  for (const auto deadline = std::chrono::steady_clock::now() + timeout;;) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return false;
+    if (info.tcpi_state == TCP_CLOSE) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
 // A gateway that stops reading (as one behind a broken link does): the sender gives up on the
 // answer after 3 s and tries again later. What the gateway had not taken by then must never
 // reach it afterwards, or a retried request would arrive twice, or after later ones.
@@ -157,6 +174,9 @@ TEST_F(DeliveryTest, AConnectionGivenUpOnIsResetSoItsUnsentRestNeverArrives) {
   ASSERT_EQ(::poll(&waiting, 1, 5000), 1);
   const platform::UniqueFd gateway(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
   ASSERT_TRUE(log_.Await(7, "An error occurred at the time of the HTTP response header reception.", 1, 6s));
+  // The line comes before the sender lets go of the connection: only a reset, not a close
+  // (whose end waits behind the unsent rest), ends the gateway's side.
+  ASSERT_TRUE(AwaitClosedState(gateway.Get(), 10s)) << "the gateway's side never saw the connection end";
 
   // Now the gateway reads: a kernel that still held the rest would send it now.
   std::size_t received = 0;

@@ -105,9 +105,13 @@ TEST_F(DeliveryTest, FailedTriesArePausedAndTheRequestDroppedAfterTheFourth) {
 TEST_F(DeliveryTest, SixGatewaysShareFiveSendersAndAnAddressKeepsOneQueue) {
   std::vector<std::unique_ptr<GatewaySimulator>> gateways;
   for (int i = 1; i <= 6; ++i) gateways.push_back(std::make_unique<GatewaySimulator>("127.0.0.2" + std::to_string(i), 0));
-  for (int i = 0; i < 5; ++i) gateways[i]->SetBehaviour({.delay = 300ms});
-  // Slow enough that the sixth's queue cannot run dry while one walk is still placing its batch.
-  gateways[5]->SetBehaviour({.delay = 100ms});
+  // The first five are still answering while the dispatcher's first pass places the sibling
+  // behind the first and finds no sender for the sixth: a second leaves room for a pass that a
+  // loaded machine slows down.
+  for (int i = 0; i < 5; ++i) gateways[i]->SetBehaviour({.delay = 1s});
+  // The sixth's first answer is as slow, so that its queue does not run dry while the
+  // dispatcher still places the rest of the batch behind it; the rest are answered at once.
+  gateways[5]->SetBehaviour({.delay = 1s});
   Start();
   std::vector<CHttpData> requests;
   for (int i = 0; i < 6; ++i) requests.push_back(Request(*gateways[i], i));
@@ -119,6 +123,8 @@ TEST_F(DeliveryTest, SixGatewaysShareFiveSendersAndAnAddressKeepsOneQueue) {
   for (int n = 7; n < 17; ++n) batch.push_back(Request(sixth, n));
   requests.insert(requests.end(), batch.begin() + 1, batch.end());
   Send(requests);
+  ASSERT_TRUE(gateways[5]->WaitForRequests(1, 10s));
+  gateways[5]->SetBehaviour({});
 
   for (const auto& gateway : gateways) ASSERT_TRUE(log_.Await(6, Completed(Gw(*gateway)))) << gateway->Address();
   std::size_t firstFree = SIZE_MAX;

@@ -86,6 +86,16 @@ class KeepAliveTest : public ::testing::Test {
     return count;
   }
 
+  // Waits until count reports of one kind for this address have reached the owner: a report
+  // passes through the scheduler's thread after the prober has changed the record.
+  bool ReportsReach(std::uint32_t message, const std::string& address, int count) {
+    for (const auto deadline = std::chrono::steady_clock::now() + 10s; Reports(message, address) < count;) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
   testing_support::TempDir dir_;
   testing_support::ManualClock clock_;
   testing_support::OwnerStandIn owner_;
@@ -96,7 +106,7 @@ TEST_F(KeepAliveTest, OnOnceWhileAnsweringOffAtTheFourthFailureAndOnceOnly) {
   PrivateNetwork::AddAddress("127.0.0.10");
   Register("127.0.0.10");
   Start();
-  ASSERT_TRUE(owner_.Await(msg::keepalive::WM_KEEPALIVE_START));
+  ASSERT_TRUE(owner_.Await(msg::keepalive::WM_KEEPALIVE_START, 10s));
   for (int round = 0; round < 3; ++round) ProbeRound({"127.0.0.10"});
   EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10"), 1);
 
@@ -106,13 +116,14 @@ TEST_F(KeepAliveTest, OnOnceWhileAnsweringOffAtTheFourthFailureAndOnceOnly) {
     EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_STOP, "127.0.0.10"), 0) << "failure " << failure;
   }
   ProbeRound({"127.0.0.10"});
-  ASSERT_TRUE(owner_.Await(msg::keepalive::WM_KEEPALIVE_STOP, 1s));
+  ASSERT_TRUE(owner_.Await(msg::keepalive::WM_KEEPALIVE_STOP, 10s));
   for (int round = 0; round < 2; ++round) ProbeRound({"127.0.0.10"});
   EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_STOP, "127.0.0.10"), 1);
 
   PrivateNetwork::AddAddress("127.0.0.10");
   ProbeRound({"127.0.0.10"});
   EXPECT_TRUE(Record("127.0.0.10").on);
+  EXPECT_TRUE(ReportsReach(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10", 2));
   EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10"), 2);
 }
 
