@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <set>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -66,37 +65,6 @@ TEST(FixedPoolTest, SlabsGoBackWhenEmpty) {
   // One block taken and given back over and over lives in the spare.
   for (int i = 0; i < 1000; ++i) pool.Free(pool.Allocate());
   EXPECT_EQ(pool.SlabCount(), 1u);
-}
-
-TEST(FixedPoolTest, ThreadsShareAPool) {
-  FixedPool pool(kBlockSize);
-  constexpr int kThreads = 4;
-  constexpr int kRounds = 20;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&pool, t] {
-      std::vector<unsigned char*> mine;
-      for (int round = 0; round < kRounds; ++round) {
-        for (int i = 0; i < 500; ++i) {
-          mine.push_back(static_cast<unsigned char*>(pool.Allocate()));
-          std::memset(mine.back(), t, kBlockSize);
-        }
-        // Half back each round, so that the threads free into slabs the others fill.
-        for (std::size_t i = 0; i < mine.size(); i += 2) {
-          for (std::size_t b = 0; b < kBlockSize; ++b) {
-            if (mine[i][b] != t) ADD_FAILURE() << "a block was shared";
-          }
-          pool.Free(mine[i]);
-        }
-        std::vector<unsigned char*> kept;
-        for (std::size_t i = 1; i < mine.size(); i += 2) kept.push_back(mine[i]);
-        mine = kept;
-      }
-      for (unsigned char* block : mine) pool.Free(block);
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_LE(pool.SlabCount(), 1u) << "the spare slab alone stays (none in a sanitizer build)";
 }
 
 }  // namespace
