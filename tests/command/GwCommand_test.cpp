@@ -37,6 +37,7 @@ TEST_F(GwCommandTest, ShowLinesUpColumnsAndHidesPassword) {
       {"gw add 172.16.0.1", "172.16.0.1\t880\tadmin\t********\r\n"},
       {"gw a 10.0.0.1 s 8080 u root", "10.0.0.1\t8080\troot\t********\r\n"},
       {"gw  1.2.3.4 pass  user op", "1.2.3.4\t\t880\top\t\r\n"},
+      {"gw add 10.0.0.3 sport 08080 user op\xc3\xa9rateur pass p;s$s'w\\o{r}d=", "10.0.0.3\t08080\top\xc3\xa9rateur\t********\r\n"},
   };
   for (const auto& c : cases) {
     ResetRegistries();
@@ -58,9 +59,13 @@ TEST_F(GwCommandTest, RefusalsChangeNothing) {
                              {"gw delete 172.16.0.1", 0, kUsage, before},
                              {"gw x", 0, kUsage, before},
                              {"gw del", 0, del, before},
-                             {"gw del 172.16.0.1 sport x", 0, del, before}};
+                             {"gw del 172.16.0.1 sport x", 0, del, before},
+                             {"gw del 172.16.0.1 pass p,ss", 0, del, before}};
+  // Free text that gw.csv could not give back (a comma, a quote, a control character) is refused too.
   for (const char* line : {"gw add", "gw add 172.16.0.300", "gw add 10.0.0.2 sport 0", "gw add 10.0.0.2 sport 65536",
-                           "gw add 10.0.0.2 sport 80a", "gw add 10.0.0.2 user", "gw add 10.0.0.2 port 80"}) {
+                           "gw add 10.0.0.2 sport 80a", "gw add 10.0.0.2 user", "gw add 10.0.0.2 port 80",
+                           "gw add 10.0.0.2 pass p,ss", "gw add 10.0.0.2 user \"admin\"", "gw add 10.0.0.2 pass a\x01z",
+                           "gw add 10.0.0.2 pass a\x7fz"}) {
     steps.push_back({line, 0, kAddUsage, before});
   }
   RunSteps(steps, [] { return Gateways() + (std::filesystem::is_empty(".") ? "" : " and a file"); });

@@ -31,9 +31,9 @@ std::string Routes() {
 
 // Routes() of the routes the add steps below make, in order, each live (l) or withdrawn (d).
 std::string Expect(const std::string& marks) {
-  static const char* const kRoutes[] = {
-      "172.16.0.1  192.168.0.0/255.255.0.0+;", "172.16.0.1 eth0 192.168.0.0/255.255.255.0+;",
-      "172.16.0.1  172.20.0.0/255.255.0.0+;", "172.16.0.1 eth1 245.0.0.0/248.0.0.0+;"};
+  static const char* const kRoutes[] = {"172.16.0.1  192.168.0.0/255.255.0.0+;",
+                                        "172.16.0.1 eth0 192.168.0.0/255.255.255.0+;",
+                                        "172.16.0.1  172.20.0.0/255.255.0.0+;"};
   std::string out;
   for (std::size_t i = 0; i < marks.size(); ++i) out += (marks[i] == 'd' ? "-" : "") + std::string(kRoutes[i]);
   return out;
@@ -48,17 +48,14 @@ class GwrouteCommandTest : public CommandTest {
   }
 };
 
-TEST_F(GwrouteCommandTest, AddAndDelFollowDeviceAndMaskedNetwork) {
+// Which routes a key finds is the route registry's rule; here what the console reads from its words.
+TEST_F(GwrouteCommandTest, AddAndDelReadTheirWords) {
   RunSteps({{"gwroute add 172.16.0.1 network 192.168.0.0 netmask 255.255.255.0", 0, "duplication of data\r\n",
              Expect("l")},
             {"gwroute add 172.16.0.1 n 192.168.0.0 d eth0", 1, "", Expect("ll")},
             {"gwroute add 172.16.0.1  network 172.20.0.0", 1, "", Expect("lll")},
-            {"gwroute add 172.16.0.1 network 245.0.0.0 dev eth1", 1, "", Expect("llll")},
-            {"gwroute del 172.16.0.1 network 192.168.0.0 dev eth9", 2, "", Expect("llll")},
-            {"gwroute del 172.16.0.1 network 192.168.0.0 dev eth0", 2, "", Expect("ldll")},
-            {"gwroute del 172.16.0.1 network 172.20.0.0", 2, "", Expect("lddl")},
-            {"gwroute del 172.16.0.1 network 192.168.0.0", 2, "", Expect("dddl")},
-            {"gwroute del 172.16.0.1 network 245.0.0.0 dev eth1", 2, "", Expect("dddd")}},
+            {"gwroute del 172.16.0.1 network 192.168.0.0 dev eth0", 2, "", Expect("ldl")},
+            {"gwroute del 172.16.0.1 network 172.20.0.0", 2, "", Expect("ldd")}},
            Routes);
 }
 
@@ -72,7 +69,8 @@ TEST_F(GwrouteCommandTest, RefusalsChangeNothing) {
   for (const char* line : {"gwroute add 172.16.0.1 network 250.0.0.0",
                            "gwroute add 172.16.0.1 netmask 255.255.0.0 dev eth0",
                            "gwroute add 172.16.0.1 network 10.0.0.0 netmask 255.0.255.0",
-                           "gwroute add gw1 network 10.0.0.0"}) {
+                           "gwroute add gw1 network 10.0.0.0", "gwroute add 172.16.0.1 network 10.0.0.0 dev e,th0",
+                           "gwroute add 172.16.0.1 network 10.0.0.0 dev \"eth0\""}) {
     steps.push_back({line, 0, kAddUsage, before});
   }
   for (const char* line : {"gwroute del 172.16.0.1 network", "gwroute del 172.16.0.1 network 192.168.0.0 dev"}) {
@@ -87,13 +85,13 @@ TEST_F(GwrouteCommandTest, RefusalsChangeNothing) {
 // A column shorter than 8 characters takes two TABs; routes of withdrawn gateways are not listed.
 TEST_F(GwrouteCommandTest, ShowLinesUpColumns) {
   for (const char* line : {"gwroute add 172.16.0.1 network 10.0.0.0 dev eth0",
-                           "gwroute add 172.16.0.1 network 192.168.100.0 dev external0", "gw add 10.0.0.1",
+                           "gwroute add 172.16.0.1 network 192.168.100.0 dev wan-\xe2\x82\xac.100:1", "gw add 10.0.0.1",
                            "gwroute add 10.0.0.1 network 10.9.0.0", "gw del 10.0.0.1"}) {
     ASSERT_GT(RunCommandLine(line).result, 0) << line;
   }
   const std::string listing =
       "GW\t\tIFACE\t\tDESTINATION\tGENMASK\r\n172.16.0.1\t\t\t192.168.0.0\t255.255.0.0\r\n"
-      "172.16.0.1\teth0\t\t10.0.0.0\t255.0.0.0\r\n172.16.0.1\texternal0\t192.168.100.0\t255.255.255.0\r\n";
+      "172.16.0.1\teth0\t\t10.0.0.0\t255.0.0.0\r\n172.16.0.1\twan-\xe2\x82\xac.100:1\t192.168.100.0\t255.255.255.0\r\n";
   for (const char* show : {"gwroute", "gwroute show all"}) {
     EXPECT_EQ(RunCommandLine(show), (CommandRun{0, listing})) << show;
   }

@@ -10,12 +10,17 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "command/NacCmdServer.h"
+#include "list/NacList.h"
 #include "msgthread/RegisteredMessages.h"
+#include "platform/ThreadMessages.h"
+#include "registry/GwDataList.h"
+#include "support/Metrics.h"
 #include "support/Syslog.h"
 #include "tests/command/CommandHarness.h"
 #include "tests/common/ConsoleClient.h"
@@ -278,6 +283,63 @@ TEST_F(CommandServerTest, AClientThatNeverReadsHoldsOnlyItsOwnSession) {
   EXPECT_TRUE(idle) << "a session waiting for its reader keeps a core busy";
   // Ending the server cuts the stuck reply instead of waiting for the reader.
   server_.reset();
+}
+
+template <class Done>
+bool WaitFor(Done done) {
+  for (auto deadline = std::chrono::steady_clock::now() + 10s; !done();) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// A session whose exit message cannot reach the server's thread still gives its slot back.
+TEST_F(CommandServerTest, TheSlotComesBackWhenTheServersQueueWasFull) {
+  Start();
+  auto stuck = Operator();  // slot 0
+  auto leaving = Operator();  // slot 1
+
+  // The first session stops inside a show, on the gateway registry's lock; the server's
+  // thread, told to end that session, waits for it while its queue fills up.
+  std::optional<CNacList::Guard> gateways;
+  gateways.emplace(GetGwDataList());
+  ASSERT_TRUE(stuck->Send("gwroute\n"));
+  const std::string header = "GW\t\tIFACE\t\tDESTINATION\tGENMASK\r\n";
+  ASSERT_EQ(stuck->Read(header.size(), 5s), header);
+  ASSERT_TRUE(platform::PostToThread(server_->ThreadId(), msg::cmd::WM_PROTOCOL_EXIT, 0, 0));
+  // Any message the server takes no action on fills its queue. When the fill ended with the
+  // exit message still in the queue, the server's thread takes it, and only it, and makes
+  // room for one more.
+  const std::uint32_t filler = platform::RegisterMessageName("VELNORTEST:FILLER");
+  const auto fill = [&] { return platform::PostToThread(server_->ThreadId(), filler, 0, 0); };
+  std::size_t posted = 0;
+  while (posted <= platform::kMessageQueueLimit && fill()) ++posted;
+  ASSERT_LE(posted, platform::kMessageQueueLimit) << "the server's queue never filled";
+  if (posted < platform::kMessageQueueLimit) {
+    ASSERT_TRUE(WaitFor(fill));
+  }
+  ASSERT_FALSE(fill()) << "the server's thread is not held";
+
+  // The second session ends while there is no room for its exit message.
+  leaving.reset();
+  ASSERT_TRUE(WaitFor([] { return GetMetrics().consoleSessions.load() == 1; }));
+
+  // The first one goes on and ends; once the server's thread is through its backlog, it
+  // forwards a marker to the owner.
+  gateways.reset();
+  ASSERT_TRUE(WaitFor([&] { return platform::PostToThread(server_->ThreadId(), msg::cmd::WM_PROTOCOL_RECV, 99, 1); }));
+  ASSERT_TRUE(WaitFor([&] {
+    const std::vector<platform::ThreadMessage> received = owner_.Received();
+    return std::ranges::any_of(received, [](const platform::ThreadMessage& m) {
+      return m.message == msg::cmd::WM_PROTOCOL_RECV && m.wParam == 99;
+    });
+  }));
+
+  // All ten slots are free again, and no more than ten.
+  std::vector<std::unique_ptr<ConsoleClient>> operators;
+  for (int i = 0; i < 10; ++i) operators.push_back(Operator());
+  EXPECT_EQ(ConsoleClient(kPort).ReadToClose(), "");
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ TEST_F(QuarantineCommandTest, AddNeedsAddressProtocolAndPort) {
                               "quarantine add source 10.1.1.1 protocol tcp source 10.1.1.2", "quarantine add",
                               "quarantine add source 10.1.1.1 protocol tcp sport",
                               "quarantine add source 10.1.1.1 proto tcp port 80",
-                              "quarantine add source 10.1.1.256 protocol tcp sport 80"}) {
+                              "quarantine add source 10.1.1.256 protocol tcp sport 80",
+                              "quarantine add source 10.1.1.1 protocol tcp,udp sport 80"}) {
     steps.push_back({refused, 0, kAddUsage, ""});
   }
   RunSteps(steps, Servers, ResetRegistries);

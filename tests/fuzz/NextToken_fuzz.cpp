@@ -9,23 +9,39 @@ namespace {
 
 bool InSet(char c, const char* set) { return c != '\0' && set != nullptr && std::strchr(set, c) != nullptr; }
 
-// Splits a copy of line until none, checking every token lies inside the buffer, holds no
-// delimiter and carries no skip character at either end, and that the cursor advances.
+// An independent splitting: a field starts past the skip characters, ends before the first
+// delimiter and loses its trailing skip characters; none is left once nothing but skip
+// characters (or, without a skip set, nothing at all) remains.
+std::vector<std::string> Reference(const std::string& line, const char* skip, const char* delimiters) {
+  const std::string text = line.substr(0, line.find('\0'));
+  std::vector<std::string> fields;
+  for (std::size_t at = 0;;) {
+    while (at < text.size() && InSet(text[at], skip)) ++at;
+    if (at >= text.size()) return fields;
+    std::size_t end = at;
+    while (end < text.size() && !InSet(text[end], delimiters)) ++end;
+    std::size_t last = end;
+    while (last > at && InSet(text[last - 1], skip)) --last;
+    fields.push_back(text.substr(at, last - at));
+    at = end + 1;
+  }
+}
+
+// Splits a copy of line until none, checking every token lies inside the buffer and that
+// the cursor advances, and that the tokens are the reference's.
 void Split(const std::string& line, const char* skip, const char* delimiters) {
   std::vector<char> buffer(line.begin(), line.end());
   buffer.push_back('\0');
   char* const end = buffer.data() + buffer.size();
   char* token = nullptr;
+  std::vector<std::string> tokens;
   for (char *cursor = buffer.data(), *next; (next = NextToken(cursor, skip, delimiters, &token)) != nullptr;
        cursor = next) {
     if (next <= cursor || next >= end || token < cursor || token >= next) __builtin_trap();
-    const std::size_t length = std::strlen(token);
-    if (token + length >= end) __builtin_trap();
-    for (std::size_t i = 0; i < length; ++i) {
-      if (InSet(token[i], delimiters)) __builtin_trap();
-    }
-    if (length > 0 && (InSet(token[0], skip) || InSet(token[length - 1], skip))) __builtin_trap();
+    if (token + std::strlen(token) >= end) __builtin_trap();
+    tokens.emplace_back(token);
   }
+  if (tokens != Reference(line, skip, delimiters)) __builtin_trap();
 }
 
 // NextCsvToken must split as NextToken does with the CSV sets and write the same bytes.

@@ -1,22 +1,25 @@
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "support/AddressParse.h"
 
 namespace {
 
+// An independent reading: a text of digits only whose value, behind any leading zeros, lies
+// within bounds that are themselves valid (0 < minimum < maximum); else 0.
+uint16_t Reference(const char* text, uint16_t minimum, uint16_t maximum) {
+  if (*text == '\0' || minimum == 0 || maximum <= minimum) return 0;
+  unsigned long value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return 0;
+    value = std::min(value * 10 + static_cast<unsigned long>(*p - '0'), 100000ul);  // past any bound, no wrap
+  }
+  return value >= minimum && value <= maximum ? static_cast<uint16_t>(value) : 0;
+}
+
 void Check(const char* text, uint16_t minimum, uint16_t maximum) {
-  const uint16_t value = ParseNumberInRange(text, minimum, maximum);
-  if (value == 0) return;
-  if (minimum == 0 || maximum <= minimum || value < minimum || value > maximum) __builtin_trap();
-  // Accepted texts are the number itself behind optional leading zeros.
-  const char* digits = text;
-  while (*digits == '0') ++digits;
-  char printed[8];
-  std::snprintf(printed, sizeof printed, "%u", static_cast<unsigned>(value));
-  if (std::strcmp(digits, printed) != 0) __builtin_trap();
+  if (ParseNumberInRange(text, minimum, maximum) != Reference(text, minimum, maximum)) __builtin_trap();
 }
 
 }  // namespace

@@ -111,19 +111,6 @@ TEST_F(NacListTest, InsertRemoveAndUnlinkKeepOrderCountAndOwnership) {
   EXPECT_TRUE(list_.IsEmpty(false));
 }
 
-TEST_F(NacListTest, SearchFromIncludesItsStart) {
-  Fill({1, 2, 3, 2, 5});
-  const int two = 2;
-  CNacNode* first = list_.Search(&two, SameId, false);
-  ASSERT_EQ(first, list_.GetNext(list_.GetHead(false), false));
-  EXPECT_EQ(list_.SearchFrom(first, &two, SameId, false), first);
-  CNacNode* second = list_.SearchFrom(list_.GetNext(first, false), &two, SameId, false);
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(Id(list_.GetNext(second, false)), 5);
-  EXPECT_EQ(list_.SearchFrom(list_.GetNext(second, false), &two, SameId, false), nullptr);
-  EXPECT_EQ(list_.SearchFrom(nullptr, &two, SameId, false), nullptr);
-}
-
 // How many takes of the lock this thread holds, read without a second thread: an Unlock
 // beyond them is refused with a log line. A mark sent after the calls ends the lines to
 // read, and lines from one socket arrive in order, so no wait decides the outcome.

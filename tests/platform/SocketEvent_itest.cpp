@@ -269,17 +269,4 @@ TEST(SocketEventTest, APlainCloseOfASelectedSocketRecordsNothing) {
   EXPECT_LT(QuietWaitCpuMs(event), 50.0);
 }
 
-// The hazard of a plain close: the selection stays on the number, so a new socket that
-// gets the number signals the old object and is re-armed through it. The service closes
-// every selected socket with CloseSocket (or ends the selection first), which avoids it.
-TEST(SocketEventTest, DISABLED_ANumberTakenAgainAfterAPlainCloseIsANewSocket) {
-  auto [server, client] = Connected();
-  auto [other, peer] = Connected();
-  SocketEvent old;
-  ASSERT_TRUE(old.Select(server.fd, FD_READ | FD_CLOSE));
-  const Sock reused(dup2(other.fd, std::exchange(server.fd, -1)));  // closes the old socket as close does
-  Send(peer, "x");
-  EXPECT_EQ(Next(old, kQuietWait), -1) << "the old object took the new socket for its own";
-}
-
 }  // namespace

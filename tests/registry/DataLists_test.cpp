@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "registry/GwDataList.h"
 #include "registry/NacDataList.h"
@@ -15,6 +16,8 @@
 #include "registry/QuarantineDataList.h"
 #include "support/AddressParse.h"
 #include "support/Syslog.h"
+#include "tests/common/TempDir.h"
+#include "tests/common/UdpCollector.h"
 #include "tests/registry/RegistryModel.h"
 
 namespace {
@@ -157,8 +160,13 @@ TEST(GwDataListTest, IdentityAndMatch) {
 }
 
 // Probe results in turn: whether the state changed, the state after, and whether the
-// gateway must be sent its whole state again.
+// gateway must be sent its whole state again. Each change is logged.
 TEST(GwDataListTest, KeepAliveCountsFailuresWhileOn) {
+  testing_support::TempDir dir;
+  const auto collector = testing_support::UdpCollector::OnFreeAddress();
+  dir.Write("syslog.ini", collector->SyslogIni());
+  CloseSyslog();
+  SetLogThreshold(7);
   const struct {
     bool answered;
     int changed, on, resetPending;
@@ -182,6 +190,13 @@ TEST(GwDataListTest, KeepAliveCountsFailuresWhileOn) {
   list.MarkDeleted(CGwDataList::AddressKey(Ip("10.0.0.1")));
   for (int failure = 0; failure < 5; ++failure) EXPECT_EQ(list.KeepAliveOff(bytes), 0);
   EXPECT_EQ(gw->on, 1);
+  // An unknown or withdrawn gateway is not found.
+  const std::string on = "GW(10.0.0.1) was diagnosed as ON by a keep alive function.", none = "I failed in a search of GW.";
+  EXPECT_EQ(testing_support::LogTexts(collector->Drain(), ""),
+            (std::vector<std::string>{none, on, "GW(10.0.0.1) was diagnosed as OFF by a keep alive function.", on, none,
+                                      none, none, none, none}));
+  SetLogThreshold(0);
+  CloseSyslog();
 }
 
 // Identity: equal devices and masked networks. Match: the key's device, if any, and masked networks.

@@ -1,9 +1,8 @@
-// Several threads at once on a list, and on each registry: the snapshots and saved files
-// are checked as they are taken, the registries at the end.
+// Several threads at once on each registry: the snapshots and saved files are checked as
+// they are taken, the registries at the end.
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <random>
@@ -20,43 +19,6 @@ namespace {
 using namespace registry_model;
 
 [[maybe_unused]] const int kQuietLog = SetLogThreshold(0);
-
-struct Queued : CNacListItem {
-  explicit Queued(int id) : id(id) {}
-  const int id;
-};
-
-// Producers add at both ends of a plain list while consumers take from the head and the
-// tail: every item comes out exactly once, and the list ends empty with a zero count.
-TEST(RegistryThreadsTest, EveryQueuedItemComesOutOnce) {
-  constexpr int kProducers = 3, kPerProducer = 4000, kTotal = kProducers * kPerProducer;
-  CNacList list;
-  std::vector<std::atomic<int>> seen(kTotal);
-  std::atomic<int> consumed{0};
-  std::vector<std::thread> threads;
-  for (int p = 0; p < kProducers; ++p) {
-    threads.emplace_back([&, p] {
-      for (int id = p * kPerProducer; id < (p + 1) * kPerProducer; ++id) {
-        id % 2 == 0 ? list.AddTail(new Queued(id), false) : list.AddHead(new Queued(id), false);
-      }
-    });
-  }
-  for (bool fromHead : {true, false}) {
-    threads.emplace_back([&, fromHead] {
-      while (consumed < kTotal) {
-        if (std::unique_ptr<CNacNode> node = fromHead ? list.UnlinkHead(false) : list.UnlinkTail(false)) {
-          ++seen[node->RecordAs<Queued>()->id];
-          ++consumed;
-        } else {
-          std::this_thread::yield();
-        }
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  for (int id = 0; id < kTotal; ++id) ASSERT_EQ(seen[id], 1) << id;
-  EXPECT_TRUE(list.IsEmpty(false) && list.GetCount(false) == 0);
-}
 
 // One thread's work on the shared registry for half a second (and at least 100 rounds).
 template <class T>
