@@ -1,6 +1,6 @@
 // The gateway simulator over loopback, as the service's tests rely on it: the rules it keeps,
-// the requests it records, its credentials and its control commands. Each answer and fault
-// is read by the delivery tests that set it; the reading of requests is the fuzzer's.
+// its credentials and its control commands. The requests it records and each answer and
+// fault are read by the delivery tests that use them; the reading of requests is the fuzzer's.
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ const ReceivedRequest kAddPc = Order("client", std::string("add access-list pc "
 
 std::string Bytes(const ReceivedRequest& request) { return request.header + request.body; }
 
-TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndResetOverOneConnection) {
+TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndReset) {
   GatewaySimulator gateway("127.0.0.1", 0);
   ConsoleClient client(gateway.Port());
   const std::vector<ReceivedRequest> sent = {
@@ -73,16 +73,11 @@ TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndResetOverOneConnection) {
   EXPECT_EQ(client.Read(kOk.size()), kOk);
   EXPECT_TRUE(gateway.Rules().empty());
 
-  const auto received = gateway.Requests();
-  ASSERT_EQ(received.size(), 10u);
-  EXPECT_EQ(std::vector<ReceivedRequest>(received.begin(), received.begin() + 8), sent);
-  const auto stats = gateway.Stats();
-  EXPECT_EQ(stats.connections, 1u);
-  EXPECT_EQ(stats.applied, 7u);
-  EXPECT_EQ(stats.rejected, 3u);
+  EXPECT_EQ(gateway.Stats().applied, 7u);
+  EXPECT_EQ(gateway.Stats().rejected, 3u);
 }
 
-TEST(GatewaySimulatorTest, WrongCredentialsAreRefusedAndMalformedRequestsClosed) {
+TEST(GatewaySimulatorTest, WrongCredentialsAreRefused) {
   GatewaySimulator gateway("127.0.0.1", 0, "operator", "s:cret");
   ConsoleClient client(gateway.Port());
   ASSERT_TRUE(client.Send(Bytes(kAddPc)));
@@ -94,11 +89,6 @@ TEST(GatewaySimulatorTest, WrongCredentialsAreRefusedAndMalformedRequestsClosed)
   ASSERT_TRUE(client.Send(Bytes(ServiceRequest(kAddPc.body, "b3BlcmF0b3I6czpjcmV0"))));  // operator:s:cret
   EXPECT_EQ(client.Read(kOk.size()), kOk);
   EXPECT_EQ(gateway.Rules().size(), 1u);
-
-  ConsoleClient malformed(gateway.Port());
-  ASSERT_TRUE(malformed.Send("POST /quarantine/qacl.cgi HTTP/1.1\r\nContent-Length: 4x\r\n\r\n"));
-  EXPECT_EQ(malformed.Read(25), "HTTP/1.1 400 Bad Request\r");
-  EXPECT_TRUE(malformed.ReadToClose());
 }
 
 TEST(GatewaySimulatorTest, ListensOutsideLoopbackOnlyInAPrivateNamespace) {
