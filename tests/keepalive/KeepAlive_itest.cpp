@@ -110,10 +110,8 @@ TEST_F(KeepAliveTest, OnOnceWhileAnsweringOffAtTheFourthFailureAndOnceOnly) {
   EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10"), 1);
 
   PrivateNetwork::RemoveAddress("127.0.0.10");
-  for (int failure = 1; failure <= 3; ++failure) {
-    ProbeRound({"127.0.0.10"});
-    EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_STOP, "127.0.0.10"), 0) << "failure " << failure;
-  }
+  for (int failure = 1; failure <= 3; ++failure) ProbeRound({"127.0.0.10"});
+  EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_STOP, "127.0.0.10"), 0) << "OFF before the fourth failure";
   ProbeRound({"127.0.0.10"});
   ASSERT_TRUE(ReportsReach(msg::keepalive::WM_KEEPALIVE_STOP, "127.0.0.10", 1));
   for (int round = 0; round < 2; ++round) ProbeRound({"127.0.0.10"});
