@@ -1,9 +1,5 @@
 #include "tests/common/GatewayPeers.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,7 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/UniqueFd.h"
+#include "tests/common/ConsoleClient.h"
 
 namespace testing_support {
 
@@ -45,26 +41,12 @@ GatewayPeers::GatewayPeers(const std::vector<std::string>& gateways, std::uint16
   }
 }
 
+// A "quit" after the command: the reply is all the control port sends before it closes.
 std::optional<std::string> GatewayPeers::Control(const std::string& command, std::chrono::milliseconds timeout) const {
-  platform::UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const sockaddr_in to{AF_INET, htons(controlPort_), {htonl(INADDR_LOOPBACK)}, {}};
-  if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return std::nullopt;
-  const std::string line = command + "\n";
-  if (::send(socket.Get(), line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
-    return std::nullopt;
-  }
-  std::string reply;
-  for (const auto deadline = Clock::now() + timeout;;) {
-    if (reply == ".\n" || (reply.size() >= 3 && reply.compare(reply.size() - 3, 3, "\n.\n") == 0)) break;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd readable{socket.Get(), POLLIN, 0};
-    if (left <= 0 || ::poll(&readable, 1, static_cast<int>(left)) <= 0) return std::nullopt;
-    char buffer[4096];
-    const ssize_t n = ::recv(socket.Get(), buffer, sizeof buffer, 0);
-    if (n <= 0) return std::nullopt;
-    reply.append(buffer, static_cast<std::size_t>(n));
-  }
-  reply.resize(reply.size() - 2);
+  ConsoleClient client(controlPort_);
+  std::optional<std::string> reply = client.Send(command + "\nquit\n") ? client.ReadToClose(timeout) : std::nullopt;
+  if (!reply || !reply->ends_with(".\n")) return std::nullopt;
+  reply->resize(reply->size() - 2);
   return reply;
 }
 

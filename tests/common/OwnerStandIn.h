@@ -1,11 +1,8 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <future>
 #include <mutex>
-#include <optional>
-#include <thread>
 #include <vector>
 
 #include "platform/Thread.h"
@@ -39,20 +36,6 @@ class OwnerStandIn {
 
   std::uint32_t Id() const { return threadId_; }
 
-  // The first message with this identifier, waiting for it at most timeout.
-  std::optional<platform::ThreadMessage> Await(std::uint32_t message,
-                                               std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
-    for (auto deadline = std::chrono::steady_clock::now() + timeout;;) {
-      {
-        std::lock_guard lock(mutex_);
-        for (const platform::ThreadMessage& m : received_) {
-          if (m.message == message) return m;
-        }
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
   std::vector<platform::ThreadMessage> Received() {
     std::lock_guard lock(mutex_);
     return received_;

@@ -1,26 +1,27 @@
+// The controller in-process: what its start reads and makes, what its stop logs, and where
+// the keep-alive's reports go.
 #include "control/NacControl.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "msgthread/RegisteredMessages.h"
 #include "platform/ThreadMessages.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
-#include "support/AddressParse.h"
 #include "support/Syslog.h"
-#include "tests/common/ManualClock.h"
-#include "tests/common/PrivateNetwork.h"
 #include "tests/common/RecordDump.h"
 #include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
@@ -36,11 +37,6 @@ const std::vector<std::string>& kStopLines = testing_support::kControllerStopLin
 std::size_t ThreadCount() {
   return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
 }
-
-// The end of every start that gets as far as making the threads.
-const std::vector<std::string> kThreadsMade = {
-    "I succeeded in making of a COMMAND thread.", "I succeeded in making of a HTTP CLIENT thread.",
-    "I succeeded in making of a KEEP ALIVE thread.", "Start processing was finished."};
 
 class NacControlTest : public ::testing::Test {
  protected:
@@ -85,31 +81,6 @@ class NacControlTest : public ::testing::Test {
   std::unique_ptr<testing_support::UdpCollector> collector_ = testing_support::UdpCollector::OnFreeAddress();
 };
 
-TEST_F(NacControlTest, EndFlagEndsTheKeepAliveThreadsPromptly) {
-  auto controller = std::make_unique<CNacControl>();
-  ASSERT_TRUE(collector_->Until("Start processing was finished.", 2s).has_value());
-  const std::size_t running = ThreadCount();
-  const auto flagged = std::chrono::steady_clock::now();
-  controller->SetEndFlag();
-  while (ThreadCount() > running - 2 && std::chrono::steady_clock::now() < flagged + 2s) {
-    std::this_thread::sleep_for(5ms);
-  }
-  EXPECT_EQ(ThreadCount(), running - 2) << "the keep-alive start and stop threads";
-  EXPECT_LT(std::chrono::steady_clock::now() - flagged, 1s);
-  EXPECT_EQ(Stop(controller), kStopLines);
-}
-
-// Without registry files only the port is read; the whole start is done when the
-// constructor returns, and the stop logs its lines in order.
-TEST_F(NacControlTest, WithoutRegistryFilesTheStartReadsThePortAndStartsTheRest) {
-  dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=18123\r\n");
-  auto controller = std::make_unique<CNacControl>();
-  std::vector<std::string> expected{"I succeeded in reading of SERVICE data."};
-  expected.insert(expected.end(), kThreadsMade.begin(), kThreadsMade.end());
-  EXPECT_EQ(Logged(), expected);
-  EXPECT_EQ(Stop(controller), kStopLines);
-}
-
 // Nothing read from a file counts as a new change.
 TEST_F(NacControlTest, TheStartReadsTheFourFilesAndClearsTheAddedFlags) {
   WriteRegistryFiles();
@@ -149,50 +120,22 @@ TEST_F(NacControlTest, AStopBeforeTheStartWorkStartsNothing) {
   EXPECT_TRUE(GetGwDataList().IsEmpty(false) && GetPcDataList().IsEmpty(false));
 }
 
-TEST_F(NacControlTest, AConsoleThatCannotStartStopsTheController) {
-  dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=abc\r\n");
-  auto controller = std::make_unique<CNacControl>();
-  controller->WaitForEnd();  // nobody else asks it to stop
-  EXPECT_EQ(controller->ExitStatus(), CNacControl::kExitBadSetting);
-  std::vector<std::string> expected{"Velnor.ini: PORT=abc in section SERVICE is not a port from 1 to 65535; the service stops."};
-  expected.insert(expected.end(), kThreadsMade.begin(), kThreadsMade.end());
-  expected.insert(expected.end(), kStopLines.begin(), kStopLines.end());
-  EXPECT_EQ(Logged(), expected);
-}
-
-// Whether the gateway's probe of that calendar second comes to be done within the time-out.
-bool ProbedAt(std::uint32_t address, std::int64_t seconds, std::chrono::milliseconds timeout) {
-  for (const auto deadline = std::chrono::steady_clock::now() + timeout;;) {
-    {
-      CGwDataList& gateways = GetGwDataList();
-      CNacList::Guard guard(gateways);
-      const CGwData* gateway = gateways.FindLive(CGwDataList::AddressKey(address), guard);
-      if (gateway != nullptr && gateway->lastProbeTime == seconds && gateway->probeOutstanding == 0) return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-}
-
-TEST_F(NacControlTest, GatewayReportsReachTheKeepAliveThreadsAndNoThreadOutlivesTheStop) {
-  if (!testing_support::PrivateNetwork::Available()) GTEST_SKIP() << "needs a network namespace of its own (root)";
-  testing_support::PrivateNetwork::AddAddress("10.11.0.1");
-  testing_support::ManualClock clock;
-  auto* gateway = new CGwData();
-  gateway->addressText = "10.11.0.1";
-  ASSERT_TRUE(ParseIPv4Value("10.11.0.1", gateway->address));
-  const std::uint32_t address = gateway->address;
-  ASSERT_EQ(GetGwDataList().AddUnique(gateway), 0);
+// Without registry files only the port is read, and the whole start is done when the
+// constructor returns. The keep-alive's reports, posted as its scheduler posts them, each
+// reach the thread of their kind (for a gateway that is not registered: its reset and drop
+// find nothing). The stop logs its lines in order and leaves no thread behind.
+TEST_F(NacControlTest, WithoutRegistryFilesTheStartReadsThePortAndReportsReachTheirThreads) {
+  dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=18123\r\n");
   const std::size_t before = ThreadCount();
-
   auto controller = std::make_unique<CNacControl>();
+  EXPECT_EQ(Logged(), (std::vector<std::string>{
+                          "I succeeded in reading of SERVICE data.", "I succeeded in making of a COMMAND thread.",
+                          "I succeeded in making of a HTTP CLIENT thread.",
+                          "I succeeded in making of a KEEP ALIVE thread.", "Start processing was finished."}));
+  const std::uint32_t address = ::inet_addr("10.11.0.1");
+  ASSERT_TRUE(platform::PostToThread(controller->ThreadId(), msg::keepalive::WM_KEEPALIVE_START, address, 0));
+  ASSERT_TRUE(platform::PostToThread(controller->ThreadId(), msg::keepalive::WM_KEEPALIVE_STOP, address, 0));
   EXPECT_TRUE(collector_->Until("KeepAlive start event addition of GW(10.11.0.1).", 10s));
-  testing_support::PrivateNetwork::RemoveAddress("10.11.0.1");
-  // A probe is due once per advance: the next advance waits for it, or two would make one.
-  for (int failure = 0; failure < 4; ++failure) {
-    clock.Advance(10);
-    ASSERT_TRUE(ProbedAt(address, clock.NowSeconds(), 10s)) << "failure " << failure;
-  }
   EXPECT_TRUE(collector_->Until("KeepAlive stop event addition of GW(10.11.0.1).", 10s));
   EXPECT_EQ(Stop(controller), kStopLines);
   EXPECT_EQ(ThreadCount(), before);

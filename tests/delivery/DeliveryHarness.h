@@ -16,13 +16,14 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "delivery/NacHttpClient.h"
 #include "gwsim/GatewaySimulator.h"
+#include "platform/Clock.h"
 #include "request/HttpDataList.h"
 #include "support/Syslog.h"
-#include "tests/common/FastSleepClock.h"
 #include "tests/common/OwnerStandIn.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
@@ -152,6 +153,20 @@ inline long StatusKb(const std::string& field) {
   return -1;
 }
 
+// A clock whose sleeps last a hundredth of the time asked, installed for its lifetime: minutes
+// of pauses between tries pass in about a second, while the millisecond clock stays real, so
+// bounds measured on it (a 3 s receive, a 3 s connect) keep their length.
+class FastSleepClock final : public platform::Clock {
+ public:
+  FastSleepClock() { platform::InstallClock(this); }
+  ~FastSleepClock() override { platform::InstallClock(nullptr); }
+  FastSleepClock(const FastSleepClock&) = delete;
+  FastSleepClock& operator=(const FastSleepClock&) = delete;
+
+  std::uint32_t NowMs() override { return platform::RealClock().NowMs(); }
+  void SleepMs(std::uint32_t ms) override { std::this_thread::sleep_for(std::chrono::microseconds(ms * 10ULL)); }
+};
+
 // A dispatcher with its log going to a collector of the test's own, logging everything. Its
 // pauses between tries take a hundredth of their time unless the test runs in real time.
 class DeliveryTest : public ::testing::Test {
@@ -193,7 +208,7 @@ class DeliveryTest : public ::testing::Test {
   std::unique_ptr<testing_support::UdpCollector> collector_ = testing_support::UdpCollector::OnFreeAddress();
   LogBook log_{*collector_};
   testing_support::OwnerStandIn owner_;
-  std::optional<testing_support::FastSleepClock> clock_;  // outlives the dispatcher's threads
+  std::optional<FastSleepClock> clock_;  // outlives the dispatcher's threads
   std::unique_ptr<CNacHttpClient> client_;
 };
 

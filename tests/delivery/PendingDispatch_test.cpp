@@ -13,7 +13,6 @@ namespace {
 
 class PendingDispatchTest : public ::testing::Test {
  protected:
-  void SetUp() override { pending_.RemoveAll(false); }
   void TearDown() override { pending_.RemoveAll(false); }
 
   void Add(std::uint32_t address, const std::string& body) {

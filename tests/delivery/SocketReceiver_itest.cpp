@@ -21,6 +21,7 @@
 #include "platform/Event.h"
 #include "platform/Socket.h"
 #include "platform/SocketEvent.h"
+#include "platform/TcpListener.h"
 #include "platform/Thread.h"
 #include "platform/UniqueFd.h"
 #include "support/Syslog.h"
@@ -37,14 +38,10 @@ using namespace std::chrono_literals;
 class Connection {
  public:
   Connection() {
-    platform::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof at;
-    EXPECT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    EXPECT_EQ(::listen(listener.Get(), 1), 0);
-    EXPECT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&at), &length), 0);
+    const platform::UniqueSocket listener = platform::ListenTcp({.address = INADDR_LOOPBACK, .backlog = 1});
+    const sockaddr_in at{AF_INET, htons(platform::LocalPort(listener.Get())), {htonl(INADDR_LOOPBACK)}, {}};
     sender_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(::connect(sender_, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    EXPECT_EQ(::connect(sender_, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
     gateway_.Reset(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
     EXPECT_TRUE(socketEvent_.Select(sender_, platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE));
     receiver_.emplace(sender_, socketEvent_, *stop_, endFlag_);

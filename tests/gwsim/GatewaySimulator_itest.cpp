@@ -1,5 +1,6 @@
 // The gateway simulator over loopback, as the service's tests rely on it: the rules it keeps,
-// the requests it records, the answers and faults it is set to, and its control commands.
+// its credentials and its control commands. The requests it records and each answer and
+// fault are read by the delivery tests that use them; the reading of requests is the fuzzer's.
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,7 @@ const ReceivedRequest kAddPc = Order("client", std::string("add access-list pc "
 
 std::string Bytes(const ReceivedRequest& request) { return request.header + request.body; }
 
-TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndResetOverOneConnection) {
+TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndReset) {
   GatewaySimulator gateway("127.0.0.1", 0);
   ConsoleClient client(gateway.Port());
   const std::vector<ReceivedRequest> sent = {
@@ -72,60 +73,11 @@ TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndResetOverOneConnection) {
   EXPECT_EQ(client.Read(kOk.size()), kOk);
   EXPECT_TRUE(gateway.Rules().empty());
 
-  const auto received = gateway.Requests();
-  ASSERT_EQ(received.size(), 10u);
-  EXPECT_EQ(std::vector<ReceivedRequest>(received.begin(), received.begin() + 8), sent);
-  const auto stats = gateway.Stats();
-  EXPECT_EQ(stats.connections, 1u);
-  EXPECT_EQ(stats.applied, 7u);
-  EXPECT_EQ(stats.rejected, 3u);
+  EXPECT_EQ(gateway.Stats().applied, 7u);
+  EXPECT_EQ(gateway.Stats().rejected, 3u);
 }
 
-TEST(GatewaySimulatorTest, AnswersOrFailsAsSet) {
-  GatewaySimulator gateway("127.0.0.1", 0);
-  const std::string raw = "HTTP/1.1 200 OK\r\nContent-Length: 4294967296\r\n\r\n";
-  const struct {
-    gwsim::Behaviour behaviour;
-    std::string received;
-    bool closed;
-  } cases[] = {
-      {{.chunked = true},
-       "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", false},
-      {{.word = "invalid acl", .status = 500},
-       "HTTP/1.1 500 Internal Server Error\r\nContent-Type: text/plain\r\nContent-Length: 11\r\n\r\ninvalid acl", false},
-      {{.fault = Fault::kRaw, .raw = raw}, raw, false},
-      {{.fault = Fault::kRefuse}, "", true},
-      {{.fault = Fault::kCloseMidAnswer}, "HTTP/1.1 200 OK\r\nConten", true},
-      {{.fault = Fault::kSilent}, "", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.received);
-    gateway.SetBehaviour(c.behaviour);
-    ConsoleClient client(gateway.Port());
-    ASSERT_TRUE(client.Send(Bytes(kAddPc)));
-    if (c.closed) {
-      EXPECT_EQ(client.ReadToClose(), c.received);
-    } else {
-      EXPECT_EQ(client.Read(c.received.size(), 10s), c.received);
-      EXPECT_EQ(client.Read(1, 300ms), "") << "more than the answer";
-      EXPECT_FALSE(client.ReadToClose(100ms));
-    }
-  }
-  // Each request was read and applied, whatever became of its answer (none to wait for from
-  // the silent one).
-  ASSERT_TRUE(gateway.WaitForRequests(6, 10s));
-  EXPECT_EQ(gateway.Stats().applied, 6u);
-
-  // A request cut in two packets is one request.
-  gateway.SetBehaviour({});
-  ConsoleClient client(gateway.Port());
-  ASSERT_TRUE(client.Send(kAddPc.header.substr(0, 30)));
-  ASSERT_TRUE(client.Send(kAddPc.header.substr(30) + kAddPc.body));
-  EXPECT_EQ(client.Read(kOk.size()), kOk);
-  EXPECT_EQ(gateway.Requests(), std::vector<ReceivedRequest>(7, kAddPc));
-}
-
-TEST(GatewaySimulatorTest, WrongCredentialsAreRefusedAndMalformedRequestsClosed) {
+TEST(GatewaySimulatorTest, WrongCredentialsAreRefused) {
   GatewaySimulator gateway("127.0.0.1", 0, "operator", "s:cret");
   ConsoleClient client(gateway.Port());
   ASSERT_TRUE(client.Send(Bytes(kAddPc)));
@@ -137,11 +89,6 @@ TEST(GatewaySimulatorTest, WrongCredentialsAreRefusedAndMalformedRequestsClosed)
   ASSERT_TRUE(client.Send(Bytes(ServiceRequest(kAddPc.body, "b3BlcmF0b3I6czpjcmV0"))));  // operator:s:cret
   EXPECT_EQ(client.Read(kOk.size()), kOk);
   EXPECT_EQ(gateway.Rules().size(), 1u);
-
-  ConsoleClient malformed(gateway.Port());
-  ASSERT_TRUE(malformed.Send("POST /quarantine/qacl.cgi HTTP/1.1\r\nContent-Length: 4x\r\n\r\n"));
-  EXPECT_EQ(malformed.Read(25), "HTTP/1.1 400 Bad Request\r");
-  EXPECT_TRUE(malformed.ReadToClose());
 }
 
 TEST(GatewaySimulatorTest, ListensOutsideLoopbackOnlyInAPrivateNamespace) {
