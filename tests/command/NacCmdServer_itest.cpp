@@ -17,6 +17,7 @@
 #include "command/NacCmdServer.h"
 #include "list/NacList.h"
 #include "msgthread/RegisteredMessages.h"
+#include "platform/TcpListener.h"
 #include "platform/ThreadMessages.h"
 #include "registry/GwDataList.h"
 #include "support/Metrics.h"
@@ -153,13 +154,9 @@ TEST_F(CommandServerTest, RemotePeersOnlyWhenRemoteIsEnable) {
 // The retry that takes the port once it is freed runs in the end-to-end tests.
 TEST_F(CommandServerTest, APortInUseIsLoggedAndAStopDoesNotWaitForTheNextTry) {
   auto collector = testing_support::UdpCollector::OnFreeAddress();
-  dir_.Write("syslog.ini", collector->SyslogIni());
-  CloseSyslog();
-  SetLogThreshold(7);
-  platform::UniqueSocket taken(::socket(AF_INET, SOCK_STREAM, 0));
-  const sockaddr_in address{AF_INET, htons(kPort + 1), {}, {}};
-  ASSERT_EQ(::bind(taken.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(taken.Get(), 1), 0);
+  collector->TakeTheLog();
+  const platform::UniqueSocket taken = platform::ListenTcp({.port = kPort + 1});
+  ASSERT_TRUE(taken);
   Start(kPort + 1);
   ASSERT_TRUE(collector->Until("I failed in bind for command processing."));
   EXPECT_TRUE(owner_.Received().empty()) << "the owner has nothing to act on";
@@ -174,7 +171,7 @@ TEST_F(CommandServerTest, ABurstOfConnectionsThatCloseAtOnceLeavesTheConsoleAnsw
   Start();
   Operator();
   {
-    std::vector<platform::UniqueFd> burst;
+    std::vector<platform::UniqueSocket> burst;
     const sockaddr_in to{AF_INET, htons(kPort), {htonl(INADDR_LOOPBACK)}, {}};
     for (int i = 0; i < 300; ++i) {
       burst.emplace_back(::socket(AF_INET, SOCK_STREAM, 0));
@@ -189,9 +186,7 @@ TEST_F(CommandServerTest, ABurstOfConnectionsThatCloseAtOnceLeavesTheConsoleAnsw
 
 TEST_F(CommandServerTest, SilentSessionsAreClosedAtTheIdleLimit) {
   auto collector = testing_support::UdpCollector::OnFreeAddress();
-  dir_.Write("syslog.ini", collector->SyslogIni());
-  CloseSyslog();
-  SetLogThreshold(7);
+  collector->TakeTheLog();
   const auto idle = [this](const std::string& value) { dir_.Write("Velnor.ini", "[SERVICE]\r\nIDLE=" + value + "\r\n"); };
   idle("0");
   Start();

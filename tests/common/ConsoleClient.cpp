@@ -28,7 +28,7 @@ ConsoleClient::ConsoleClient(std::uint16_t port, const std::string& source) {
   // is tried again for a while.
   const sockaddr_in to = Loopback("127.0.0.1", port);
   for (int attempt = 0; attempt < 200; ++attempt) {
-    socket_ = platform::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    socket_ = platform::UniqueSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!source.empty()) {
       const sockaddr_in from = Loopback(source, 0);
       if (::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) break;

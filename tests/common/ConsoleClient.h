@@ -35,7 +35,7 @@ class ConsoleClient {
   // Reads once, waiting at most until deadline; false on close, error or time-out.
   bool Fill(std::chrono::steady_clock::time_point deadline);
 
-  platform::UniqueFd socket_;
+  platform::UniqueSocket socket_;
   std::string pending_;
   bool closed_ = false;
 };

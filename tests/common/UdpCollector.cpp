@@ -6,8 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <random>
 #include <stdexcept>
+
+#include "support/Syslog.h"
 
 namespace testing_support {
 
@@ -37,6 +40,12 @@ std::unique_ptr<UdpCollector> UdpCollector::OnFreeAddress() {
 
 std::string UdpCollector::SyslogIni(const std::string& mask) const {
   return "[SYSLOG]\r\nDESTINATION=" + address_ + "\r\nPRIORITYMASK=" + mask + "\r\n";
+}
+
+void UdpCollector::TakeTheLog(const std::string& mask) const {
+  std::ofstream("syslog.ini") << SyslogIni(mask);
+  CloseSyslog();
+  SetLogThreshold(7);
 }
 
 std::optional<std::string> UdpCollector::Next(std::chrono::milliseconds timeout, std::uint16_t* fromPort) {

@@ -25,6 +25,10 @@ class UdpCollector {
   const std::string& Address() const { return address_; }
   // The syslog.ini text that sends every level here.
   std::string SyslogIni(const std::string& mask = "debug") const;
+  // Takes this process's log from its next line on: writes the syslog.ini of the working
+  // directory, closes the log socket so that the next line opens it anew, and lets every
+  // level through.
+  void TakeTheLog(const std::string& mask = "debug") const;
 
   // The next datagram, or none after the time-out; fromPort receives its sender's port.
   std::optional<std::string> Next(std::chrono::milliseconds timeout = std::chrono::seconds(2),
@@ -36,7 +40,7 @@ class UdpCollector {
   std::vector<std::string> Drain(std::chrono::milliseconds quiet = std::chrono::milliseconds(200));
 
  private:
-  platform::UniqueFd socket_;
+  platform::UniqueSocket socket_;
   std::string address_;
 };
 

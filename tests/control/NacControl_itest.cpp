@@ -41,9 +41,7 @@ std::size_t ThreadCount() {
 class NacControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_.Write("syslog.ini", collector_->SyslogIni("debug"));
-    CloseSyslog();
-    SetLogThreshold(7);
+    collector_->TakeTheLog("debug");
   }
   void TearDown() override {
     CloseSyslog();

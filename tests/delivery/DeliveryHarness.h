@@ -173,9 +173,7 @@ class DeliveryTest : public ::testing::Test {
  protected:
   explicit DeliveryTest(bool realTime = false) {
     if (!realTime) clock_.emplace();
-    dir_.Write("syslog.ini", collector_->SyslogIni("debug"));
-    CloseSyslog();
-    SetLogThreshold(7);
+    collector_->TakeTheLog("debug");
   }
   ~DeliveryTest() override {
     Stop();

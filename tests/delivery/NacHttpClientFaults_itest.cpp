@@ -143,7 +143,7 @@ bool AwaitClosedState(int fd, std::chrono::milliseconds timeout) {
 // answer after 3 s and tries again later. What the gateway had not taken by then must never
 // reach it afterwards, or a retried request would arrive twice, or after later ones.
 TEST_F(DeliveryTest, AConnectionGivenUpOnIsResetSoItsUnsentRestNeverArrives) {
-  const platform::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const platform::UniqueSocket listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int smallest = 1;  // the kernel's least window: the request cannot be taken in whole
   ASSERT_EQ(::setsockopt(listener.Get(), SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest), 0);
   sockaddr_in at{};
@@ -160,7 +160,7 @@ TEST_F(DeliveryTest, AConnectionGivenUpOnIsResetSoItsUnsentRestNeverArrives) {
   Send({request});
   pollfd waiting{listener.Get(), POLLIN, 0};
   ASSERT_EQ(::poll(&waiting, 1, 5000), 1);
-  const platform::UniqueFd gateway(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+  const platform::UniqueSocket gateway(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
   ASSERT_TRUE(log_.Await(7, "An error occurred at the time of the HTTP response header reception.", 1, 6s));
   // The line comes before the sender lets go of the connection: only a reset, not a close
   // (whose end waits behind the unsent rest), ends the gateway's side.

@@ -117,9 +117,7 @@ TEST_F(NacListTest, InsertRemoveAndUnlinkKeepOrderCountAndOwnership) {
 class NacListLockTest : public ::testing::Test {
  protected:
   NacListLockTest() {
-    dir_.Write("syslog.ini", collector_->SyslogIni());
-    CloseSyslog();
-    SetLogThreshold(7);
+    collector_->TakeTheLog();
   }
   ~NacListLockTest() override { CloseSyslog(); }
   void SetUp() override {

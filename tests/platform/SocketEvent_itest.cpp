@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "platform/Socket.h"
+#include "platform/TcpListener.h"
+#include "platform/UniqueFd.h"
 #include "platform/WaitSet.h"
 
 namespace {
@@ -24,37 +26,22 @@ using namespace std::chrono_literals;
 constexpr uint32_t kLongWait = 3000;
 constexpr uint32_t kQuietWait = 200;
 
-struct Sock {
-  int fd = -1;
-  explicit Sock(int f = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) : fd(f) {}
-  Sock(Sock&& o) noexcept : fd(std::exchange(o.fd, -1)) {}
-  ~Sock() {
-    if (fd >= 0) (void)CloseSocket(fd);
-  }
-  void Close() { (void)CloseSocket(std::exchange(fd, -1)); }
-};
+using Sock = UniqueSocket;
 
 sockaddr_in Loopback(uint16_t port) { return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}}; }
 
-uint16_t PortOf(const Sock& s) {
-  sockaddr_in addr{};
-  socklen_t len = sizeof addr;
-  getsockname(s.fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  return ntohs(addr.sin_port);
-}
-
 Sock Listener() {
-  Sock s;
-  const sockaddr_in addr = Loopback(0);
-  EXPECT_EQ(bind(s.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
-  EXPECT_EQ(listen(s.fd, SOMAXCONN), 0);
+  Sock s = ListenTcp({.address = INADDR_LOOPBACK});
+  EXPECT_TRUE(s);
   return s;
 }
 
+uint16_t PortOf(const Sock& s) { return LocalPort(s.Get()); }
+
 Sock Client(uint16_t port) {
-  Sock s;
+  Sock s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const sockaddr_in addr = Loopback(port);
-  EXPECT_EQ(connect(s.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << errno;
+  EXPECT_EQ(connect(s.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << errno;
   return s;
 }
 
@@ -62,7 +49,7 @@ Sock Client(uint16_t port) {
 std::pair<Sock, Sock> Connected() {
   Sock listener = Listener();
   Sock client = Client(PortOf(listener));
-  return {Sock(SockAccept(listener.fd, nullptr, nullptr)), std::move(client)};
+  return {Sock(SockAccept(listener.Get(), nullptr, nullptr)), std::move(client)};
 }
 
 // The events of the next wakeup, or -1 when none came in time.
@@ -78,7 +65,7 @@ std::pair<long, int> NextWithError(SocketEvent& event, int bit) {
 }
 
 void Send(const Sock& s, const std::string& bytes) {
-  ASSERT_EQ(send(s.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+  ASSERT_EQ(send(s.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
 // The processor time this thread spends in a wait of kQuietWait that must time out.
@@ -92,20 +79,20 @@ double QuietWaitCpuMs(SocketEvent& event) {
 
 char RecvByte(const Sock& s) {
   char byte = 0;
-  EXPECT_EQ(SockRecv(s.fd, &byte, 1, 0), 1);
+  EXPECT_EQ(SockRecv(s.Get(), &byte, 1, 0), 1);
   return byte;
 }
 
 TEST(SocketEventTest, AcceptIsRecordedAgainOnlyAfterAnAccept) {
   Sock listener = Listener();
   SocketEvent event;
-  ASSERT_TRUE(event.Select(listener.fd, FD_ACCEPT | FD_CLOSE));
+  ASSERT_TRUE(event.Select(listener.Get(), FD_ACCEPT | FD_CLOSE));
   EXPECT_EQ(Next(event, kQuietWait), -1);
   Sock first = Client(PortOf(listener)), second = Client(PortOf(listener));
   for (int waiting = 2; waiting > 0; --waiting) {
     EXPECT_EQ(Next(event), FD_ACCEPT) << waiting;
     EXPECT_EQ(Next(event, kQuietWait), -1) << "connections wait, but nothing was accepted";
-    ASSERT_GE(Sock(SockAccept(listener.fd, nullptr, nullptr)).fd, 0);
+    ASSERT_TRUE(Sock(SockAccept(listener.Get(), nullptr, nullptr)));
   }
   EXPECT_EQ(Next(event, kQuietWait), -1);
 }
@@ -113,7 +100,7 @@ TEST(SocketEventTest, AcceptIsRecordedAgainOnlyAfterAnAccept) {
 TEST(SocketEventTest, ReadIsRecordedAgainOnlyAfterAReceive) {
   auto [server, client] = Connected();
   SocketEvent event;
-  ASSERT_TRUE(event.Select(server.fd, FD_READ | FD_CLOSE));
+  ASSERT_TRUE(event.Select(server.Get(), FD_READ | FD_CLOSE));
   EXPECT_EQ(Next(event, kQuietWait), -1);
   Send(client, "abc");
   EXPECT_EQ(Next(event), FD_READ);
@@ -121,7 +108,7 @@ TEST(SocketEventTest, ReadIsRecordedAgainOnlyAfterAReceive) {
   EXPECT_EQ(RecvByte(server), 'a');
   EXPECT_EQ(Next(event), FD_READ) << "two bytes still wait";
   char rest[8];
-  ASSERT_EQ(SockRecv(server.fd, rest, sizeof rest, 0), 2);
+  ASSERT_EQ(SockRecv(server.Get(), rest, sizeof rest, 0), 2);
   EXPECT_EQ(Next(event, kQuietWait), -1) << "everything was read";
   Send(client, "de");
   ASSERT_EQ(Next(event), FD_READ);
@@ -138,9 +125,9 @@ TEST(SocketEventTest, ReadIsRecordedAgainOnlyAfterAReceive) {
 TEST(SocketEventTest, GracefulCloseComesAfterTheLastByteAndOnce) {
   auto [server, client] = Connected();
   Send(client, "xy");
-  client.Close();
+  client.Reset();
   SocketEvent event;
-  ASSERT_TRUE(event.Select(server.fd, FD_READ | FD_CLOSE));
+  ASSERT_TRUE(event.Select(server.Get(), FD_READ | FD_CLOSE));
   for (const char expected : {'x', 'y'}) {
     EXPECT_EQ(Next(event), FD_READ) << "bytes come before the close";
     EXPECT_EQ(RecvByte(server), expected);
@@ -154,14 +141,14 @@ TEST(SocketEventTest, ResetByThePeerIsACloseWithConnReset) {
   for (const bool receiveFirst : {false, true}) {
     auto [server, client] = Connected();
     SocketEvent event;
-    ASSERT_TRUE(event.Select(server.fd, FD_READ | FD_CLOSE));
+    ASSERT_TRUE(event.Select(server.Get(), FD_READ | FD_CLOSE));
     const linger abort{1, 0};
-    ASSERT_EQ(setsockopt(client.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
-    client.Close();
+    ASSERT_EQ(setsockopt(client.Get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
+    client.Reset();
     if (receiveFirst) {
       std::this_thread::sleep_for(50ms);
       char byte;
-      EXPECT_LT(SockRecv(server.fd, &byte, 1, 0), 0);
+      EXPECT_LT(SockRecv(server.Get(), &byte, 1, 0), 0);
     }
     EXPECT_EQ(NextWithError(event, FD_CLOSE_BIT), std::make_pair(FD_CLOSE, 10054)) << receiveFirst;
     EXPECT_EQ(Next(event, kQuietWait), -1);
@@ -171,24 +158,24 @@ TEST(SocketEventTest, ResetByThePeerIsACloseWithConnReset) {
 TEST(SocketEventTest, WriteComesOnceWithoutSpinningAndAgainOnlyAfterASendWouldBlock) {
   auto [server, client] = Connected();
   const int buf = 4096;
-  ASSERT_EQ(setsockopt(client.fd, SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf), 0);
-  ASSERT_EQ(setsockopt(server.fd, SOL_SOCKET, SO_SNDBUF, &buf, sizeof buf), 0);
+  ASSERT_EQ(setsockopt(client.Get(), SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf), 0);
+  ASSERT_EQ(setsockopt(server.Get(), SOL_SOCKET, SO_SNDBUF, &buf, sizeof buf), 0);
   SocketEvent event;
-  ASSERT_TRUE(event.Select(server.fd, FD_READ | FD_WRITE | FD_CLOSE));
+  ASSERT_TRUE(event.Select(server.Get(), FD_READ | FD_WRITE | FD_CLOSE));
   EXPECT_EQ(Next(event), FD_WRITE);
   EXPECT_LT(QuietWaitCpuMs(event), 50.0) << "writable, but no send would block; the wait must sleep";
-  ASSERT_EQ(SockSend(server.fd, "hi", 2, 0), 2);
+  ASSERT_EQ(SockSend(server.Get(), "hi", 2, 0), 2);
   EXPECT_EQ(Next(event, kQuietWait), -1) << "a send that goes through re-arms nothing";
 
   const std::vector<char> chunk(1024, 'z');
   std::size_t sent = 2;
-  for (ssize_t n = 0; n >= 0 && sent < 64u << 20; n = SockSend(server.fd, chunk.data(), chunk.size(), 0)) {
+  for (ssize_t n = 0; n >= 0 && sent < 64u << 20; n = SockSend(server.Get(), chunk.data(), chunk.size(), 0)) {
     sent += static_cast<std::size_t>(n);
   }
   ASSERT_EQ(errno, EAGAIN) << "the buffers never filled";
   std::vector<char> sink(sent);
   for (std::size_t drained = 0; drained < sent;) {
-    const ssize_t n = recv(client.fd, sink.data(), sent - drained, 0);
+    const ssize_t n = recv(client.Get(), sink.data(), sent - drained, 0);
     ASSERT_GT(n, 0);
     drained += static_cast<std::size_t>(n);
   }
@@ -205,12 +192,12 @@ TEST(SocketEventTest, ConnectReportsSuccessOrConnRefused) {
   } cases[] = {{PortOf(listener), FD_CONNECT | FD_WRITE, 0},
                {PortOf(Listener()), FD_CONNECT, 10061}};  // closed again at once: no close event
   for (const auto& c : cases) {
-    Sock client;
+    Sock client(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     SocketEvent event;
-    ASSERT_TRUE(event.Select(client.fd, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE));
+    ASSERT_TRUE(event.Select(client.Get(), FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE));
     EXPECT_EQ(Next(event, kQuietWait), -1) << "an unconnected socket has nothing to report";
     const sockaddr_in addr = Loopback(c.port);
-    if (SockConnect(client.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    if (SockConnect(client.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
       ASSERT_EQ(errno, EINPROGRESS);
     }
     EXPECT_EQ(NextWithError(event, FD_CONNECT_BIT), std::make_pair(c.events, c.error));
@@ -223,18 +210,18 @@ TEST(SocketEventTest, ConnectReportsSuccessOrConnRefused) {
 TEST(SocketEventTest, ReselectionMovesTheSocketAndAMaskOfZeroEndsIt) {
   auto [server, client] = Connected();
   SocketEvent first, second;
-  ASSERT_TRUE(first.Select(server.fd, FD_READ | FD_CLOSE));
-  ASSERT_TRUE(second.Select(server.fd, FD_READ | FD_CLOSE));
+  ASSERT_TRUE(first.Select(server.Get(), FD_READ | FD_CLOSE));
+  ASSERT_TRUE(second.Select(server.Get(), FD_READ | FD_CLOSE));
   EXPECT_EQ(first.SocketFd(), -1);
   Send(client, "a");
   EXPECT_EQ(Next(second), FD_READ);
   EXPECT_EQ(Next(first, kQuietWait), -1);
-  ASSERT_TRUE(first.Select(server.fd, 0));
+  ASSERT_TRUE(first.Select(server.Get(), 0));
   EXPECT_EQ(second.SocketFd(), -1);
   EXPECT_EQ(RecvByte(server), 'a');
   Send(client, "b");
   EXPECT_EQ(Next(second, kQuietWait), -1) << "the socket is still selected";
-  ASSERT_TRUE(second.Select(server.fd, FD_READ));
+  ASSERT_TRUE(second.Select(server.Get(), FD_READ));
   EXPECT_EQ(Next(second), FD_READ) << "a socket whose selection ended can be selected again";
 }
 
@@ -244,17 +231,17 @@ TEST(SocketEventTest, ANumberTakenAgainAfterCloseSocketIsANewSocket) {
   auto [server, client] = Connected();
   auto [other, peer] = Connected();
   SocketEvent old;
-  ASSERT_TRUE(old.Select(server.fd, FD_READ | FD_CLOSE));
-  const int number = server.fd;
-  server.Close();
+  ASSERT_TRUE(old.Select(server.Get(), FD_READ | FD_CLOSE));
+  const int number = server.Get();
+  server.Reset();
   EXPECT_EQ(old.SocketFd(), -1);
-  const Sock reused(dup2(other.fd, number));
+  const Sock reused(dup2(other.Get(), number));
   Send(peer, "xy");
   EXPECT_EQ(Next(old, kQuietWait), -1);
   EXPECT_EQ(RecvByte(reused), 'x');
   EXPECT_EQ(Next(old, kQuietWait), -1);
   SocketEvent fresh;
-  ASSERT_TRUE(fresh.Select(reused.fd, FD_READ));
+  ASSERT_TRUE(fresh.Select(reused.Get(), FD_READ));
   EXPECT_EQ(Next(fresh), FD_READ);
 }
 
@@ -263,8 +250,8 @@ TEST(SocketEventTest, ANumberTakenAgainAfterCloseSocketIsANewSocket) {
 TEST(SocketEventTest, APlainCloseOfASelectedSocketRecordsNothing) {
   auto [server, client] = Connected();
   SocketEvent event;
-  ASSERT_TRUE(event.Select(server.fd, FD_READ | FD_CLOSE));
-  close(std::exchange(server.fd, -1));
+  ASSERT_TRUE(event.Select(server.Get(), FD_READ | FD_CLOSE));
+  close(server.Release());
   Send(client, "x");
   EXPECT_LT(QuietWaitCpuMs(event), 50.0);
 }

@@ -164,9 +164,7 @@ TEST(GwDataListTest, IdentityAndMatch) {
 TEST(GwDataListTest, KeepAliveCountsFailuresWhileOn) {
   testing_support::TempDir dir;
   const auto collector = testing_support::UdpCollector::OnFreeAddress();
-  dir.Write("syslog.ini", collector->SyslogIni());
-  CloseSyslog();
-  SetLogThreshold(7);
+  collector->TakeTheLog();
   const struct {
     bool answered;
     int changed, on, resetPending;

@@ -46,9 +46,7 @@ struct RegistryFile {
 class RegistryFilesTest : public ::testing::Test {
  protected:
   RegistryFilesTest() : collector_(testing_support::UdpCollector::OnFreeAddress()) {
-    dir_.Write("syslog.ini", collector_->SyslogIni());
-    CloseSyslog();
-    SetLogThreshold(7);
+    collector_->TakeTheLog();
     // One gateway for routes, another whose route stays saved once it is withdrawn.
     EXPECT_EQ(gateways_.AddUnique(registry_model::NewGw("172.16.0.1")), 0);
     CGwData* withdrawn = registry_model::NewGw("172.16.0.3");

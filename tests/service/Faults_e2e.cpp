@@ -19,8 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/TcpListener.h"
 #include "platform/UniqueFd.h"
-#include "tests/common/GatewayPeers.h"
+#include "gwsim/GatewaySimulator.h"
 #include "tests/common/PeerProcess.h"
 #include "tests/common/PrivateNetwork.h"
 #include "tests/common/ServiceFixture.h"
@@ -59,9 +60,9 @@ class FaultsTest : public ServiceFixture {
     ASSERT_EQ(Run({"-RegServer"}), 0);
   }
   // A simulated gateway on port 880 of this address, added to the namespace's lo.
-  static std::unique_ptr<GatewayPeers> Gateway(const std::string& address) {
+  static std::unique_ptr<gwsim::GatewaySimulator> Gateway(const std::string& address) {
     PrivateNetwork::AddAddress(address);
-    return std::make_unique<GatewayPeers>(std::vector<std::string>{address + ":880"}, 18300);
+    return std::make_unique<gwsim::GatewaySimulator>(address, 880);
   }
   // The log texts up to the one that contains text; none after the time-out.
   std::optional<std::vector<std::string>> LoggedUntil(const std::string& text, std::chrono::seconds timeout) {
@@ -75,30 +76,28 @@ class FaultsTest : public ServiceFixture {
 TEST_F(FaultsTest, WithoutACollectorOnlyTheLogLinesAreLost) {
   // Port 514 of this host is held, as the host's own syslog daemon would hold it, so the
   // service sends from another port and the collector can come up later where it points.
-  platform::UniqueFd localSyslog(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  platform::UniqueSocket localSyslog(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   const sockaddr_in local{AF_INET, htons(514), {htonl(INADDR_LOOPBACK)}, {}};
   ASSERT_EQ(::bind(localSyslog.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
   const int host = collector_->Address() == "127.0.0.77" ? 78 : 77;
   dir_.Write("syslog.ini", "[SYSLOG]\nDESTINATION=127.0.0." + std::to_string(host) + "\nPRIORITYMASK=debug\n");
   dir_.Write("quarantine.csv", kServer);
-  const std::string gw = "10.30.0.5:880";
-  auto gateways = Gateway("10.30.0.5");
+  auto gateway = Gateway("10.30.0.5");
 
   auto velnor = Start();
   auto console = Console();
   EXPECT_EQ(console->Command("gw add 10.30.0.5"), "");
-  ASSERT_TRUE(gateways->WaitForRequests(gw, 2, 30s));  // the resets, once its probe answered
+  ASSERT_TRUE(gateway->WaitForRequests(2, 30s));  // the resets, once its probe answered
   EXPECT_EQ(console->Command("pc add source-mac 02:00:00:00:0b:01"), "");
-  ASSERT_TRUE(gateways->WaitForRequests(gw, 4, 10s));
-  EXPECT_EQ(gateways->Rules(gw).size(), 2u);
+  ASSERT_TRUE(gateway->WaitForRequests(4, 10s));
+  EXPECT_EQ(gateway->Rules().size(), 2u);
 
   UdpCollector lateCollector(host);
   EXPECT_EQ(console->Command("pc add source-mac 02:00:00:00:0b:02"), "");
-  ASSERT_TRUE(gateways->WaitForRequests(gw, 6, 10s));
-  EXPECT_EQ(gateways->Rules(gw).size(), 3u);
+  ASSERT_TRUE(gateway->WaitForRequests(6, 10s));
+  EXPECT_EQ(gateway->Rules().size(), 3u);
   EXPECT_TRUE(lateCollector.Until("Response cord from GW(10.30.0.5:880) is OK.", 10s));
   Stop(velnor);
-  EXPECT_EQ(gateways->Stop(), 0);
 }
 
 // The working directory is a read-only mount for the service alone (a mount namespace of
@@ -136,19 +135,17 @@ TEST_F(FaultsTest, AReadOnlyWorkingDirectoryFailsTheSaveAndKeepsTheOldFile) {
 // retry period of the port's release.
 TEST_F(FaultsTest, ACommandPortInUseAtStartIsTakenOnceFreed) {
   constexpr std::uint16_t kPort = 18241;
-  platform::UniqueFd holder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const sockaddr_in any{AF_INET, htons(kPort), {}, {}};
-  ASSERT_EQ(::bind(holder.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any), 0);
-  ASSERT_EQ(::listen(holder.Get(), 1), 0);
+  platform::UniqueSocket holder = platform::ListenTcp({.port = kPort});
+  ASSERT_TRUE(holder);
   dir_.Write("Velnor.ini", "[SERVICE]\nPORT=" + std::to_string(kPort) + "\n");
   dir_.Write("gw.csv", "\"10.30.0.6\",880,\"admin\",\"tovin\"\r\n");
-  auto gateways = Gateway("10.30.0.6");
+  auto gateway = Gateway("10.30.0.6");
 
   auto velnor = Start();
   const std::string failed = "I failed in bind for command processing.";
   ASSERT_TRUE(collector_->Until(failed, 10s));
   const auto refused = Clock::now();
-  EXPECT_TRUE(gateways->WaitForRequests("10.30.0.6:880", 2, 30s));
+  EXPECT_TRUE(gateway->WaitForRequests(2, 30s));
   // Past a retry or two while the port is still held; none of them says anything.
   std::this_thread::sleep_until(std::max(Clock::now(), refused + 6s));
   holder.Reset();
@@ -160,7 +157,6 @@ TEST_F(FaultsTest, ACommandPortInUseAtStartIsTakenOnceFreed) {
   EXPECT_FALSE(Contains(*held, failed));
   EXPECT_EQ(Console(kPort)->Command("gw"), "GW\t\tPORT\tID\tPW\r\n10.30.0.6\t880\tadmin\t********\r\n");
   Stop(velnor);
-  EXPECT_EQ(gateways->Stop(), 0);
 }
 
 // A kill -9 while "pc save" writes 200,000 PCs: pc.csv is then the file before the save or

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/TcpListener.h"
 #include "platform/UniqueFd.h"
 #include "tests/common/PeerProcess.h"
 #include "tests/common/PrivateNetwork.h"
@@ -82,10 +83,8 @@ TEST_F(RealPeersTest, RsyslogFilesEachLineUnderDaemonWithItsSeverityHostAndTag) 
   dir_.Write("syslog.ini", "[SYSLOG]\nDESTINATION=" + collector + "\nPRIORITYMASK=debug\n");
   dir_.Write("quarantine.csv", "\"172.17.0.10\",\"tcp\",\"4208\"\r\n\"172.17.0.11\",\"icmp\"\r\n");
   dir_.Write("pc.csv.Ab12Cd", "half a save");
-  platform::UniqueFd portHolder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const sockaddr_in any{AF_INET, htons(8000), {}, {}};
-  ASSERT_EQ(::bind(portHolder.Get(), reinterpret_cast<const sockaddr*>(&any), sizeof any), 0);
-  ASSERT_EQ(::listen(portHolder.Get(), 1), 0);
+  const platform::UniqueSocket portHolder = platform::ListenTcp({.port = 8000});
+  ASSERT_TRUE(portHolder);
 
   auto velnor = Start();
   char host[256] = {};

@@ -85,7 +85,7 @@ TEST_F(ServiceTest, SwitchesWriteRegistrationAndUnit) {
 TEST_F(ServiceTest, ServiceModeNotifiesReadyAndStopping) {
   ASSERT_EQ(Run({"-Service"}), 0);
   const std::string path = dir_.File("notify.sock");
-  platform::UniqueFd notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  platform::UniqueSocket notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   sockaddr_un address{AF_UNIX, {}};
   std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
   ASSERT_EQ(::bind(notify.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/TcpListener.h"
 #include "platform/UniqueFd.h"
 #include "support/Syslog.h"
 #include "tests/common/TempDir.h"
@@ -21,21 +22,18 @@
 
 namespace {
 
-using platform::UniqueFd;
+using platform::UniqueSocket;
 
 // A connected TCP pair over loopback: {client, accepted}.
-std::pair<UniqueFd, UniqueFd> TcpPair(int sendBuffer = 0) {
-  UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof addr;
+std::pair<UniqueSocket, UniqueSocket> TcpPair(int sendBuffer = 0) {
+  const UniqueSocket listener = platform::ListenTcp({.address = INADDR_LOOPBACK});
+  UniqueSocket client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const sockaddr_in addr{AF_INET, htons(platform::LocalPort(listener.Get())), {htonl(INADDR_LOOPBACK)}, {}};
   if (sendBuffer > 0) ::setsockopt(client.Get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-  if (::bind(listener.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener.Get(), 1) != 0 ||
-      ::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
-      ::connect(client.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  if (!listener || ::connect(client.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
     throw std::runtime_error("no loopback connection");
   }
-  return {std::move(client), UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC))};
+  return {std::move(client), UniqueSocket(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC))};
 }
 
 bool WaitReadable(int socket) {
@@ -46,9 +44,7 @@ bool WaitReadable(int socket) {
 class SocketIoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_.Write("syslog.ini", collector_->SyslogIni("debug"));
-    CloseSyslog();
-    SetLogThreshold(7);
+    collector_->TakeTheLog("debug");
   }
   void TearDown() override { CloseSyslog(); }
 
@@ -66,7 +62,7 @@ class SocketIoTest : public ::testing::Test {
 };
 
 TEST_F(SocketIoTest, SendToANonSocketFailsWithNotSock) {
-  UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  platform::UniqueFd devNull(::open("/dev/null", O_WRONLY | O_CLOEXEC));
   EXPECT_EQ(SocketSendAll(devNull.Get(), "abc", 3), -1);
   EXPECT_EQ(OnlyLogLine(), "An error occurred. A cause is WSAENOTSOCK.");
 }
