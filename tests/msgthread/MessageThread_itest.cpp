@@ -35,7 +35,6 @@ class Recorder final : public MessageThread::Handler, public platform::Clock {
   void OnMessage(const ThreadMessage& message) override {
     std::lock_guard lock(mutex_);
     handled.push_back(message);
-    handledOn.push_back(CurrentThreadId());
     changed_.notify_all();
   }
   void OnClose() override {
@@ -51,12 +50,11 @@ class Recorder final : public MessageThread::Handler, public platform::Clock {
   }
   bool WaitForHandled(std::size_t count) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 2s, [&] { return handled.size() >= count; });
+    return changed_.wait_for(lock, 10s, [&] { return handled.size() >= count; });
   }
 
   std::vector<std::string> trace;
   std::vector<ThreadMessage> handled;
-  std::vector<uint32_t> handledOn;
 
  private:
   std::mutex mutex_;
@@ -76,20 +74,6 @@ TEST_F(MessageThreadTest, ConstructionWaitsForStartWorkThenATenthOfASecond) {
   EXPECT_NE(thread.Id(), CurrentThreadId());
   EXPECT_EQ(recorder_.trace,
             (std::vector<std::string>{"create on " + std::to_string(thread.Id()), "sleep 100", "constructed"}));
-}
-
-// The order of a queue's messages is the thread messages' test; here each one, known to the
-// handler or not, reaches it on the thread, and none ends the loop.
-TEST_F(MessageThreadTest, EveryMessageReachesTheHandlerOnTheThreadAndNoneEndsTheLoop) {
-  MessageThread thread(recorder_, kTexts);
-  const uint32_t messages[] = {0u, 0x0113u /* a timer */, 0xC000u, 0xFFFFu, 0xFFFFFFFFu, 17u, 19u};
-  for (const uint32_t message : messages) ASSERT_TRUE(PostToThread(thread.Id(), message, message, ~message));
-  ASSERT_TRUE(recorder_.WaitForHandled(std::size(messages)));
-  for (std::size_t i = 0; i < std::size(messages); ++i) {
-    EXPECT_EQ(recorder_.handled[i].lParam, ~messages[i]);
-    EXPECT_EQ(recorder_.handledOn[i], thread.Id());
-  }
-  EXPECT_TRUE(thread.Running());
 }
 
 TEST_F(MessageThreadTest, DestructionHandlesWaitingMessagesClosesOnceAndJoins) {
