@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -62,13 +63,15 @@ class RuleWalksTest : public CommandTest {
   }
   // Gateways are OFF until a probe answers; here the test says which are ON.
   static void SetOn(const std::string& address, bool on) { Gateway(address).on = on ? 1 : 0; }
-  // The rules of one command's walk: 1 nac, 2 gw, 3 gwroute, 4 pc, 5 quarantine.
-  std::vector<std::string> Walk(std::uint32_t commandId) {
+  // The rules of one command's walk.
+  std::vector<std::string> Walk(CommandId command) {
     using Walker = void (*)(const AclContext&, AclEmitter&);
-    const Walker walks[] = {NacCommandNacChange, NacCommandGwChange, NacCommandGwrouteChange, NacCommandPcChange,
-                            NacCommandQuarantineChange};
+    const std::map<CommandId, Walker> walks = {
+        {CommandId::kNac, NacCommandNacChange}, {CommandId::kGw, NacCommandGwChange},
+        {CommandId::kGwroute, NacCommandGwrouteChange}, {CommandId::kPc, NacCommandPcChange},
+        {CommandId::kQuarantine, NacCommandQuarantineChange}};
     RecordingEmitter emitter;
-    walks[commandId - 1](context_, emitter);
+    walks.at(command)(context_, emitter);
     return emitter.made;
   }
   // The rules of the reset of a gateway that came back ON.
@@ -105,7 +108,7 @@ TEST_F(RuleWalksTest, NacRulesCarryTheEntrysOrThePcsMac) {
   SetOn("172.16.0.1", true);
   Settle();
   Run({"nac add accept source 192.168.0.1", "nac add drop source 192.168.0.9 source-mac 00:aa:bb:cc:dd:ee"});
-  EXPECT_EQ(Walk(1), (std::vector<std::string>{
+  EXPECT_EQ(Walk(CommandId::kNac), (std::vector<std::string>{
                          "172.16.0.1 add access-list nac accept in eth0 source 192.168.0.1 source-mac 00:11:22:33:44:55",
                          "172.16.0.1 add access-list nac accept out eth0 destination 192.168.0.1",
                          "log: add 192.168.0.1 (00:11:22:33:44:55) to 172.16.0.1",
@@ -113,7 +116,7 @@ TEST_F(RuleWalksTest, NacRulesCarryTheEntrysOrThePcsMac) {
                          "172.16.0.1 add access-list nac drop out eth0 destination 192.168.0.9",
                          "log: add 192.168.0.9 (00:AA:BB:CC:DD:EE) to 172.16.0.1"}));
   Run({"nac del accept source 192.168.0.1"});
-  EXPECT_EQ(Walk(1).at(2), "log: delete 192.168.0.1 (00:11:22:33:44:55) to 172.16.0.1");
+  EXPECT_EQ(Walk(CommandId::kNac).at(2), "log: delete 192.168.0.1 (00:11:22:33:44:55) to 172.16.0.1");
   EXPECT_EQ(GetNacDataList().GetCount(false), 1) << "the deleted entry is erased";
 }
 
@@ -245,18 +248,17 @@ void Put(Orders& orders, const std::string& gateway, bool add, const std::vector
   }
 }
 
-// Beside the change walks (1 nac, 2 gw, 3 gwroute, 4 pc, 5 quarantine), the reset of the
-// first gateway.
-constexpr std::uint32_t kReset = 6;
+// The change walk of a command, or none: the reset of the first gateway.
+using Walked = std::optional<CommandId>;
 const std::string kFirst = "127.0.0.2";
 
-// What walk commandId should do by the rule model: the orders it sends and the site it
+// What the walk should do by the rule model: the orders it sends and the site it
 // leaves. A change walk takes every changed record of its registry in list order: an add
 // pass for an added one, a delete pass for a deleted one (both in one walk for a server,
 // for the rest only once it is not added too). Each pass sends every ON gateway what the
 // model implies for that record alone; then the record loses its added flag, or is gone
 // after its delete pass. An OFF gateway keeps its flags and its routes'.
-std::pair<Orders, Site> Expected(Site site, std::uint32_t commandId) {
+std::pair<Orders, Site> Expected(Site site, Walked walked) {
   const Site before = site;
   Orders orders;
   const auto change = [](auto& records, bool both, auto reached, auto send) {
@@ -283,16 +285,25 @@ std::pair<Orders, Site> Expected(Site site, std::uint32_t commandId) {
     };
   };
   using rule_model::Registries;
-  switch (commandId) {
-    case 1:
+  if (!walked) {
+    for (SeenGateway& gateway : site.gateways) {
+      if (gateway.value != kFirst || !on(gateway)) continue;
+      orders[kFirst] = {"reset client", "reset quarantine"};
+      if (Routed(gateway)) Put(orders, kFirst, true, rule_model::ResetRules(Live(before, gateway), kFirst));
+      gateway.added = false;
+    }
+    return {orders, site};
+  }
+  switch (*walked) {
+    case CommandId::kNac:
       change(site.entries, false, all, alone(&Registries::entries, rule_model::EntryRules));
       break;
-    case 2:
+    case CommandId::kGw:
       change(site.gateways, false, [](const SeenGateway& g) { return g.on; }, [&](const SeenGateway& g, bool add) {
         if (Routed(g)) Put(orders, g.value, add, rule_model::ResetRules(Live(before, g), g.value));
       });
       break;
-    case 3:  // the changed routes of every ON gateway, whatever its other routes
+    case CommandId::kGwroute:  // the changed routes of every ON gateway, whatever its other routes
       for (SeenGateway& gateway : site.gateways) {
         if (!on(gateway)) continue;
         change(gateway.routes, false, all, [&](const Seen<rule_model::Route>& route, bool add) {
@@ -302,19 +313,13 @@ std::pair<Orders, Site> Expected(Site site, std::uint32_t commandId) {
         });
       }
       break;
-    case 4:
+    case CommandId::kPc:
       change(site.pcs, false, all, alone(&Registries::pcs, rule_model::ResetRules));
       break;
-    case 5:
+    case CommandId::kQuarantine:
       change(site.servers, true, all, alone(&Registries::servers, rule_model::ResetRules));
       break;
-    case kReset:
-      for (SeenGateway& gateway : site.gateways) {
-        if (gateway.value != kFirst || !on(gateway)) continue;
-        orders[kFirst] = {"reset client", "reset quarantine"};
-        if (Routed(gateway)) Put(orders, kFirst, true, rule_model::ResetRules(Live(before, gateway), kFirst));
-        gateway.added = false;
-      }
+    default:
       break;
   }
   return {orders, site};
@@ -383,11 +388,12 @@ TEST_F(RuleWalksTest, EveryWalkMakesWhatTheRuleModelImplies) {
     }
     if (pick(3) == 0) RunCommandLine("gw del 127.0.0." + std::to_string(2 + pick(3)));
 
-    const std::uint32_t commandId = 1 + static_cast<std::uint32_t>(pick(6));
-    SCOPED_TRACE("round " + std::to_string(round) + ", command " + std::to_string(commandId));
-    const auto [orders, after] = Expected(ReadSite(), commandId);
+    const int choice = pick(6);
+    const Walked walked = choice < 5 ? Walked(static_cast<CommandId>(choice + 1)) : std::nullopt;
+    SCOPED_TRACE("round " + std::to_string(round) + ", command id " + std::to_string(walked ? choice + 1 : 0));
+    const auto [orders, after] = Expected(ReadSite(), walked);
     Orders made;
-    for (const std::string& line : commandId == kReset ? Reset(kFirst) : Walk(commandId)) {
+    for (const std::string& line : walked ? Walk(*walked) : Reset(kFirst)) {
       if (!line.starts_with("log: ")) made[line.substr(0, line.find(' '))].push_back(line.substr(line.find(' ') + 1));
     }
     EXPECT_EQ(Runs(made), Runs(orders));
