@@ -89,15 +89,29 @@ bool CNacDataList::Matches(const CNacData& entry, const CNacData& key) {
   return !key.HasMac() || entry.mac == key.mac;
 }
 
-int CNacDataList::AddUnique(CNacData* entry) {
-  if (entry == nullptr) return -1;
+namespace {
+
+// False when the MAC text could not be rewritten.
+bool Normalized(CNacData& entry) {
   try {
     // False for an entry without MAC, which stays without; a MAC was checked when set.
-    (void)NormalizeMacText(entry->macText, entry->mac);
+    (void)NormalizeMacText(entry.macText, entry.mac);
   } catch (const std::bad_alloc&) {
-    return -1;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+int CNacDataList::AddUnique(CNacData* entry) {
+  if (entry == nullptr || !Normalized(*entry)) return -1;
   return AddUniqueRecord(entry);
+}
+
+int CNacDataList::AddUnique(CNacData* entry, const Guard& held) {
+  if (entry == nullptr || !Normalized(*entry)) return -1;
+  return AddUniqueRecord(entry, held);
 }
 
 CNacDataList& GetNacDataList() {

@@ -100,6 +100,11 @@ int CQuarantineDataList::AddUnique(CQuarantineData* record) {
   return AddUniqueRecord(record);
 }
 
+int CQuarantineDataList::AddUnique(CQuarantineData* record, const Guard& held) {
+  if (record == nullptr) return -1;
+  return AddUniqueRecord(record, held);
+}
+
 int CQuarantineDataList::Save(const char* path) {
   if (path == nullptr) return -1;
   return SaveLines(path, 0644, FormatLine);
