@@ -49,6 +49,7 @@ CsvLineReader::CsvLineReader(const char* path, const std::atomic<int>* stop) : s
     fd_.Reset();
     return;
   }
+  size_ = static_cast<std::uint64_t>(info.st_size);
   const int flags = ::fcntl(fd_.Get(), F_GETFL);
   if (flags >= 0) ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK);
   state_ = State::kReading;
@@ -69,6 +70,7 @@ bool CsvLineReader::Fill() {
     problem_ = std::strerror(errno);
   }
   chunk_.resize(kept + (got > 0 ? static_cast<std::size_t>(got) : 0));
+  if (got > 0) read_ += static_cast<std::uint64_t>(got);
   if (got <= 0) eof_ = true;
   return got > 0;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -37,6 +38,10 @@ class CsvLineReader {
   bool Stopped() const { return stopped_; }
   // Why the file could not be opened or read; empty when it could.
   const std::string& Problem() const { return problem_; }
+  // The file's size when it was opened, and how many of its bytes the lines given so far
+  // took: how far the reading has come.
+  std::uint64_t Size() const { return size_; }
+  std::uint64_t Done() const { return read_ - (chunk_.size() - chunkPos_); }
 
  private:
   // Brings more of the file into the chunk; false at its end or on an error.
@@ -54,6 +59,8 @@ class CsvLineReader {
   std::string chunk_;  // bytes read and not yet handed out, from chunkPos_ on
   std::size_t chunkPos_ = 0;
   bool eof_ = false;
+  std::uint64_t size_ = 0;
+  std::uint64_t read_ = 0;  // bytes read from the file into the chunk
   char buffer_[4096];
 };
 

@@ -41,6 +41,10 @@ class CNacDataIndex final : public CNacRecordIndex<CNacData> {
     return true;
   }
 
+  void LoadBegins() override { nodes_.BeginRun(); }
+  void LoadProgress(std::uint64_t done, std::uint64_t total) override { nodes_.ProjectRun(done, total); }
+  void LoadEnds() override { nodes_.EndRun(); }
+
  private:
   CNacNodeMap<std::uint64_t, SourceAndTargetOf> nodes_;
   bool complete_ = true;

@@ -27,6 +27,14 @@ class CNacRecordIndex : public CNacListObserver {
   // Appends the candidate nodes for key to out (in any order, repeats allowed). False when
   // the key does not narrow the search; the list is walked then.
   virtual bool Candidates(Rule rule, const Record& key, CandidateNodes& out) = 0;
+
+  // A file load tells the index how far it has come, so that the index can take its size
+  // for the whole file at once instead of doubling on the way: LoadBegins before the first
+  // record, LoadProgress once with the bytes read so far of the file's size, LoadEnds after
+  // the last record. Nothing by default.
+  virtual void LoadBegins() {}
+  virtual void LoadProgress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
+  virtual void LoadEnds() {}
 };
 
 // What the registries share: the searches by flag and rule, deletion marking, the snapshot
@@ -227,6 +235,9 @@ class CNacRecordList : public CNacList {
   }
 
  private:
+  // The index takes its size from the records of this share of the file.
+  static constexpr std::uint64_t kSampleShare = 16;
+
   void SetFlagOfAll(std::int32_t CNacRecord::*flag, std::int32_t value) {
     Guard guard(*this);
     SetFlagOfAll(flag, value, guard);
@@ -242,6 +253,9 @@ class CNacRecordList : public CNacList {
   // could not be made.
   int StoreLines(CsvLineReader& file, bool (*parse)(char* line, Record& record), bool& notMade, const Guard& held)
       VELNOR_REQUIRES(this) {
+    const std::uint64_t sample = file.Size() / kSampleShare;
+    bool sampled = false;
+    if (index_) index_->LoadBegins();
     int badLine = 0;
     while (char* line = file.Next()) {
       std::unique_ptr<Record> record;
@@ -262,7 +276,12 @@ class CNacRecordList : public CNacList {
         break;
       }
       record.release();
+      if (!sampled && file.Done() >= sample) {
+        sampled = true;
+        if (index_) index_->LoadProgress(file.Done(), file.Size());
+      }
     }
+    if (index_) index_->LoadEnds();
     return badLine;
   }
 

@@ -36,6 +36,10 @@ class CQuarantineDataIndex final : public CNacRecordIndex<CQuarantineData> {
     return true;
   }
 
+  void LoadBegins() override { nodes_.BeginRun(); }
+  void LoadProgress(std::uint64_t done, std::uint64_t total) override { nodes_.ProjectRun(done, total); }
+  void LoadEnds() override { nodes_.EndRun(); }
+
  private:
   CNacNodeMap<std::uint32_t, SourceOf> nodes_;
   bool complete_ = true;
