@@ -10,7 +10,13 @@ namespace {
 
 constexpr std::size_t kMacPlainLength = 12;
 constexpr std::size_t kMacSeparatedLength = 17;
-constexpr char kUpperHex[] = "0123456789ABCDEF";
+// Each byte's two upper-case hex digits.
+constexpr auto kHexPairs = [] {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::array<std::array<char, 2>, 256> pairs{};
+  for (unsigned byte = 0; byte < 256; ++byte) pairs[byte] = {kDigits[byte >> 4], kDigits[byte & 0x0F]};
+  return pairs;
+}();
 
 // The value of each byte that IsHexDigit accepts, and kNotHex for every other: a registry
 // load reads a MAC a line.
@@ -82,11 +88,9 @@ int ParseMac(const char* text, std::size_t length, uint8_t out[6]) {
 bool IsFormattedMac(const char* text, std::size_t length, const uint8_t bytes[6]) {
   if (length != kMacSeparatedLength) return false;
   for (std::size_t i = 0; i < 6; ++i) {
-    const char* pair = text + 3 * i;
-    if (pair[0] != kUpperHex[bytes[i] >> 4] || pair[1] != kUpperHex[bytes[i] & 0x0F]) return false;
-    if (i < 5 && pair[2] != ':') return false;
+    if (std::memcmp(text + 3 * i, kHexPairs[bytes[i]].data(), 2) != 0) return false;
   }
-  return true;
+  return text[2] == ':' && text[5] == ':' && text[8] == ':' && text[11] == ':' && text[14] == ':';
 }
 
 int ParseIPv4(const char* text, uint8_t out[4]) {
@@ -152,8 +156,8 @@ std::string FormatIPv4(uint32_t networkOrder) {
 void FormatMac(const uint8_t bytes[6], char (&text)[18]) {
   // Spelled out: snprintf costs ten times as much.
   for (std::size_t i = 0; i < 6; ++i) {
-    text[3 * i] = kUpperHex[bytes[i] >> 4];
-    text[3 * i + 1] = kUpperHex[bytes[i] & 0x0f];
+    text[3 * i] = kHexPairs[bytes[i]][0];
+    text[3 * i + 1] = kHexPairs[bytes[i]][1];
     text[3 * i + 2] = i < 5 ? ':' : '\0';
   }
 }
