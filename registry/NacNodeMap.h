@@ -37,16 +37,17 @@ class CNacNodeMap {
   // run from a sample of it, instead of doubling on the way, each time a trip to every node
   // and record filed so far. BeginRun marks the start. ProjectRun says that the nodes filed
   // since are those of the part done of total, and makes room for the rest at once; the
-  // table is the one that the doubling would end with for that many. EndRun gives back what
-  // a projection took beyond the size that the doubling would have reached. A failure to
-  // allocate leaves the map as it was, to grow as usual.
+  // table is the one that the doubling would end with for that many. A sample of less than
+  // a sixty-fourth says too little and is passed over. EndRun gives back what a projection
+  // took beyond the size that the doubling would have reached. A failure to allocate leaves
+  // the map as it was, to grow as usual.
   void BeginRun() {
     runStart_ = size_;
     runCapacity_ = capacity_;
     projected_ = false;
   }
   void ProjectRun(std::uint64_t done, std::uint64_t total) noexcept {
-    if (done == 0 || done >= total || size_ <= runStart_) return;
+    if (done == 0 || done >= total || done < total / kSmallestSample || size_ <= runStart_) return;
     const double rest =
         static_cast<double>(size_ - runStart_) * static_cast<double>(total - done) / static_cast<double>(done);
     const std::size_t capacity = CapacityFor(size_ + static_cast<std::size_t>(rest));
@@ -113,6 +114,7 @@ class CNacNodeMap {
   static constexpr std::size_t kLoadNumerator = 4;
   static constexpr std::size_t kLoadDenominator = 5;
   static constexpr std::size_t kSmallest = 16;
+  static constexpr std::uint64_t kSmallestSample = 64;  // of a run, for a projection
   // How far ahead a rebuild asks for the nodes and records it is about to read.
   static constexpr std::size_t kPrefetchNode = 64;
   static constexpr std::size_t kPrefetchRecord = 32;

@@ -91,9 +91,9 @@ TYPED_TEST(RegistryIndexTest, SearchesAgreeWithAWalk) {
 
 // The node map of the indexes, sized for a load from a sample of it: a projection that is
 // right gives the table that filing one by one ends with, and nothing grows after it; one
-// that asks too much gives the excess back at the end; one that asks too little lets the
-// map grow as usual; and a run leaves no table smaller than it found it. Every node filed
-// is found throughout.
+// that asks too much gives the excess back at the end; one that asks too little, or comes
+// from too small a sample, lets the map grow as usual; and a run leaves no table smaller
+// than it found it. Every node filed is found throughout.
 std::uint64_t NetworkOf(const CNacNode& node) { return node.RecordAs<CPcData>()->network; }
 using NetworkMap = CNacNodeMap<std::uint64_t, NetworkOf>;
 
@@ -118,6 +118,7 @@ TEST(NodeMapTest, ALoadsRunEndsWithTheTableThatGrowingOneByOneReaches) {
       {"right", 0, kNodes, 0},
       {"four times too many", 0, 4 * kNodes, 1},
       {"a third of them", 0, kNodes / 3, -1},
+      {"from a sample too small to tell", 0, 100 * kNodes, -1},
       {"too many for a table left larger", 5000, 4 * kNodes, 1},
   };
   for (const auto& c : cases) {
