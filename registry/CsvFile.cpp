@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,8 @@ CsvLineReader::CsvLineReader(const char* path, const std::atomic<int>* stop) : s
     fd_.Reset();
     return;
   }
+  chunk_ = std::make_unique_for_overwrite<char[]>(kPieceSize + kChunkSize);
+  size_ = static_cast<std::uint64_t>(info.st_size);
   const int flags = ::fcntl(fd_.Get(), F_GETFL);
   if (flags >= 0) ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK);
   state_ = State::kReading;
@@ -56,20 +59,25 @@ CsvLineReader::CsvLineReader(const char* path, const std::atomic<int>* stop) : s
 
 bool CsvLineReader::Fill() {
   if (eof_ || failed_) return false;
-  chunk_.erase(0, chunkPos_);
+  // What is left is less than a piece, or Next would not have asked for more.
+  const std::size_t kept = chunkEnd_ - chunkPos_;
+  std::memmove(chunk_.get(), chunk_.get() + chunkPos_, kept);
   chunkPos_ = 0;
-  const std::size_t kept = chunk_.size();
-  chunk_.resize(kept + kChunkSize);
+  chunkEnd_ = kept;
   ssize_t got;
   do {
-    got = ::read(fd_.Get(), chunk_.data() + kept, kChunkSize);
+    got = ::read(fd_.Get(), chunk_.get() + kept, kChunkSize);
   } while (got < 0 && errno == EINTR);
   if (got < 0) {
     failed_ = true;
     problem_ = std::strerror(errno);
   }
-  chunk_.resize(kept + (got > 0 ? static_cast<std::size_t>(got) : 0));
-  if (got <= 0) eof_ = true;
+  if (got > 0) {
+    chunkEnd_ += static_cast<std::size_t>(got);
+    read_ += static_cast<std::uint64_t>(got);
+  } else {
+    eof_ = true;
+  }
   return got > 0;
 }
 
@@ -83,31 +91,36 @@ char* CsvLineReader::Next() {
     // A piece ends after its LF, or after 4095 bytes, or at the end of the file.
     const char* lf = nullptr;
     while (true) {
-      const std::size_t available = chunk_.size() - chunkPos_;
-      lf = static_cast<const char*>(std::memchr(chunk_.data() + chunkPos_, '\n', std::min(available, kPieceSize)));
+      const std::size_t available = chunkEnd_ - chunkPos_;
+      lf = static_cast<const char*>(std::memchr(chunk_.get() + chunkPos_, '\n', std::min(available, kPieceSize)));
       if (lf != nullptr || available >= kPieceSize) break;
       if (!Fill()) break;
     }
+    const std::size_t available = chunkEnd_ - chunkPos_;
     if (atStart_) {
       atStart_ = false;
-      if (chunk_.compare(chunkPos_, 3, kByteOrderMark) == 0) {
+      if (available >= 3 && std::memcmp(chunk_.get() + chunkPos_, kByteOrderMark, 3) == 0) {
         chunkPos_ += 3;
         continue;
       }
     }
-    const std::size_t available = chunk_.size() - chunkPos_;
     if (available == 0) return nullptr;
-    const std::size_t size = lf != nullptr ? static_cast<std::size_t>(lf - (chunk_.data() + chunkPos_)) + 1
-                                           : std::min(available, kPieceSize);
-    const char* piece = chunk_.data() + chunkPos_;
+    char* piece = chunk_.get() + chunkPos_;
+    const std::size_t size = lf != nullptr ? static_cast<std::size_t>(lf - piece) + 1 : std::min(available, kPieceSize);
     chunkPos_ += size;
     lineNumber_ = linesDone_ + 1;
     if (lf != nullptr) ++linesDone_;
     if (IsBlankPiece(piece, size)) continue;
-    // The text ends at a NUL byte, if any, and loses its trailing blanks before it is copied.
+    // The text ends at a NUL byte, if any, and loses its trailing blanks.
     const auto* nul = static_cast<const char*>(std::memchr(piece, '\0', size));
     std::size_t length = nul != nullptr ? static_cast<std::size_t>(nul - piece) : size;
     while (length > 0 && IsBlank(piece[length - 1])) --length;
+    // Handed out where it lies when a byte of the piece after the text (a cut blank, the
+    // NUL, the line end) can take the terminating zero; copied out otherwise.
+    if (length < size) {
+      piece[length] = '\0';
+      return piece;
+    }
     std::memcpy(buffer_, piece, length);
     buffer_[length] = '\0';
     return buffer_;

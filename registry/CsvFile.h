@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/UniqueFd.h"
@@ -37,6 +39,10 @@ class CsvLineReader {
   bool Stopped() const { return stopped_; }
   // Why the file could not be opened or read; empty when it could.
   const std::string& Problem() const { return problem_; }
+  // The file's size when it was opened, and how many of its bytes the lines given so far
+  // took: how far the reading has come.
+  std::uint64_t Size() const { return size_; }
+  std::uint64_t Done() const { return read_ - (chunkEnd_ - chunkPos_); }
 
  private:
   // Brings more of the file into the chunk; false at its end or on an error.
@@ -51,9 +57,14 @@ class CsvLineReader {
   std::string problem_;
   int lineNumber_ = 0;
   int linesDone_ = 0;  // line ends passed so far
-  std::string chunk_;  // bytes read and not yet handed out, from chunkPos_ on
+  // Bytes read and not yet handed out, from chunkPos_ to chunkEnd_: at most a piece left
+  // over, and then a chunk read behind it.
+  std::unique_ptr<char[]> chunk_;
   std::size_t chunkPos_ = 0;
+  std::size_t chunkEnd_ = 0;
   bool eof_ = false;
+  std::uint64_t size_ = 0;
+  std::uint64_t read_ = 0;  // bytes read from the file into the chunk
   char buffer_[4096];
 };
 

@@ -27,6 +27,10 @@ class CGwAddressIndex final : public CNacRecordIndex<CGwData> {
     return true;
   }
 
+  void LoadBegins() override { map_.BeginRun(); }
+  void LoadProgress(std::uint64_t done, std::uint64_t total) override { map_.ProjectRun(done, total); }
+  void LoadEnds() override { map_.EndRun(); }
+
  private:
   CNacNodeMap<std::uint32_t, AddressOf> map_;
 };

@@ -26,6 +26,9 @@ class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
   // 0, or -1 when a live gateway has the same address, whatever the ports (the caller
   // keeps the record then).
   [[nodiscard]] int AddUnique(CGwData* gateway);
+  [[nodiscard]] int AddUnique(CGwData* gateway, const Guard& held) VELNOR_REQUIRES(this) {
+    return AddUniqueRecord(gateway, held);
+  }
 
   // gw.csv: one line per live gateway. The file holds passwords, so only its owner may
   // read it. Both give 0 or -1.

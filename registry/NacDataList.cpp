@@ -41,6 +41,10 @@ class CNacDataIndex final : public CNacRecordIndex<CNacData> {
     return true;
   }
 
+  void LoadBegins() override { nodes_.BeginRun(); }
+  void LoadProgress(std::uint64_t done, std::uint64_t total) override { nodes_.ProjectRun(done, total); }
+  void LoadEnds() override { nodes_.EndRun(); }
+
  private:
   CNacNodeMap<std::uint64_t, SourceAndTargetOf> nodes_;
   bool complete_ = true;
@@ -89,15 +93,29 @@ bool CNacDataList::Matches(const CNacData& entry, const CNacData& key) {
   return !key.HasMac() || entry.mac == key.mac;
 }
 
-int CNacDataList::AddUnique(CNacData* entry) {
-  if (entry == nullptr) return -1;
+namespace {
+
+// False when the MAC text could not be rewritten.
+bool Normalized(CNacData& entry) {
   try {
     // False for an entry without MAC, which stays without; a MAC was checked when set.
-    (void)NormalizeMacText(entry->macText, entry->mac);
+    (void)NormalizeMacText(entry.macText, entry.mac);
   } catch (const std::bad_alloc&) {
-    return -1;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+int CNacDataList::AddUnique(CNacData* entry) {
+  if (entry == nullptr || !Normalized(*entry)) return -1;
   return AddUniqueRecord(entry);
+}
+
+int CNacDataList::AddUnique(CNacData* entry, const Guard& held) {
+  if (entry == nullptr || !Normalized(*entry)) return -1;
+  return AddUniqueRecord(entry, held);
 }
 
 CNacDataList& GetNacDataList() {

@@ -28,6 +28,7 @@ class CNacDataList final : public CNacRecordList<CNacDataList, CNacData> {
   // Puts the entry's MAC text in canonical form, then stores the entry unless a live
   // entry matches it: 0 and the list owns the entry, or -1 and the caller keeps it.
   [[nodiscard]] int AddUnique(CNacData* entry);
+  [[nodiscard]] int AddUnique(CNacData* entry, const Guard& held) VELNOR_REQUIRES(this);
 
   // nac.csv: 0, or -1 when the file cannot be written whole (the old one stays) or read.
   // A load withdraws the present entries and stops at the first bad line, keeping the

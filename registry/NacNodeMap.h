@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "list/NacNode.h"
 #include "registry/CandidateNodes.h"
@@ -26,9 +28,36 @@ class CNacNodeMap {
 
   // May throw std::bad_alloc while growing; the map is then as it was, without the node.
   void Add(const Key& key, CNacNode* node) {
-    if ((used_ + 1) * kLoadDenominator > capacity_ * kLoadNumerator) Rebuild();
+    if ((used_ + 1) * kLoadDenominator > capacity_ * kLoadNumerator) Rebuild(GrownCapacity());
     Place(Hash(key), node);
     ++size_;
+  }
+
+  // A run of additions of unknown length, a file load: the map takes its size for the whole
+  // run from a sample of it, instead of doubling on the way, each time a trip to every node
+  // and record filed so far. BeginRun marks the start. ProjectRun says that the nodes filed
+  // since are those of the part done of total, and makes room for the rest at once; the
+  // table is the one that the doubling would end with for that many. A sample of less than
+  // a sixty-fourth says too little and is passed over. EndRun gives back what a projection
+  // took beyond the size that the doubling would have reached. A failure to allocate leaves
+  // the map as it was, to grow as usual.
+  void BeginRun() {
+    runStart_ = size_;
+    runCapacity_ = capacity_;
+    projected_ = false;
+  }
+  void ProjectRun(std::uint64_t done, std::uint64_t total) noexcept {
+    if (done == 0 || done >= total || done < total / kSmallestSample || size_ <= runStart_) return;
+    const double rest =
+        static_cast<double>(size_ - runStart_) * static_cast<double>(total - done) / static_cast<double>(done);
+    const std::size_t capacity = CapacityFor(size_ + static_cast<std::size_t>(rest));
+    if (capacity > capacity_ && TryRebuild(capacity)) projected_ = true;
+  }
+  void EndRun() noexcept {
+    if (!projected_) return;
+    projected_ = false;
+    const std::size_t fit = std::max(runCapacity_, CapacityFor(size_));
+    if (capacity_ > fit) (void)TryRebuild(fit);
   }
 
   // Leaves a tombstone, which lookups pass over and the next rebuild drops.
@@ -54,7 +83,13 @@ class CNacNodeMap {
     mask_ = 0;
     size_ = 0;
     used_ = 0;
+    runStart_ = 0;
+    runCapacity_ = 0;
+    projected_ = false;
   }
+
+  // The slots of the table: what the map costs, nine bytes each.
+  std::size_t Capacity() const { return capacity_; }
 
   // Appends every node filed under key, and now and then one filed under another key.
   void AppendTo(const Key& key, CandidateNodes& out) const {
@@ -79,6 +114,7 @@ class CNacNodeMap {
   static constexpr std::size_t kLoadNumerator = 4;
   static constexpr std::size_t kLoadDenominator = 5;
   static constexpr std::size_t kSmallest = 16;
+  static constexpr std::uint64_t kSmallestSample = 64;  // of a run, for a projection
   // How far ahead a rebuild asks for the nodes and records it is about to read.
   static constexpr std::size_t kPrefetchNode = 64;
   static constexpr std::size_t kPrefetchRecord = 32;
@@ -101,10 +137,32 @@ class CNacNodeMap {
   }
 
   // A table twice as large once filed slots would pass half the limit, else one of the same
-  // size without the tombstones. Everything is allocated before anything changes.
-  void Rebuild() {
+  // size without the tombstones.
+  std::size_t GrownCapacity() const {
     std::size_t capacity = capacity_ == 0 ? kSmallest : capacity_;
     if ((size_ + 1) * kLoadDenominator * 2 > capacity * kLoadNumerator) capacity *= 2;
+    return capacity;
+  }
+
+  // The smallest table that holds count nodes within the limit: the one that filing them
+  // one by one into an empty map ends with.
+  static std::size_t CapacityFor(std::size_t count) {
+    std::size_t capacity = kSmallest;
+    while (count * kLoadDenominator > capacity * kLoadNumerator) capacity *= 2;
+    return capacity;
+  }
+
+  bool TryRebuild(std::size_t capacity) noexcept {
+    try {
+      Rebuild(capacity);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  // Everything is allocated before anything changes.
+  void Rebuild(std::size_t capacity) {
     auto storage = std::make_unique_for_overwrite<unsigned char[]>(capacity * (sizeof(CNacNode*) + 1));
     auto* nodes = reinterpret_cast<CNacNode**>(storage.get());
     auto* tags = reinterpret_cast<std::uint8_t*>(storage.get() + capacity * sizeof(CNacNode*));
@@ -143,4 +201,7 @@ class CNacNodeMap {
   std::size_t mask_ = 0;
   std::size_t size_ = 0;  // filed nodes
   std::size_t used_ = 0;  // filed nodes and tombstones
+  std::size_t runStart_ = 0;     // size_ at BeginRun
+  std::size_t runCapacity_ = 0;  // capacity_ at BeginRun
+  bool projected_ = false;       // a projection has sized the table since
 };

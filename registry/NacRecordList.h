@@ -27,6 +27,14 @@ class CNacRecordIndex : public CNacListObserver {
   // Appends the candidate nodes for key to out (in any order, repeats allowed). False when
   // the key does not narrow the search; the list is walked then.
   virtual bool Candidates(Rule rule, const Record& key, CandidateNodes& out) = 0;
+
+  // A file load tells the index how far it has come, so that the index can take its size
+  // for the whole file at once instead of doubling on the way: LoadBegins before the first
+  // record, LoadProgress once with the bytes read so far of the file's size, LoadEnds after
+  // the last record. Nothing by default.
+  virtual void LoadBegins() {}
+  virtual void LoadProgress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
+  virtual void LoadEnds() {}
 };
 
 // What the registries share: the searches by flag and rule, deletion marking, the snapshot
@@ -142,8 +150,11 @@ class CNacRecordList : public CNacList {
   // The identity check and the append under one hold of the lock.
   [[nodiscard]] int AddUniqueRecord(Record* record) {
     Guard guard(*this);
-    if (LiveIdentityExists(*record, guard)) return -1;
-    return Append(record, guard);
+    return AddUniqueRecord(record, guard);
+  }
+  [[nodiscard]] int AddUniqueRecord(Record* record, const Guard& held) VELNOR_REQUIRES(this) {
+    if (LiveIdentityExists(*record, held)) return -1;
+    return Append(record, held);
   }
 
   // Writes one line (built by line, CR LF included) per live record.
@@ -169,6 +180,9 @@ class CNacRecordList : public CNacList {
   // flag through the registry's AddUnique; the first bad line ends the load with -1. A load
   // that did not read the file whole is logged with the file and the line (a stop ends it
   // without a word) and makes the file's next save keep a backup.
+  //
+  // The lines are stored under one hold of the lock; a failure is logged once it is given
+  // back.
   [[nodiscard]] int LoadLines(const char* path, const char* makeFailureText, bool (*parse)(char* line, Record& record),
                               const std::atomic<int>* stop) {
     CsvLineReader file(path, stop);
@@ -177,26 +191,17 @@ class CNacRecordList : public CNacList {
       LoadFailed(Derived::kDataName, path, 0, file.Problem());
       return -1;
     }
-    if (!IsEmpty(false)) MarkAllDeleted(1);
-    while (char* line = file.Next()) {
-      std::unique_ptr<Record> record;
-      try {
-        record = std::make_unique<Record>();
-      } catch (const std::bad_alloc&) {
-        SyslogSend(2, "%s", makeFailureText);
-        LoadFailed(Derived::kDataName, path, file.LineNumber(), "");
-        return -1;
-      }
-      bool stored = parse(line, *record);
-      if (stored) {
-        record->added = 1;
-        stored = static_cast<Derived*>(this)->AddUnique(record.get()) == 0;
-      }
-      if (!stored) {
-        LoadFailed(Derived::kDataName, path, file.LineNumber(), "");
-        return -1;
-      }
-      record.release();
+    bool notMade = false;
+    int badLine = 0;
+    {
+      Guard guard(*this);
+      if (!IsEmpty(guard)) SetFlagOfAll(&CNacRecord::deleted, 1, guard);
+      badLine = StoreLines(file, parse, notMade, guard);
+    }
+    if (badLine != 0) {
+      if (notMade) SyslogSend(2, "%s", makeFailureText);
+      LoadFailed(Derived::kDataName, path, badLine, "");
+      return -1;
     }
     if (file.Failed()) {
       LoadFailed(Derived::kDataName, path, 0, file.Problem());
@@ -230,11 +235,54 @@ class CNacRecordList : public CNacList {
   }
 
  private:
+  // The index takes its size from the records of this share of the file.
+  static constexpr std::uint64_t kSampleShare = 16;
+
   void SetFlagOfAll(std::int32_t CNacRecord::*flag, std::int32_t value) {
     Guard guard(*this);
-    for (CNacNode* node = GetHead(guard); node != nullptr; node = GetNext(node, guard)) {
+    SetFlagOfAll(flag, value, guard);
+  }
+  void SetFlagOfAll(std::int32_t CNacRecord::*flag, std::int32_t value, const Guard& held) VELNOR_REQUIRES(this) {
+    for (CNacNode* node = GetHead(held); node != nullptr; node = GetNext(node, held)) {
       node->RecordAs<Record>()->*flag = value;
     }
+  }
+
+  // LoadLines' storing: a record for each line, to the end of the file or to the first line
+  // that fails, whose number it gives (0 when none did); notMade tells that its record
+  // could not be made.
+  int StoreLines(CsvLineReader& file, bool (*parse)(char* line, Record& record), bool& notMade, const Guard& held)
+      VELNOR_REQUIRES(this) {
+    const std::uint64_t sample = file.Size() / kSampleShare;
+    bool sampled = false;
+    if (index_) index_->LoadBegins();
+    int badLine = 0;
+    while (char* line = file.Next()) {
+      std::unique_ptr<Record> record;
+      try {
+        record = std::make_unique<Record>();
+      } catch (const std::bad_alloc&) {
+        notMade = true;
+        badLine = file.LineNumber();
+        break;
+      }
+      if (!parse(line, *record)) {
+        badLine = file.LineNumber();
+        break;
+      }
+      record->added = 1;
+      if (static_cast<Derived*>(this)->AddUnique(record.get(), held) != 0) {
+        badLine = file.LineNumber();
+        break;
+      }
+      record.release();
+      if (!sampled && file.Done() >= sample) {
+        sampled = true;
+        if (index_) index_->LoadProgress(file.Done(), file.Size());
+      }
+    }
+    if (index_) index_->LoadEnds();
+    return badLine;
   }
 
   static bool Passes(const Record& record, Flag flag) {

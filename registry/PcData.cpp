@@ -1,7 +1,6 @@
 #include "registry/PcData.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "registry/RecordText.h"
 #include "support/AddressParse.h"
@@ -48,9 +47,7 @@ bool CPcData::SetNetmask(const char* text) {
 void CPcData::NormalizeMac() {
   // A text that is already the stored form of the bytes (every PC a registry file gives
   // back) would be parsed and written again unchanged.
-  char stored[18];
-  FormatMac(mac.data(), stored);
-  if (macText.size() == sizeof stored - 1 && std::memcmp(macText.data(), stored, sizeof stored - 1) == 0) return;
+  if (IsFormattedMac(macText.data(), macText.size(), mac.data())) return;
   // False for a record without MAC, which stays without; a MAC was checked when set.
   (void)NormalizeMacText(macText, mac);
 }

@@ -45,6 +45,21 @@ void CPcDataIndex::AllUnlinked() {
   complete_ = true;
 }
 
+void CPcDataIndex::LoadBegins() {
+  byMac_.BeginRun();
+  byNetwork_.BeginRun();
+}
+
+void CPcDataIndex::LoadProgress(std::uint64_t done, std::uint64_t total) {
+  byMac_.ProjectRun(done, total);
+  byNetwork_.ProjectRun(done, total);
+}
+
+void CPcDataIndex::LoadEnds() {
+  byMac_.EndRun();
+  byNetwork_.EndRun();
+}
+
 bool CPcDataIndex::Candidates(Rule rule, const CPcData& key, CandidateNodes& out) {
   if (!complete_) return false;
   // A list of candidates cut short would be too few; the walk needs no memory.

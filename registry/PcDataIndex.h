@@ -18,6 +18,9 @@ class CPcDataIndex final : public CNacRecordIndex<CPcData> {
   void NodeUnlinked(CNacNode& node) override;
   void AllUnlinked() override;
   bool Candidates(Rule rule, const CPcData& key, CandidateNodes& out) override;
+  void LoadBegins() override;
+  void LoadProgress(std::uint64_t done, std::uint64_t total) override;
+  void LoadEnds() override;
 
  private:
   static std::uint64_t MacKeyOf(const CNacNode& node);

@@ -84,17 +84,21 @@ bool CPcDataList::MatchRule(const CPcData& record, const CPcData& key) {
 }
 
 int CPcDataList::AddUnique(CPcData* record) {
+  Guard guard(*this);
+  return AddUnique(record, guard);
+}
+
+int CPcDataList::AddUnique(CPcData* record, const Guard& held) {
   if (record == nullptr) return -1;
   if (record->HasSource() && record->HasNetwork()) return -1;
   if (!record->HasMac() && (record->HasSource() || !record->HasNetwork())) return -1;
-  Guard guard(*this);
-  if (LiveIdentityExists(*record, guard)) return -1;
+  if (LiveIdentityExists(*record, held)) return -1;
   try {
     record->NormalizeMac();
   } catch (const std::bad_alloc&) {
     return -1;
   }
-  return Append(record, guard);
+  return Append(record, held);
 }
 
 int CPcDataList::Save(const char* path) { return SaveLines(path, kFileMode, SaveLine); }

@@ -25,6 +25,7 @@ class CPcDataList final : public CNacRecordList<CPcDataList, CPcData> {
   // when its shape is not a PC or network, or a live record has its identity. On -1 the
   // caller still owns the record.
   [[nodiscard]] int AddUnique(CPcData* record);
+  [[nodiscard]] int AddUnique(CPcData* record, const Guard& held) VELNOR_REQUIRES(this);
 
   // One line per live record; 0, or -1 when the file could not be written (the previous
   // file then stays as it was).

@@ -36,6 +36,10 @@ class CQuarantineDataIndex final : public CNacRecordIndex<CQuarantineData> {
     return true;
   }
 
+  void LoadBegins() override { nodes_.BeginRun(); }
+  void LoadProgress(std::uint64_t done, std::uint64_t total) override { nodes_.ProjectRun(done, total); }
+  void LoadEnds() override { nodes_.EndRun(); }
+
  private:
   CNacNodeMap<std::uint32_t, SourceOf> nodes_;
   bool complete_ = true;
@@ -98,6 +102,11 @@ bool CQuarantineDataList::Matches(const CQuarantineData& record, const CQuaranti
 int CQuarantineDataList::AddUnique(CQuarantineData* record) {
   if (record == nullptr) return -1;
   return AddUniqueRecord(record);
+}
+
+int CQuarantineDataList::AddUnique(CQuarantineData* record, const Guard& held) {
+  if (record == nullptr) return -1;
+  return AddUniqueRecord(record, held);
 }
 
 int CQuarantineDataList::Save(const char* path) {

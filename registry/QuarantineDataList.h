@@ -26,6 +26,7 @@ class CQuarantineDataList final : public CNacRecordList<CQuarantineDataList, CQu
   // Stores the record unless a live record matches it: 0 and the list owns the record, or
   // -1 and the caller keeps it.
   [[nodiscard]] int AddUnique(CQuarantineData* record);
+  [[nodiscard]] int AddUnique(CQuarantineData* record, const Guard& held) VELNOR_REQUIRES(this);
 
   // One line per live record, each column quoted: "172.17.254.254","tcp","4208" CR LF.
   // 0, or -1 when the file cannot be written (the previous file then stays).

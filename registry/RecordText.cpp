@@ -5,9 +5,21 @@
 #include "support/AddressParse.h"
 
 bool SetAddressText(std::string& text, std::uint32_t& value, const char* input) {
+  if (*input == '\0') {  // most columns of a registry file
+    text.clear();
+    value = 0;
+    return true;
+  }
+  // The parse gives the length the copy needs.
+  std::uint32_t parsed = 0;
+  if (const std::size_t length = ParseIPv4Length(input, parsed); length != 0) {
+    text.assign(input, length);
+    value = parsed;
+    return true;
+  }
   text = input;
   value = 0;
-  return text.empty() || ParseIPv4Value(text.c_str(), value);
+  return false;
 }
 
 bool SetMacText(std::string& text, std::array<std::uint8_t, 6>& bytes, const char* input) {
@@ -20,10 +32,10 @@ bool SetMacText(std::string& text, std::array<std::uint8_t, 6>& bytes, const cha
     text.assign(input, length);
   }
   bytes = {};
-  if (text.empty()) return true;
+  if (length == 0) return true;
   // Parsed aside: a text that fails part way must not leave half an address behind.
   std::array<std::uint8_t, 6> parsed{};
-  if (ParseMac(text.c_str(), parsed.data()) != 0) return false;
+  if (ParseMac(text.data(), length, parsed.data()) != 0) return false;
   bytes = parsed;
   return true;
 }
@@ -34,9 +46,11 @@ bool NormalizeMacText(std::string& text, std::uint8_t bytes[6]) {
   std::uint8_t parsed[6] = {};
   if (ParseMac(text.c_str(), parsed) != 0) return false;
   // A text already in that form (every line of a saved file) is kept as it is.
-  char formatted[18];
-  FormatMac(parsed, formatted);
-  if (text != formatted) text = formatted;
+  if (!IsFormattedMac(text.data(), text.size(), parsed)) {
+    char formatted[18];
+    FormatMac(parsed, formatted);
+    text = formatted;
+  }
   std::memcpy(bytes, parsed, sizeof parsed);
   return true;
 }

@@ -9,8 +9,8 @@
 
 // Stores input in text and, when it is a dotted address, its value (the bytes in memory
 // order) in value; an empty text is valid and gives zero, an invalid one leaves the value
-// zero and gives false. The parse reads the stored copy, so an input taken from the
-// record itself is safe. May throw std::bad_alloc while storing.
+// zero and gives false. The input is parsed before the text changes, so an input taken
+// from the record itself is safe. May throw std::bad_alloc while storing.
 [[nodiscard]] bool SetAddressText(std::string& text, std::uint32_t& value, const char* input);
 
 // The same for a MAC address: all-zero bytes when the text is empty or does not parse.

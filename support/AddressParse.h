@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -10,6 +11,10 @@
 // "00:11:22:AA:BB:CC", "00-11-22-aa-bb-cc" or "001122aabbcc": 0 and out filled, else -1.
 // A failure may leave the leading bytes written.
 [[nodiscard]] int ParseMac(const char* text, uint8_t out[6]);
+// The same for a text whose length (without its terminating zero) the caller knows.
+[[nodiscard]] int ParseMac(const char* text, std::size_t length, uint8_t out[6]);
+// Whether the text of that length is the bytes as FormatMac writes them.
+[[nodiscard]] bool IsFormattedMac(const char* text, std::size_t length, const uint8_t bytes[6]);
 
 // Dotted quad of decimal octets 0 to 255; leading zeros are decimal and an empty part is 0.
 // 1 and out filled, else 0. A failure may leave the leading bytes written.
@@ -18,6 +23,9 @@
 // ParseIPv4 into one value in network order (the bytes in memory order); false, with the
 // value unchanged, when the text is no dotted address.
 [[nodiscard]] bool ParseIPv4Value(const char* text, uint32_t& value);
+// ParseIPv4Value that also gives the text's length, which the scan found: 0, with the value
+// unchanged, when the text is no dotted address.
+[[nodiscard]] std::size_t ParseIPv4Length(const char* text, uint32_t& value);
 
 // A text of digits only whose value lies in [minimum, maximum]; else 0. The bounds must
 // satisfy 0 < minimum < maximum.

@@ -66,7 +66,7 @@ void FixedPool::Free(void* block) noexcept { ::operator delete(block); }
 
 void* FixedPool::Allocate() {
   if (heapOnly_.load(std::memory_order_relaxed)) return ::operator new(blockSize_);
-  platform::MutexLock lock(mutex_);
+  platform::SpinLockHolder hold(lock_);
   if (available_ == nullptr) {
     Slab* slab = spare_;
     if (slab != nullptr) {
@@ -101,7 +101,7 @@ void* FixedPool::Allocate() {
 
 void FixedPool::Free(void* block) noexcept {
   if (block == nullptr) return;
-  platform::MutexLock lock(mutex_);
+  platform::SpinLockHolder hold(lock_);
   Slab* slab = SlabOf(block);
   if (slab == nullptr) {
     // Taken from the heap on its own (TakeEachBlockFromTheHeap); anything else would be a
@@ -129,7 +129,7 @@ void FixedPool::Free(void* block) noexcept {
 #endif
 
 std::size_t FixedPool::SlabCount() {
-  platform::MutexLock lock(mutex_);
+  platform::SpinLockHolder hold(lock_);
   return slabs_.size();
 }
 

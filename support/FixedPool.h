@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "platform/Mutex.h"
+#include "platform/SpinLock.h"
 
 // Blocks of one size for the objects a process keeps by the hundred thousand: the list
 // nodes and the PC records of a large registry. The blocks are cut from slabs of 64 KiB,
@@ -13,8 +13,9 @@
 // blocks are all free again goes back to the heap, except for one kept for the next
 // allocation, so a queue that fills and drains does not take and give back a slab each time.
 //
-// Any thread may allocate and free; one mutex guards the pool. A pool must outlive every
-// block it handed out: the pools of the list nodes and the records are never destroyed.
+// Any thread may allocate and free; one spin lock guards the pool, whose sections are a few
+// dozen instructions (a new slab aside). A pool must outlive every block it handed out: the
+// pools of the list nodes and the records are never destroyed.
 //
 // A build with a sanitizer takes each block from the heap on its own instead, so that the
 // sanitizer still sees every block's life.
@@ -44,15 +45,15 @@ class FixedPool {
   struct Slab;
 
   static std::size_t HeaderBytes();
-  void Release(Slab* slab) VELNOR_REQUIRES(mutex_);
-  Slab* SlabOf(const void* block) const VELNOR_REQUIRES(mutex_);
+  void Release(Slab* slab) VELNOR_REQUIRES(lock_);
+  Slab* SlabOf(const void* block) const VELNOR_REQUIRES(lock_);
 
   static inline std::atomic<bool> heapOnly_{false};
 
   const std::size_t blockSize_;
   const std::size_t blocksPerSlab_;
-  platform::Mutex mutex_;
-  std::vector<Slab*> slabs_ VELNOR_GUARDED_BY(mutex_);  // ordered by address, to find a block's slab
-  Slab* available_ VELNOR_GUARDED_BY(mutex_) = nullptr;  // the slabs with a free block, linked
-  Slab* spare_ VELNOR_GUARDED_BY(mutex_) = nullptr;      // an empty slab kept back, or none
+  platform::SpinLock lock_;
+  std::vector<Slab*> slabs_ VELNOR_GUARDED_BY(lock_);  // ordered by address, to find a block's slab
+  Slab* available_ VELNOR_GUARDED_BY(lock_) = nullptr;  // the slabs with a free block, linked
+  Slab* spare_ VELNOR_GUARDED_BY(lock_) = nullptr;      // an empty slab kept back, or none
 };

@@ -36,6 +36,11 @@ void Check(const std::string& original) {
   uint8_t expected[4] = {};
   const bool valid = Reference(text.c_str(), expected);
   if (valid != (result == 1) || (valid && std::memcmp(ip, expected, 4) != 0)) __builtin_trap();
+  // The value form gives the same bytes and the text's length, and leaves a refused value be.
+  uint32_t value = 0xA5A5A5A5;
+  const std::size_t length = ParseIPv4Length(text.c_str(), value);
+  if (length != (valid ? std::strlen(text.c_str()) : 0)) __builtin_trap();
+  if (valid ? std::memcmp(&value, expected, 4) != 0 : value != 0xA5A5A5A5) __builtin_trap();
   if (!valid) return;
 
   uint8_t again[4] = {};

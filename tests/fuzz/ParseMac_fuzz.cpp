@@ -37,7 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((result == 0) != valid || (result != 0 && result != -1)) __builtin_trap();
   if (!valid) return 0;
   if (std::memcmp(mac, expected, 6) != 0) __builtin_trap();
+  const std::string formatted = FormatMac(mac);
   uint8_t again[6] = {};
-  if (ParseMac(FormatMac(mac).c_str(), again) != 0 || std::memcmp(mac, again, 6) != 0) __builtin_trap();
+  if (ParseMac(formatted.c_str(), again) != 0 || std::memcmp(mac, again, 6) != 0) __builtin_trap();
+  // The text is the stored form exactly when it is what FormatMac writes.
+  const std::string read(text.c_str());  // up to a NUL, as the parse reads it
+  if (IsFormattedMac(read.c_str(), read.size(), mac) != (read == formatted)) __builtin_trap();
+  if (!IsFormattedMac(formatted.c_str(), formatted.size(), mac)) __builtin_trap();
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "registry/NacNodeMap.h"
 #include "support/Syslog.h"
 #include "tests/common/TempDir.h"
 #include "tests/registry/RegistryModel.h"
@@ -84,6 +86,66 @@ TYPED_TEST(RegistryIndexTest, SearchesAgreeWithAWalk) {
     std::fprintf(stderr, "VELNOR_SEED=%u\n", seed);
     SCOPED_TRACE("replay with VELNOR_SEED=" + std::to_string(seed));
     RunSequence<TypeParam>(seed, 2000);
+  }
+}
+
+// The node map of the indexes, sized for a load from a sample of it: a projection that is
+// right gives the table that filing one by one ends with, and nothing grows after it; one
+// that asks too much gives the excess back at the end; one that asks too little, or comes
+// from too small a sample, lets the map grow as usual; and a run leaves no table smaller
+// than it found it. Every node filed is found throughout.
+std::uint64_t NetworkOf(const CNacNode& node) { return node.RecordAs<CPcData>()->network; }
+using NetworkMap = CNacNodeMap<std::uint64_t, NetworkOf>;
+
+TEST(NodeMapTest, ALoadsRunEndsWithTheTableThatGrowingOneByOneReaches) {
+  constexpr int kNodes = 6000;
+  constexpr int kSample = 500;
+  CNacList list;
+  for (int i = 0; i < kNodes; ++i) {
+    auto* pc = new CPcData;
+    pc->network = static_cast<std::uint32_t>(i / 2);  // two nodes a key
+    list.AddTail(pc, false);
+  }
+  std::vector<CNacNode*> nodes;
+  for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false)) nodes.push_back(node);
+
+  const struct {
+    const char* name;
+    int before;          // nodes filed and removed again before the run, which files the rest
+    int projected;       // the run's nodes that the projection from its sample foresees
+    int afterProjection;  // -1, 0, 1: the projected table is smaller, the same, larger than the final one
+  } cases[] = {
+      {"right", 0, kNodes, 0},
+      {"four times too many", 0, 4 * kNodes, 1},
+      {"a third of them", 0, kNodes / 3, -1},
+      {"from a sample too small to tell", 0, 100 * kNodes, -1},
+      {"too many for a table left larger", 5000, 4 * kNodes, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NetworkMap oneByOne;
+    NetworkMap map;
+    for (int i = 0; i < c.before; ++i) map.Add(NetworkOf(*nodes[i]), nodes[i]);
+    for (int i = 0; i < c.before; ++i) map.Remove(NetworkOf(*nodes[i]), nodes[i]);
+    const std::size_t found = map.Capacity();
+    std::size_t projected = 0;
+    map.BeginRun();
+    for (int i = c.before; i < kNodes; ++i) {
+      oneByOne.Add(NetworkOf(*nodes[i]), nodes[i]);
+      map.Add(NetworkOf(*nodes[i]), nodes[i]);
+      if (i + 1 == c.before + kSample) {
+        map.ProjectRun(kSample, static_cast<std::uint64_t>(c.projected));
+        projected = map.Capacity();
+      }
+    }
+    map.EndRun();
+    EXPECT_EQ(map.Capacity(), std::max(found, oneByOne.Capacity()));
+    EXPECT_EQ((projected > map.Capacity()) - (projected < map.Capacity()), c.afterProjection);
+    for (int i = c.before; i < kNodes; ++i) {
+      CandidateNodes candidates;
+      map.AppendTo(NetworkOf(*nodes[i]), candidates);
+      ASSERT_NE(std::find(candidates.begin(), candidates.end(), nodes[i]), candidates.end()) << i;
+    }
   }
 }
 
