@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -223,6 +224,30 @@ TEST_F(RegistryFilesTest, AFailedLoadIsLoggedAndItsFileKept) {
     ASSERT_EQ(file.save(), 0);
     EXPECT_EQ(dir_.Read(std::string(file.name) + ".bak"), "\"-\"\r\n");
     EXPECT_EQ(dir_.Read(std::string(file.name) + ".bak.1"), bad);
+    Logged();
+  }
+}
+
+// Lines are parsed ahead of storing them: a line refused when stored still ends the load
+// before a later line that does not parse, and far into the file as well as at its start.
+TEST_F(RegistryFilesTest, TheFirstBadLineIsTheOneLoggedHoweverFarIn) {
+  for (int good : {2, 63, 64, 65, 200}) {
+    SCOPED_TRACE(good);
+    std::string content, kept;
+    for (int i = 0; i < good; ++i) {
+      char line[48];
+      std::snprintf(line, sizeof line, "\"02:00:00:00:%02X:%02X\",,\"\",\"\"\r\n", i >> 8, i & 0xff);
+      content += line;
+      kept += line;
+    }
+    content += kept.substr(0, kept.find('\n') + 1) + "\"-\"\r\n" + kept;  // a repeat, then a bad line
+    dir_.Write("pc.csv", content);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(pcs_.Load("pc.csv"), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Velnor: I failed in reading of PC data: pc.csv line " + std::to_string(good + 1) + ".\n");
+    ASSERT_EQ(pcs_.Save("pc.csv"), 0);
+    EXPECT_EQ(dir_.Read("pc.csv"), kept);
     Logged();
   }
 }
