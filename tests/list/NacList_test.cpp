@@ -44,10 +44,6 @@ struct Tracked : CNacListItem {  // tells its destruction
   std::vector<int>* destroyed;
 };
 
-int SameId(const CNacListItem* record, const void* key) {
-  return static_cast<const Tracked*>(record)->id == *static_cast<const int*>(key);
-}
-
 int Id(const CNacNode* node) { return node->RecordAs<Tracked>()->id; }
 
 std::vector<int> Ids(CNacList& list) {
@@ -63,18 +59,6 @@ class NacListTest : public ::testing::Test {
   std::vector<int> destroyed_;
   CNacList list_;
 };
-
-TEST_F(NacListTest, EmptyListOperationsGiveNoneAndKeepItEmpty) {
-  const int key = 1;
-  EXPECT_EQ(list_.Search(&key, SameId, false), nullptr);
-  list_.RemoveHead(false);
-  list_.RemoveTail(false);
-  list_.Remove(nullptr, false);
-  EXPECT_FALSE(list_.UnlinkHead(false) || list_.UnlinkTail(false) || list_.Unlink(nullptr, false));
-  EXPECT_TRUE(list_.IsEmpty(false) && list_.GetCount(false) == 0 && list_.GetHead(false) == nullptr);
-  Fill({1});
-  EXPECT_EQ(Ids(list_), std::vector<int>{1});
-}
 
 TEST_F(NacListTest, InsertRemoveAndUnlinkKeepOrderCountAndOwnership) {
   list_.AddTail(Make(2), false);
