@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/InstanceLock.h"
 #include "platform/Registration.h"
 #include "registry/GwDataList.h"
 #include "registry/GwrouteFile.h"
@@ -13,4 +14,5 @@
 inline constexpr const char* kInstanceFiles[] = {
     platform::kRegistrationFile,    settings::kServiceFile, settings::kLogFile,     CGwDataList::kFileName,
     kGwrouteFileName,               CPcDataList::kFileName, CNacDataList::kFileName, CQuarantineDataList::kFileName,
+    platform::kInstanceLockFile,
 };

@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// The lock file of an instance, in its working directory.
+inline constexpr char kInstanceLockFile[] = "velnor.lock";
+
 // One service per working directory: an exclusive flock on a lock file there, kept until
 // the process ends. The kernel drops it with the process, so a crash leaves nothing to
 // clean up; the file itself stays (removing it would let two processes lock two files of

@@ -31,8 +31,6 @@ constexpr int kSocketApiMinor = 2;
 constexpr int kLogOption = 32;
 constexpr int kLogFacilityDaemon = 24;
 
-constexpr char kLockFile[] = "velnor.lock";
-
 }  // namespace
 
 CServiceHost::CServiceHost()
@@ -118,14 +116,14 @@ int CServiceHost::Start() {
   // Taken before Run says "Service started" and before the controller loads a registry: a
   // second instance in this directory ends having done nothing, where it would otherwise
   // reset every gateway from the files and, once the first stops, serve stale registries.
-  const platform::InstanceLock lock(kLockFile);
+  const platform::InstanceLock lock(platform::kInstanceLockFile);
   if (lock.Result() == platform::InstanceLock::Outcome::kInUse) {
     ReportInUse(lock.Holder());
     return 1;
   }
   if (lock.Result() == platform::InstanceLock::Outcome::kUnavailable) {
     OpenLog();
-    ::ReportFailure(4, "I could not lock %s (%s): nothing keeps a second instance out of this directory.", kLockFile,
+    ::ReportFailure(4, "I could not lock %s (%s): nothing keeps a second instance out of this directory.", platform::kInstanceLockFile,
                     std::strerror(lock.Error()));
   }
   return ServiceMain();
