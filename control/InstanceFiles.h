@@ -10,7 +10,7 @@
 #include "support/Settings.h"
 
 // The files of one instance, as the service names them in its working directory: what it
-// is registered by, what it is set up by and what it saves.
+// is registered by, what it is set up by, what it saves and what keeps a second one out.
 inline constexpr const char* kInstanceFiles[] = {
     platform::kRegistrationFile,    settings::kServiceFile, settings::kLogFile,     CGwDataList::kFileName,
     kGwrouteFileName,               CPcDataList::kFileName, CNacDataList::kFileName, CQuarantineDataList::kFileName,

@@ -123,8 +123,8 @@ int CServiceHost::Start() {
   }
   if (lock.Result() == platform::InstanceLock::Outcome::kUnavailable) {
     OpenLog();
-    ::ReportFailure(4, "I could not lock %s (%s): nothing keeps a second instance out of this directory.", platform::kInstanceLockFile,
-                    std::strerror(lock.Error()));
+    ::ReportFailure(4, "I could not lock %s (%s): nothing keeps a second instance out of this directory.",
+                    platform::kInstanceLockFile, std::strerror(lock.Error()));
   }
   return ServiceMain();
 }
@@ -135,7 +135,7 @@ void CServiceHost::ReportInUse(pid_t holder) {
   const std::string directory = std::filesystem::current_path(ignored).string();
   const std::string by = holder > 0 ? " by process " + std::to_string(holder) : "";
   ::ReportFailure(3, "The working directory %s is in use%s, another instance of the service; this one stops.",
-                directory.c_str(), by.c_str());
+                  directory.c_str(), by.c_str());
   CloseSyslog();
 }
 
