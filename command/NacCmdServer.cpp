@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "platform/Socket.h"
 #include "platform/SocketEvent.h"
 #include "platform/TcpListener.h"
+#include "support/AdminReport.h"
 #include "support/Syslog.h"
 
 namespace {
@@ -32,6 +34,10 @@ constexpr std::uint32_t kBindRetryMs = 5000;
 constexpr int kKeepAliveIdleSeconds = 60;
 constexpr int kKeepAliveIntervalSeconds = 10;
 constexpr int kKeepAliveProbes = 6;
+
+// When every descriptor is taken, the waiting connection stays readable: the listener
+// pauses this long between tries rather than spin on it, and keeps its stop event heard.
+constexpr std::uint32_t kNoDescriptorPauseMs = 250;
 
 // The listening socket on port, with FD_ACCEPT and FD_CLOSE selected on acceptEvent;
 // invalid, with nothing left open, when a step fails.
@@ -135,26 +141,38 @@ void CNacCmdServer::ThreadProc() {
       SyslogSend(6, "I succeeded in bind for command processing on port %u.", static_cast<unsigned>(port_));
     }
     acceptEvent.Reset();
+    bool starved = false;  // the last accept found no descriptor free
     for (;;) {
       const int signalled = platform::WaitForAny({&*stopEvent_, &acceptEvent}, std::nullopt);
       if (signalled != 1) break;
       const platform::NetworkEvents events = acceptEvent.Enumerate();
-      if ((events.events & platform::FD_ACCEPT) != 0) AcceptOne(listening.Get());
+      if ((events.events & platform::FD_ACCEPT) != 0) {
+        const AcceptResult result = AcceptOne(listening.Get());
+        if (result == AcceptResult::kNoDescriptor) {
+          if (!starved) ReportFailure(3, "I could not accept a command connection: no descriptor is free.");
+          starved = true;
+          if (platform::WaitForOne(*stopEvent_, kNoDescriptorPauseMs) != platform::kWaitTimeout) break;
+        } else if (result == AcceptResult::kAccepted && starved) {
+          starved = false;
+          SyslogSend(6, "I can accept command connections again.");
+        }
+      }
       if ((events.events & platform::FD_CLOSE) != 0) break;
     }
   }
 }
 
-void CNacCmdServer::AcceptOne(int listenSocket) {
+CNacCmdServer::AcceptResult CNacCmdServer::AcceptOne(int listenSocket) {
   platform::UniqueSocket socket(platform::SockAccept(listenSocket, nullptr, nullptr));
-  if (!socket) return;
+  if (!socket) return errno == EMFILE || errno == ENFILE ? AcceptResult::kNoDescriptor : AcceptResult::kNone;
   // Read at every connection, so that a change applies to the next one.
   if (!settings::RemoteAccessOn() && !platform::PeerIsLoopback(socket.Get())) {
     CloseRefused(std::move(socket));
-    return;
+    return AcceptResult::kAccepted;
   }
   SetSessionOptions(socket.Get());
   if (!CreateProtocol(socket, thread_.Id(), idleLimit_.Read())) CloseRefused(std::move(socket));
+  return AcceptResult::kAccepted;
 }
 
 bool CNacCmdServer::CreateProtocol(platform::UniqueSocket& socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds) {

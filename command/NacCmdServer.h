@@ -31,7 +31,8 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
 
   // Starts the listener on port (host order). False for port 0 or when the listener
   // thread cannot be started; a port that cannot be bound is logged by the listener, which
-  // then tries it again every 5 s until it is bound or the server is stopped.
+  // then tries it again every 5 s until it is bound or the server is stopped. A connection
+  // that finds no descriptor free waits in the backlog, tried again every 250 ms.
   [[nodiscard]] bool StartServer(std::uint16_t port);
   // Ends the listener and waits for it.
   void StopServer();
@@ -46,8 +47,9 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   void OnClose() override;
 
   void ThreadProc();
+  enum class AcceptResult { kAccepted, kNone, kNoDescriptor };
   // Accepts one waiting connection and gives it a session, or closes it.
-  void AcceptOne(int listenSocket);
+  AcceptResult AcceptOne(int listenSocket);
   // Gives the connection to a session in a free slot; false, with the socket left to the
   // caller, when there is none or it cannot start.
   [[nodiscard]] bool CreateProtocol(platform::UniqueSocket& socket, std::uint32_t serverThreadId, std::uint32_t idleSeconds);

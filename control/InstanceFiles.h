@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/InstanceLock.h"
 #include "platform/Registration.h"
 #include "registry/GwDataList.h"
 #include "registry/GwrouteFile.h"
@@ -9,8 +10,9 @@
 #include "support/Settings.h"
 
 // The files of one instance, as the service names them in its working directory: what it
-// is registered by, what it is set up by and what it saves.
+// is registered by, what it is set up by, what it saves and what keeps a second one out.
 inline constexpr const char* kInstanceFiles[] = {
     platform::kRegistrationFile,    settings::kServiceFile, settings::kLogFile,     CGwDataList::kFileName,
     kGwrouteFileName,               CPcDataList::kFileName, CNacDataList::kFileName, CQuarantineDataList::kFileName,
+    platform::kInstanceLockFile,
 };

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <list>
@@ -21,8 +22,11 @@
 namespace {
 
 constexpr std::size_t kRequestLimit = 8192;
-constexpr std::uint32_t kRequestMs = 5000;
+// A scraper sends its request as soon as it is connected; longer is someone holding a slot.
+constexpr std::uint32_t kRequestMs = 2000;
 constexpr std::size_t kConnectionLimit = 64;
+// With every descriptor taken, the listener is left alone this long between tries.
+constexpr std::uint32_t kNoDescriptorPauseMs = 250;
 
 struct Connection {
   platform::UniqueSocket fd;
@@ -31,6 +35,7 @@ struct Connection {
   std::string out;
   std::size_t sent = 0;
   bool answered = false;
+  bool displaced = false;  // its slot went to a newer connection
 };
 
 std::string Answer(int status, const char* reason, const std::string& type, const std::string& body) {
@@ -56,6 +61,12 @@ std::string Respond(std::string_view header) {
 }
 
 bool Admitted(int fd) { return settings::RemoteAccessOn() || platform::PeerIsLoopback(fd); }
+
+// The oldest connection that has not sent its whole request yet; end() when there is none.
+std::list<Connection>::iterator OldestWaiting(std::list<Connection>& connections) {
+  return std::find_if(connections.begin(), connections.end(),
+                      [](const Connection& c) { return !c.answered && !c.displaced; });
+}
 
 }  // namespace
 
@@ -86,19 +97,37 @@ MetricsServer::~MetricsServer() {
 void MetricsServer::Serve() {
   std::list<Connection> connections;
   std::vector<pollfd> fds;
+  bool starved = false;              // the last accept found no descriptor free
+  std::uint32_t starvedSince = 0;
   for (;;) {
+    const bool paused = starved && platform::RealClock().NowMs() - starvedSince < kNoDescriptorPauseMs;
+    // At the limit a new connection takes the place of the oldest one still silent, so idle
+    // connections cannot keep a scraper out.
+    const bool room = connections.size() < kConnectionLimit || OldestWaiting(connections) != connections.end();
     fds.clear();
     fds.push_back({stop_->Fd(), POLLIN, 0});
-    fds.push_back({listener_.Get(), static_cast<short>(connections.size() < kConnectionLimit ? POLLIN : 0), 0});
+    fds.push_back({listener_.Get(), static_cast<short>(room && !paused ? POLLIN : 0), 0});
     for (const Connection& connection : connections) {
       fds.push_back({connection.fd.Get(), static_cast<short>(connection.answered ? POLLOUT : POLLIN), 0});
     }
-    if (::poll(fds.data(), fds.size(), 250) < 0 && errno != EINTR) return;
+    if (::poll(fds.data(), fds.size(), paused ? static_cast<int>(kNoDescriptorPauseMs) : 250) < 0 && errno != EINTR) {
+      return;
+    }
     if (fds[0].revents != 0) return;
     if ((fds[1].revents & POLLIN) != 0) {
       platform::UniqueSocket accepted(::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+      if (!accepted && (errno == EMFILE || errno == ENFILE)) {
+        if (!starved) ReportFailure(3, "I could not accept a metrics connection: no descriptor is free.");
+        starved = true;
+        starvedSince = platform::RealClock().NowMs();
+      } else if (accepted && starved) {
+        starved = false;
+        SyslogSend(6, "I can accept metrics connections again.");
+      }
       if (accepted && Admitted(accepted.Get())) {
-        connections.push_back({std::move(accepted), platform::RealClock().NowMs(), {}, {}, 0, false});
+        // Closed by the walk below, which keeps the connections in step with fds.
+        if (connections.size() >= kConnectionLimit) OldestWaiting(connections)->displaced = true;
+        connections.push_back({std::move(accepted), platform::RealClock().NowMs(), {}, {}, 0, false, false});
       }
     }
     const std::uint32_t now = platform::RealClock().NowMs();
@@ -130,7 +159,7 @@ void MetricsServer::Serve() {
         done = connection.sent == connection.out.size() || (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
       }
       // A client that has not sent its whole request in time is let go.
-      if (!connection.answered && now - connection.opened > kRequestMs) done = true;
+      if (!connection.answered && (now - connection.opened > kRequestMs || connection.displaced)) done = true;
       it = done ? connections.erase(it) : std::next(it);
     }
   }

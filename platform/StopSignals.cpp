@@ -11,6 +11,10 @@
 
 namespace platform {
 
+void IgnoreUnusedSignals() {
+  for (const int unused : {SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM}) ::signal(unused, SIG_IGN);
+}
+
 StopSignals::StopSignals(std::function<void()> onStop) : onStop_(std::move(onStop)) {
   sigset_t set;
   sigemptyset(&set);

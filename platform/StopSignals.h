@@ -7,6 +7,12 @@
 
 namespace platform {
 
+// Sets the signals that the service has no use for to be ignored, where by default they
+// would end the process: SIGPIPE (a console's stdout or stderr on a pipe whose reader went
+// away; such writes then fail and the lines are lost), SIGUSR1, SIGUSR2, SIGALRM and
+// SIGVTALRM. Call it first in main, before any thread starts, so every thread inherits it.
+void IgnoreUnusedSignals();
+
 // The service's stop control on Linux: SIGTERM and SIGINT run onStop on a thread of this
 // object (never in a signal handler); SIGHUP is taken and ignored, as pause and continue
 // are. Construct it on the main thread before any other thread starts, so that every

@@ -3,16 +3,20 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "control/InstanceFiles.h"
 #include "control/NacControl.h"
 #include "support/Settings.h"
+#include "platform/InstanceLock.h"
 #include "platform/StopSignals.h"
 #include "platform/SystemdNotify.h"
 #include "platform/Thread.h"
 #include "platform/ThreadMessages.h"
 #include "service/CommandLine.h"
+#include "service/DescriptorBudget.h"
+#include "support/AdminReport.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 
@@ -109,7 +113,35 @@ int CServiceHost::Start() {
                  serviceName_.c_str());
     return 1;
   }
+  // Taken before Run says "Service started" and before the controller loads a registry: a
+  // second instance in this directory ends having done nothing, where it would otherwise
+  // reset every gateway from the files and, once the first stops, serve stale registries.
+  const platform::InstanceLock lock(platform::kInstanceLockFile);
+  if (lock.Result() == platform::InstanceLock::Outcome::kInUse) {
+    ReportInUse(lock.Holder());
+    return 1;
+  }
+  if (lock.Result() == platform::InstanceLock::Outcome::kUnavailable) {
+    OpenLog();
+    ::ReportFailure(4, "I could not lock %s (%s): nothing keeps a second instance out of this directory.",
+                    platform::kInstanceLockFile, std::strerror(lock.Error()));
+  }
   return ServiceMain();
+}
+
+void CServiceHost::ReportInUse(pid_t holder) {
+  OpenLog();
+  std::error_code ignored;
+  const std::string directory = std::filesystem::current_path(ignored).string();
+  const std::string by = holder > 0 ? " by process " + std::to_string(holder) : "";
+  ::ReportFailure(3, "The working directory %s is in use%s, another instance of the service; this one stops.",
+                  directory.c_str(), by.c_str());
+  CloseSyslog();
+}
+
+void CServiceHost::OpenLog() {
+  SetLogThreshold(settings::LogThreshold());
+  OpenSyslog(serviceName_.c_str(), kLogOption, kLogFacilityDaemon);
 }
 
 int CServiceHost::ServiceMain() {
@@ -139,10 +171,10 @@ int CServiceHost::Run() {
   LogEvent("Service started");
   SetServiceStatus(kRunning);
   // Sockets need no start-up here; the library is version 2.2 by definition.
-  SetLogThreshold(settings::LogThreshold());
-  OpenSyslog(serviceName_.c_str(), kLogOption, kLogFacilityDaemon);
+  OpenLog();
   SyslogSend(6, "service started.");
   SyslogSend(7, "winsock version %d.%d", kSocketApiMajor, kSocketApiMinor);
+  CheckDescriptorBudget();
 
   try {
     auto controller = std::make_unique<CNacControl>(endFlag_);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdarg>
 #include <memory>
@@ -47,6 +49,9 @@ class CServiceHost {
   int RunOnThread();
   void SetServiceStatus(int state);
   void ReportFailure(const char* text) const;
+  // A refused start: another process holds the working directory.
+  void ReportInUse(pid_t holder);
+  void OpenLog();
 
   const std::string serviceName_;
   platform::SystemLog eventLog_;
