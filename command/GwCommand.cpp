@@ -10,6 +10,7 @@
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
 #include "command/ShowColumns.h"
+#include "command/ShowPieces.h"
 #include "registry/GwDataList.h"
 #include "support/AddressParse.h"
 #include "support/Syslog.h"
@@ -112,27 +113,17 @@ std::int32_t GwClear(int socket, int wordCount, char** /*words*/) {
   return ClearRegistry(socket, wordCount, GetGwDataList(), kClearUsage);
 }
 
+bool ShowLine(const CGwData& gateway, std::string& out) {
+  AppendColumn(out, gateway.addressText);
+  out += gateway.portText + '\t' + gateway.user + '\t';
+  if (!gateway.password.empty()) out += "********";
+  out += "\r\n";
+  return true;
+}
+
 std::int32_t GwShow(int socket, int /*wordCount*/, char** /*words*/) {
   if (SendReply(socket, "GW\t\tPORT\tID\tPW\r\n") != 0) return -1;
-  std::unique_ptr<CGwDataList> snapshot;
-  try {
-    snapshot = std::make_unique<CGwDataList>();
-  } catch (const std::bad_alloc&) {
-    // CopyAll refuses the missing target below.
-  }
-  if (GetGwDataList().CopyAll(snapshot.get()) < 0) return ReplyWith(socket, "show error\r\n", 0);
-  std::string line;
-  for (CNacNode* node = snapshot->GetHead(false); node != nullptr; node = snapshot->GetNext(node, false)) {
-    const CGwData& gateway = *node->RecordAs<CGwData>();
-    if (!gateway.IsLive()) continue;
-    line.clear();
-    AppendColumn(line, gateway.addressText);
-    line += gateway.portText + '\t' + gateway.user + '\t';
-    if (!gateway.password.empty()) line += "********";
-    line += "\r\n";
-    if (SendReply(socket, line) != 0) return -1;
-  }
-  return 0;
+  return SendListing(socket, GetGwDataList(), ShowLine);
 }
 
 // In lookup order: word 1 picks the first name it is a leading part of.

@@ -1,9 +1,13 @@
 #include "command/GwrouteCommand.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "command/CommandEvent.h"
 #include "command/CommandFamily.h"
@@ -12,6 +16,7 @@
 #include "command/CommandWords.h"
 #include "command/DefaultNetmask.h"
 #include "command/ShowColumns.h"
+#include "command/ShowPieces.h"
 #include "registry/GwDataList.h"
 #include "registry/GwrouteFile.h"
 #include "support/AddressParse.h"
@@ -192,32 +197,67 @@ std::int32_t RouteClear(int socket, int wordCount, char** /*words*/) {
   return command_event::kClear;
 }
 
+// A piece of the route listing: the live routes of live gateways, each gateway's address
+// with the number of its routes that follow in routes.
+struct RoutePiece {
+  std::vector<std::pair<std::string, std::size_t>> gateways;
+  std::vector<CGwrouteData> routes;
+};
+
+// Where the route listing goes on: the gateway whose routes were copied last and, within
+// it, the last route looked at.
+struct RouteCursor {
+  std::optional<std::int64_t> gateway;
+  std::optional<std::int64_t> route;
+};
+
+// Fills the piece with the routes after the cursor, up to a piece's worth, looking at no
+// more gateways than that either; gives whether any may follow. The gateway registry's
+// lock is taken before a route list's.
+bool CopyRoutePiece(RouteCursor& cursor, RoutePiece& piece) {
+  piece.gateways.clear();
+  piece.routes.clear();
+  piece.gateways.reserve(kShowPieceRecords);
+  piece.routes.reserve(kShowPieceRecords);
+  CGwDataList& gateways = GetGwDataList();
+  CNacList::Guard guard(gateways);
+  CNacNode* node = gateways.GetHead(guard);
+  while (node != nullptr && cursor.gateway && node->Order() < *cursor.gateway) node = gateways.GetNext(node, guard);
+  for (std::size_t looked = 0; node != nullptr && looked < kShowPieceRecords; ++looked) {
+    // The routes of a gateway met for the first time start at their head.
+    if (!cursor.gateway || node->Order() != *cursor.gateway) cursor.route.reset();
+    cursor.gateway = node->Order();
+    CGwData& gateway = *node->RecordAs<CGwData>();
+    if (gateway.IsLive()) {
+      const std::size_t before = piece.routes.size();
+      const bool more =
+          gateway.Routes().CopyLivePiece(cursor.route, kShowPieceRecords - before, piece.routes);
+      if (piece.routes.size() > before) piece.gateways.emplace_back(gateway.addressText, piece.routes.size() - before);
+      if (more || piece.routes.size() == kShowPieceRecords) return true;
+    }
+    node = gateways.GetNext(node, guard);
+  }
+  return node != nullptr;
+}
+
 std::int32_t RouteShow(int socket, int /*wordCount*/, char** /*words*/) {
   if (SendReply(socket, "GW\t\tIFACE\t\tDESTINATION\tGENMASK\r\n") != 0) return -1;
-  std::unique_ptr<CGwDataList> snapshot;
-  try {
-    snapshot = std::make_unique<CGwDataList>();
-  } catch (const std::bad_alloc&) {
-    // CopyAll refuses the missing target below.
-  }
-  if (GetGwDataList().CopyAll(snapshot.get()) < 0) return ReplyWith(socket, "show error\r\n", 0);
-  std::string line;
-  for (CNacNode* node = snapshot->GetHead(false); node != nullptr; node = snapshot->GetNext(node, false)) {
-    CGwData& gateway = *node->RecordAs<CGwData>();
-    if (!gateway.IsLive()) continue;
-    CGwrouteDataList& routes = gateway.Routes();
-    for (CNacNode* entry = routes.GetHead(false); entry != nullptr; entry = routes.GetNext(entry, false)) {
-      const CGwrouteData& route = *entry->RecordAs<CGwrouteData>();
-      if (!route.IsLive()) continue;
-      line.clear();
-      AppendColumn(line, gateway.addressText);
-      AppendColumn(line, route.device);
-      AppendColumn(line, route.networkText);
-      line += route.netmaskText + "\r\n";
-      if (SendReply(socket, line) != 0) return -1;
+  RoutePiece piece;
+  RouteCursor cursor;
+  const auto format = [&piece](std::string& text) {
+    std::size_t next = 0;
+    for (const auto& [address, count] : piece.gateways) {
+      for (const std::size_t end = next + count; next < end; ++next) {
+        const CGwrouteData& route = piece.routes[next];
+        AppendColumn(text, address);
+        AppendColumn(text, route.device);
+        AppendColumn(text, route.networkText);
+        text += route.netmaskText + "\r\n";
+      }
     }
-  }
-  return 0;
+    return true;
+  };
+  return SendInPieces(socket, [&] { return CopyRoutePiece(cursor, piece); }, format);
 }
 
 constexpr SubCommand kSubCommands[] = {{"add", RouteAdd},   {"del", RouteDel},     {"save", RouteSave},

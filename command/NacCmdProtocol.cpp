@@ -95,7 +95,11 @@ void CNacCmdProtocol::ThreadProc() {
     platform::SocketEvent socketEvent;
     if (socketEvent.Select(socket_.Get(), platform::FD_READ | platform::FD_WRITE | platform::FD_CLOSE)) {
       socketEvent.Reset();
+      // Output that cannot move counts against the same limit as input that does not come:
+      // a reader that never reads would otherwise hold the slot and its reply for ever.
+      const SendStallLimit stallLimit(idleSeconds_ * 1000);
       ServeConnection(socketEvent);
+      if (SocketSendStalled()) LogLimitClose(true);
     }
   }
   CloseConnection();
@@ -110,7 +114,7 @@ void CNacCmdProtocol::ServeConnection(platform::SocketEvent& socketEvent) {
     switch (platform::WaitForAny({&*stopEvent_, &socketEvent, &*sendEvent_}, IdleWaitMs())) {
       case platform::kWaitTimeout:
         if (IdleWaitMs() == 0u) {
-          LogIdleClose();
+          LogLimitClose(false);
           return;
         }
         break;
@@ -158,7 +162,7 @@ std::optional<std::uint32_t> CNacCmdProtocol::IdleWaitMs() const {
   return elapsedMs >= limitMs ? 0 : limitMs - elapsedMs;
 }
 
-void CNacCmdProtocol::LogIdleClose() {
+void CNacCmdProtocol::LogLimitClose(bool stalled) {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
   char address[INET_ADDRSTRLEN] = "";
@@ -166,7 +170,12 @@ void CNacCmdProtocol::LogIdleClose() {
       ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address) == nullptr) {
     std::strcpy(address, "?");
   }
-  SyslogSend(6, "I closed an idle command session of %s after %d seconds.", address, static_cast<int>(idleSeconds_));
+  const int seconds = static_cast<int>(idleSeconds_);
+  if (stalled) {
+    SyslogSend(6, "I closed a command session of %s whose output did not move for %d seconds.", address, seconds);
+  } else {
+    SyslogSend(6, "I closed an idle command session of %s after %d seconds.", address, seconds);
+  }
 }
 
 bool CNacCmdProtocol::ExecuteLine(char* line) {

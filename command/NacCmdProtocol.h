@@ -30,8 +30,8 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   CNacCmdProtocol(const CNacCmdProtocol&) = delete;
   CNacCmdProtocol& operator=(const CNacCmdProtocol&) = delete;
 
-  // Closes the session once it has received nothing for this long (at most 2147483 s,
-  // cut to that); 0, the start value, never. Set before StartProtocol.
+  // Closes the session once it has received nothing, or its output has not moved, for this
+  // long (at most 2147483 s, cut to that); 0, the start value, never. Set before StartProtocol.
   void SetIdleLimit(std::uint32_t seconds);
 
   // Takes over the connection: queues the prompt and starts the worker, which closes the
@@ -58,7 +58,9 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   // How long the worker may wait before the idle limit is reached: none without a limit,
   // 0 when it is reached.
   std::optional<std::uint32_t> IdleWaitMs() const;
-  void LogIdleClose();
+  // The line of a session closed at its idle limit: for input that did not come, or for
+  // output that did not move (stalled).
+  void LogLimitClose(bool stalled);
   [[nodiscard]] bool SendProc();
   // Queues a prompt; wake sets the send event for a worker that would not send it anyway.
   [[nodiscard]] int PromptSend(bool wake);

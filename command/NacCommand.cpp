@@ -10,6 +10,7 @@
 #include "command/CommandWords.h"
 #include "command/NacPersistence.h"
 #include "command/ShowColumns.h"
+#include "command/ShowPieces.h"
 #include "registry/NacDataList.h"
 #include "support/Syslog.h"
 
@@ -96,6 +97,16 @@ const char* TargetText(std::int32_t target) {
   return "";
 }
 
+bool ShowLine(const CNacData& entry, std::string& out) {
+  out += TargetText(entry.target);
+  out += '\t';
+  if (entry.sourceText.empty()) out += '\t';
+  AppendColumn(out, entry.sourceText);
+  out += entry.macText;
+  out += "\r\n";
+  return true;
+}
+
 std::int32_t Show(int socket, int wordCount, char** words) {
   // The listing takes no filter: options are read only to be refused.
   CNacData filter;
@@ -104,22 +115,7 @@ std::int32_t Show(int socket, int wordCount, char** words) {
     return ReplyWith(socket, kShowUsage, 0);
   }
   if (SendReply(socket, "TARGET\tDESTINATION\tADDRESS\t\t\tFQDN\r\n") != 0) return -1;
-  CNacDataList copy;
-  if (GetNacDataList().CopyAll(&copy) < 0) {
-    if (SendReply(socket, "show error\r\n") != 0) return -1;
-  }
-  for (CNacNode* node = copy.GetHead(false); node != nullptr; node = copy.GetNext(node, false)) {
-    const CNacData& entry = *node->RecordAs<CNacData>();
-    if (!entry.IsLive()) continue;
-    std::string line = TargetText(entry.target);
-    line += '\t';
-    if (entry.sourceText.empty()) line += '\t';
-    AppendColumn(line, entry.sourceText);
-    line += entry.macText;
-    line += "\r\n";
-    if (SendReply(socket, line) != 0) return -1;
-  }
-  return 0;
+  return SendListing(socket, GetNacDataList(), ShowLine);
 }
 
 std::int32_t Stop(int socket, int /*wordCount*/, char** /*words*/) { return ReplyWith(socket, kStopText, 0); }

@@ -10,6 +10,7 @@
 #include "command/CommandWords.h"
 #include "command/DefaultNetmask.h"
 #include "command/ShowColumns.h"
+#include "command/ShowPieces.h"
 #include "registry/PcDataList.h"
 #include "support/Syslog.h"
 
@@ -104,24 +105,19 @@ std::int32_t Clear(int socket, int wordCount, char** /*words*/) {
   return ClearRegistry(socket, wordCount, GetPcDataList(), kClearUsage);
 }
 
+bool ShowLine(const CPcData& pc, std::string& out) {
+  out += pc.HasMac() ? pc.macText : "\t\t";
+  out += '\t';
+  AppendColumn(out, pc.sourceText);
+  AppendColumn(out, pc.networkText);
+  out += pc.netmaskText;
+  out += "\r\n";
+  return true;
+}
+
 std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {
   if (SendReply(socket, "ADDRESS\t\t\tDESTINATION\tNETWORK\t\tNETMASK\r\n") != 0) return -1;
-  CPcDataList copy;
-  if (GetPcDataList().CopyAll(&copy) < 0) {
-    if (SendReply(socket, "show error\r\n") != 0) return -1;
-  }
-  for (CNacNode* node = copy.GetHead(false); node != nullptr; node = copy.GetNext(node, false)) {
-    const CPcData& pc = *node->RecordAs<CPcData>();
-    if (!pc.IsLive()) continue;
-    std::string line = pc.HasMac() ? pc.macText : "\t\t";
-    line += '\t';
-    AppendColumn(line, pc.sourceText);
-    AppendColumn(line, pc.networkText);
-    line += pc.netmaskText;
-    line += "\r\n";
-    if (SendReply(socket, line) != 0) return -1;
-  }
-  return 0;
+  return SendListing(socket, GetPcDataList(), ShowLine);
 }
 
 constexpr SubCommand kSubCommands[] = {{"add", Add},     {"del", Del},     {"save", Save},

@@ -10,6 +10,7 @@
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
 #include "command/ShowColumns.h"
+#include "command/ShowPieces.h"
 #include "registry/QuarantineDataList.h"
 #include "support/Syslog.h"
 
@@ -93,25 +94,20 @@ std::int32_t Load(int socket, int wordCount, char** /*words*/) {
   return LoadRegistry(socket, wordCount, GetQuarantineDataList(), CQuarantineDataList::kFileName, kLoadUsage);
 }
 
+// A server without an address ends the listing.
+bool ShowLine(const CQuarantineData& server, std::string& out) {
+  if (server.sourceText.empty()) return false;
+  AppendColumn(out, server.sourceText);
+  out += server.protocol;
+  out += "\t\t";
+  out += server.portText;
+  out += "\r\n";
+  return true;
+}
+
 std::int32_t Show(int socket, int /*wordCount*/, char** /*words*/) {
   if (SendReply(socket, "DESTINATION\tPROTOCOL\tPORT\r\n") != 0) return -1;
-  CQuarantineDataList copy;
-  if (GetQuarantineDataList().CopyAll(&copy) < 0) {
-    if (SendReply(socket, "show error\r\n") != 0) return -1;
-  }
-  for (CNacNode* node = copy.GetHead(false); node != nullptr; node = copy.GetNext(node, false)) {
-    const CQuarantineData& server = *node->RecordAs<CQuarantineData>();
-    if (!server.IsLive()) continue;
-    if (server.sourceText.empty()) break;
-    std::string line;
-    AppendColumn(line, server.sourceText);
-    line += server.protocol;
-    line += "\t\t";
-    line += server.portText;
-    line += "\r\n";
-    if (SendReply(socket, line) != 0) return -1;
-  }
-  return 0;
+  return SendListing(socket, GetQuarantineDataList(), ShowLine);
 }
 
 constexpr SubCommand kSubCommands[] = {{"add", Add},   {"del", Del},   {"clear", Clear},

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "list/NacList.h"
 #include "registry/CandidateNodes.h"
@@ -116,6 +118,29 @@ class CNacRecordList : public CNacList {
       }
     }
     return target->GetCount(false);
+  }
+
+  // A piece of a snapshot, for a reader that must neither hold the lock for long nor copy
+  // a large list at once: copies of the live records among the limit records that follow
+  // the one of order after (the head when there is none), appended to piece. after then
+  // names the last record looked at, and the result tells whether any follow it. A record
+  // that cannot be copied is passed over, as CopyAll passes it over.
+  bool CopyLivePiece(std::optional<std::int64_t>& after, std::size_t limit, std::vector<Record>& piece) {
+    Guard guard(*this);
+    CNacNode* node = GetHead(guard);
+    // Resumed by order, not by node: the node copied last may be gone by now.
+    while (node != nullptr && after && node->Order() <= *after) node = GetNext(node, guard);
+    for (std::size_t looked = 0; node != nullptr && looked < limit; ++looked, node = GetNext(node, guard)) {
+      after = node->Order();
+      const Record& source = *node->RecordAs<Record>();
+      if (!source.IsLive()) continue;
+      try {
+        piece.emplace_back(source);
+      } catch (...) {
+        if (Derived::kCopyFailureText != nullptr) SyslogSend(2, "%s", Derived::kCopyFailureText);
+      }
+    }
+    return node != nullptr;
   }
 
  protected:

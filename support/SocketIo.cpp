@@ -4,9 +4,11 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 #include "platform/SocketError.h"
 #include "support/SocketErrorName.h"
@@ -14,7 +16,10 @@
 
 namespace {
 
-constexpr int kRoomWaitMs = 100;
+constexpr std::uint32_t kRoomWaitMs = 100;
+
+thread_local std::uint32_t tStallLimitMs = 0;
+thread_local bool tStalled = false;
 
 // The platform's calls re-arm the socket's event recording and never raise SIGPIPE. A
 // signal that interrupts the call is a Linux matter, not a socket error: the call is made
@@ -45,10 +50,13 @@ int SocketSendAll(int socket, const void* bytes, int length) {
   const char* data = static_cast<const char*>(bytes);
   const std::size_t total = length > 0 ? static_cast<std::size_t>(length) : 0;
   std::size_t sent = 0;
+  // Measured on the real clock: the waits below run there.
+  std::uint32_t movedMs = platform::RealClock().NowMs();
   do {
     const ssize_t n = SendOnce(socket, data + sent, total - sent);
     if (n >= 0) {
       sent += static_cast<std::size_t>(n);
+      movedMs = platform::RealClock().NowMs();
       continue;
     }
     const int error = platform::LastSocketError();
@@ -57,13 +65,31 @@ int SocketSendAll(int socket, const void* bytes, int length) {
       return -1;
     }
     // Until the peer makes room the processor is given up: a client that stopped reading
-    // must not keep a core busy. The retries themselves never stop; a socket shut down
-    // from another thread ends the wait and makes the next send fail.
+    // must not keep a core busy. A socket shut down from another thread ends the wait and
+    // makes the next send fail.
+    std::uint32_t waitMs = kRoomWaitMs;
+    if (tStallLimitMs != 0) {
+      const std::uint32_t stillMs = platform::RealClock().NowMs() - movedMs;
+      if (stillMs >= tStallLimitMs) {
+        tStalled = true;
+        return -1;
+      }
+      waitMs = std::min(waitMs, tStallLimitMs - stillMs);
+    }
     pollfd writable{socket, POLLOUT, 0};
-    ::poll(&writable, 1, kRoomWaitMs);
+    ::poll(&writable, 1, static_cast<int>(waitMs));
   } while (sent < total);
   return static_cast<int>(sent);
 }
+
+SendStallLimit::SendStallLimit(std::uint32_t milliseconds) : previous_(tStallLimitMs) {
+  tStallLimitMs = milliseconds;
+  tStalled = false;
+}
+
+SendStallLimit::~SendStallLimit() { tStallLimitMs = previous_; }
+
+bool SocketSendStalled() { return tStalled; }
 
 int SocketRecv(int socket, void* buffer, int size) {
   const ssize_t n = RecvOnce(socket, buffer, size > 0 ? static_cast<std::size_t>(size) : 0);
