@@ -111,7 +111,7 @@ TEST_F(ProcessTest, WithoutAFreeDescriptorItWaitsQuietlyAndServesOnceOneIsFree) 
   const auto seen = collector_->Until("I could not accept a command connection: no descriptor is free.", 10s);
   ASSERT_TRUE(seen);
   bool metricsSaid = false;
-  for (const std::string& line : *seen) metricsSaid = metricsSaid || line.find("a metrics connection") != std::string::npos;
+  for (const std::string& line : *seen) metricsSaid |= line.find("a metrics connection") != std::string::npos;
   ASSERT_TRUE(metricsSaid || collector_->Until("I could not accept a metrics connection: no descriptor is free.", 10s));
   const unsigned long ticks = CpuTicks(velnor->Pid());
   std::this_thread::sleep_for(1s);
