@@ -163,7 +163,7 @@ bool CNacCmdServer::CreateProtocol(platform::UniqueSocket& socket, std::uint32_t
   if (slot < 0) return false;
   std::unique_ptr<CNacCmdProtocol> session;
   try {
-    session = std::make_unique<CNacCmdProtocol>();
+    session = std::make_unique<CNacCmdProtocol>(walks_);
     session->SaveThreadID(serverThreadId);
     session->SetIdleLimit(idleSeconds);
   } catch (...) {
