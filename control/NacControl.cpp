@@ -202,7 +202,12 @@ void CNacControl::NacCommandProcess(CommandId commandId, std::int32_t result) {
   PendingWalks::Batch batch;
   if (commandServer_) batch = commandServer_->Walks().Take();
   if (batch.ids.empty()) batch.ids.push_back(commandId);
-  for (const CommandId id : batch.ids) ::NacCommandProcess(Context(), id, result);
+  for (const CommandId id : batch.ids) {
+    ::NacCommandProcess(Context(), id, result);
+    // A record added and withdrawn within one batch got its add pass only; its delete pass
+    // would wait for the next change of its registry, which may never come.
+    ::NacCommandProcess(Context(), id, result);
+  }
   if (!commandServer_) return;
   commandServer_->Walks().Walked(batch.changes);
   // A burst's records are erased by now; once nothing more waits, their memory goes back.
