@@ -1,7 +1,9 @@
 #include "command/CommandDispatch.h"
 
+#include <optional>
 #include <vector>
 
+#include "command/CommandEvent.h"
 #include "command/CommandReply.h"
 #include "command/CommandSplit.h"
 #include "command/CommandTable.h"
@@ -41,4 +43,13 @@ bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks
   if (result < 0) return false;
   if (result > 0) ReportResult(*command, result, owner, walks);
   return true;
+}
+
+void AnnounceWalks(OwnerThread& owner, PendingWalks& walks) {
+  const std::optional<CommandId> id = walks.Unannounced();
+  // The walk takes every flagged change whatever the message says; the code is an add's.
+  if (id && !owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, static_cast<std::uint32_t>(*id),
+                                         static_cast<std::uint32_t>(command_event::kAdd))) {
+    walks.PostFailed();
+  }
 }

@@ -9,3 +9,7 @@ class PendingWalks;
 // no such message waits already, the change being flagged in walks. Gives false when the
 // session must end: a negative handler result, or a reply that could not be sent.
 [[nodiscard]] bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks);
+
+// Posts the walk message that a failed post left missing, so that a session held back by
+// the walks is not held for ever. Logs nothing: it is tried again while the session waits.
+void AnnounceWalks(OwnerThread& owner, PendingWalks& walks);

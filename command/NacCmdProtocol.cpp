@@ -30,6 +30,7 @@ constexpr MessageThreadTexts kTexts{
 constexpr char kPrompt[] = "$ ";
 // How often a session held back by the walks looks again.
 constexpr std::uint32_t kWalkRecheckMs = 20;
+constexpr std::uint32_t kWalkAnnounceEvery = 1000 / kWalkRecheckMs;
 
 // The idle limit is measured on the real clock, as the wait that ends at it runs there.
 std::uint32_t NowMs() { return platform::RealClock().NowMs(); }
@@ -179,7 +180,9 @@ bool CNacCmdProtocol::ExecuteLine(char* line) {
 
 bool CNacCmdProtocol::AwaitWalks() {
   // The socket is not read meanwhile, so TCP holds the sender; the stop is seen at once.
-  while (walks_.Full()) {
+  for (std::uint32_t waited = 0; walks_.Full(); ++waited) {
+    // A walk message lost on the way is posted again, once a second.
+    if (waited % kWalkAnnounceEvery == 0) AnnounceWalks(*this, walks_);
     switch (platform::WaitForOne(*stopEvent_, kWalkRecheckMs)) {
       case platform::kWaitTimeout:
         break;

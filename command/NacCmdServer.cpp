@@ -110,6 +110,8 @@ void CNacCmdServer::OnMessage(const platform::ThreadMessage& message) {
     DestroySession(static_cast<int>(message.wParam));
   } else if (message.message == msg::cmd::WM_PROTOCOL_RECV) {
     if (!PostMessageMainThread(message.message, message.wParam, message.lParam)) {
+      // The changes stay flagged: the next one, or a session held back by them, posts again.
+      walks_.PostFailed();
       SyslogSend(3, "CNacCmdServer::MsgProc: An error occurred in PostMessageMainThread.");
     }
   }

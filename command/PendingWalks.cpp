@@ -17,6 +17,13 @@ void PendingWalks::PostFailed() {
   outstanding_ = false;
 }
 
+std::optional<CommandId> PendingWalks::Unannounced() {
+  std::lock_guard lock(mutex_);
+  if (outstanding_ || ids_.empty()) return std::nullopt;
+  outstanding_ = true;
+  return ids_.front();
+}
+
 PendingWalks::Batch PendingWalks::Take() {
   std::lock_guard lock(mutex_);
   outstanding_ = false;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "command/CommandId.h"
@@ -27,6 +28,9 @@ class PendingWalks {
   [[nodiscard]] bool Flag(CommandId id);
   // The message of the last Flag could not be posted: the next change posts one again.
   void PostFailed();
+  // A command whose changes wait with no message outstanding, which then counts as
+  // outstanding: the caller must post one for it. None when nothing is missing.
+  [[nodiscard]] std::optional<CommandId> Unannounced();
 
   struct Batch {
     std::vector<CommandId> ids;  // distinct, in the order they were first flagged

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,7 +84,11 @@ class ABatchPipedIn : public ::testing::Test {
   // The replies of count lines, prompts included.
   std::string Replies(int count) {
     std::string replies;
-    for (int i = 0; i < count; ++i) replies += client_->ReadPrompt(30s).value_or("(none)");
+    for (int i = 0; i < count; ++i) {
+      const std::optional<std::string> reply = client_->ReadPrompt(30s);
+      if (!reply) return replies + "(no more)";
+      replies += *reply;
+    }
     return replies;
   }
   static std::string PcLines(const char* verb, int count) {
@@ -153,6 +158,16 @@ TEST_F(ABatchPipedIn, AHugeBatchWaitsForTheWalksInsteadOfPilingUp) {
   EXPECT_EQ(Replies(kLines).size(), 2u * kLines);
   EXPECT_TRUE(sent.get());
   EXPECT_EQ(GetPcDataList().GetCount(false), kLines);
+}
+
+TEST_F(ABatchPipedIn, AWalkMessageLostOnTheWayIsPostedAgain) {
+  server_.SaveThreadID(0);  // the controller refuses every message
+  auto sent = std::async(std::launch::async, [&] { return client_->Send(PcLines("add", 5000)); });
+  ASSERT_TRUE(WaitFor([&] { return server_.Walks().Full(); }));
+  server_.SaveThreadID(walker_.Id());
+  walker_.held = false;
+  EXPECT_EQ(Replies(5000).size(), 2u * 5000);
+  EXPECT_TRUE(sent.get());
 }
 
 }  // namespace
