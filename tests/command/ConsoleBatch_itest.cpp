@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "command/NacCmdServer.h"
-#include "msgthread/RegisteredMessages.h"
 #include "platform/ThreadMessages.h"
 #include "registry/PcDataList.h"
 #include "tests/command/CommandHarness.h"
@@ -27,11 +26,9 @@ constexpr std::uint16_t kPort = 18040;
 
 template <class Done>
 bool WaitFor(Done done) {
-  for (auto deadline = std::chrono::steady_clock::now() + 30s; !done();) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  return done();
 }
 
 // The controller's part: at each message it takes what the sessions flagged, once let go.
@@ -55,7 +52,7 @@ class Walker {
   }
   ~Walker() {
     held = false;
-    (void)platform::PostToThread(id_, platform::kQuitMessage, 0, 0);
+    (void)platform::PostToThread(id_, platform::kQuitMessage, 0, 0);  // refused only by a full queue
     thread_.join();
   }
   std::uint32_t Id() const { return id_; }
@@ -93,13 +90,11 @@ class ABatchPipedIn : public ::testing::Test {
   }
   static std::string PcLines(const char* verb, int count) {
     std::string lines;
-    for (int i = 0; i < count; ++i) lines += std::string("pc ") + verb + " source-mac 02:00:00:00:" + Hex(i) + "\n";
+    char line[64];
+    for (int i = 0; i < count; ++i) {
+      lines += (std::snprintf(line, sizeof line, "pc %s source-mac 02:00:00:00:%02x:%02x\n", verb, i >> 8, i & 0xff), line);
+    }
     return lines;
-  }
-  static std::string Hex(int i) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02x:%02x", (i >> 8) & 0xff, i & 0xff);
-    return text;
   }
 
   testing_support::TempDir dir_;
