@@ -18,7 +18,7 @@ namespace {
 // time. The other positive results go to the owner as they come.
 void ReportResult(const CommandEntry& command, std::int32_t result, OwnerThread& owner, PendingWalks& walks) {
   const bool walked = PendingWalks::Walks(command.id);
-  if (walked && !walks.Flag(command.id)) return;
+  if (walked && !walks.Flag(command.id, result)) return;
   if (owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, static_cast<std::uint32_t>(command.id),
                                   static_cast<std::uint32_t>(result))) {
     return;

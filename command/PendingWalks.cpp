@@ -2,10 +2,16 @@
 
 #include <algorithm>
 
-bool PendingWalks::Flag(CommandId id) {
+#include "command/CommandEvent.h"
+
+bool PendingWalks::Flag(CommandId id, std::int32_t result) {
   std::lock_guard lock(mutex_);
-  if (std::ranges::find(ids_, id) == ids_.end()) ids_.push_back(id);
-  ++flagged_;
+  auto entry = std::ranges::find(flagged_, id, &Flagged::id);
+  if (entry == flagged_.end()) entry = flagged_.insert(flagged_.end(), Flagged{id});
+  // A load withdraws what was there and adds what it read; a code not known here counts as both.
+  entry->adds |= result != command_event::kDel && result != command_event::kClear;
+  entry->withdraws |= result != command_event::kAdd;
+  ++changes_;
   ++waiting_;
   if (outstanding_) return false;
   outstanding_ = true;
@@ -19,17 +25,17 @@ void PendingWalks::PostFailed() {
 
 std::optional<CommandId> PendingWalks::Unannounced() {
   std::lock_guard lock(mutex_);
-  if (outstanding_ || ids_.empty()) return std::nullopt;
+  if (outstanding_ || flagged_.empty()) return std::nullopt;
   outstanding_ = true;
-  return ids_.front();
+  return flagged_.front().id;
 }
 
 PendingWalks::Batch PendingWalks::Take() {
   std::lock_guard lock(mutex_);
   outstanding_ = false;
-  Batch batch{std::move(ids_), flagged_};
-  ids_.clear();
-  flagged_ = 0;
+  Batch batch{std::move(flagged_), changes_};
+  flagged_.clear();
+  changes_ = 0;
   return batch;
 }
 

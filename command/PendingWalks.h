@@ -23,17 +23,26 @@ class PendingWalks {
   // Whether the controller walks the registry of this command at all.
   static bool Walks(CommandId id) { return id >= CommandId::kNac && id <= CommandId::kQuarantine; }
 
-  // Records one change of the command's registry. True when no message is outstanding: the
-  // caller must post one, and it counts as outstanding from here on.
-  [[nodiscard]] bool Flag(CommandId id);
+  // Records one change of the command's registry, of the kind its handler's result tells
+  // (command_event). True when no message is outstanding: the caller must post one, and it
+  // counts as outstanding from here on.
+  [[nodiscard]] bool Flag(CommandId id, std::int32_t result);
   // The message of the last Flag could not be posted: the next change posts one again.
   void PostFailed();
   // A command whose changes wait with no message outstanding, which then counts as
   // outstanding: the caller must post one for it. None when nothing is missing.
   [[nodiscard]] std::optional<CommandId> Unannounced();
 
+  // A registry that changed, and whether its changes both added and withdrew records: a
+  // record may then carry both flags, which takes a walk for each.
+  struct Flagged {
+    CommandId id;
+    bool adds = false;
+    bool withdraws = false;
+    bool operator==(const Flagged&) const = default;
+  };
   struct Batch {
-    std::vector<CommandId> ids;  // distinct, in the order they were first flagged
+    std::vector<Flagged> flagged;  // distinct ids, in the order they were first flagged
     std::size_t changes = 0;
   };
   // The controller's part when the message arrives: everything flagged so far. A change
@@ -49,8 +58,8 @@ class PendingWalks {
 
  private:
   mutable std::mutex mutex_;
-  std::vector<CommandId> ids_;  // guarded by mutex_
-  std::size_t flagged_ = 0;     // guarded by mutex_: changes flagged since the last Take
+  std::vector<Flagged> flagged_;  // guarded by mutex_
+  std::size_t changes_ = 0;     // guarded by mutex_: changes flagged since the last Take
   std::size_t waiting_ = 0;     // guarded by mutex_: flagged_ and those of batches still walking
   bool outstanding_ = false;    // guarded by mutex_
 };

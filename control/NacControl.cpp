@@ -201,12 +201,12 @@ void CNacControl::NacCommandProcess(CommandId commandId, std::int32_t result) {
   // walks the registry it names.
   PendingWalks::Batch batch;
   if (commandServer_) batch = commandServer_->Walks().Take();
-  if (batch.ids.empty()) batch.ids.push_back(commandId);
-  for (const CommandId id : batch.ids) {
-    ::NacCommandProcess(Context(), id, result);
+  if (batch.flagged.empty()) batch.flagged.push_back({commandId, true, true});
+  for (const PendingWalks::Flagged& changed : batch.flagged) {
+    ::NacCommandProcess(Context(), changed.id, result);
     // A record added and withdrawn within one batch got its add pass only; its delete pass
     // would wait for the next change of its registry, which may never come.
-    ::NacCommandProcess(Context(), id, result);
+    if (changed.adds && changed.withdraws) ::NacCommandProcess(Context(), changed.id, result);
   }
   if (!commandServer_) return;
   commandServer_->Walks().Walked(batch.changes);

@@ -43,7 +43,7 @@ class Walker {
         ++messages;
         while (held) std::this_thread::sleep_for(5ms);
         const PendingWalks::Batch batch = walks->Take();
-        if (ids.empty()) ids = batch.ids;
+        if (flagged.empty()) flagged = batch.flagged;
         taken += batch.changes;
         walks->Walked(batch.changes);
       }
@@ -61,7 +61,7 @@ class Walker {
   std::atomic<bool> held{true};
   std::atomic<int> messages{0};
   std::atomic<std::size_t> taken{0};
-  std::vector<CommandId> ids;  // of the first batch, read once the walker is idle
+  std::vector<PendingWalks::Flagged> flagged;  // of the first batch, read once the walker is idle
 
  private:
   std::uint32_t id_ = 0;
@@ -136,7 +136,7 @@ TEST_F(ABatchPipedIn, ManyChangesBringOneMessageAndEveryChangeIsTaken) {
   ASSERT_TRUE(WaitFor([&] { return server_.Walks().Waiting() == 0; }));
   EXPECT_EQ(walker_.messages, 1);
   EXPECT_EQ(walker_.taken, 4001u);
-  EXPECT_EQ(walker_.ids, (std::vector<CommandId>{CommandId::kPc, CommandId::kNac}));
+  EXPECT_EQ(walker_.flagged, (std::vector<PendingWalks::Flagged>{{CommandId::kPc, true, true}, {CommandId::kNac, true, false}}));
   // A change after the walk took the last ones brings the next message.
   EXPECT_EQ(client_->Command("pc add source-mac 02:00:00:00:00:01"), "");
   ASSERT_TRUE(WaitFor([&] { return walker_.messages == 2 && server_.Walks().Waiting() == 0; }));
