@@ -197,8 +197,8 @@ AclContext CNacControl::Context() const { return AclContext{endFlag_, httpClient
 
 void CNacControl::NacCommandProcess(CommandId commandId, std::int32_t result) {
   // One message stands for every change flagged by now: each registry that changed is
-  // walked once, in the order of its first change. A message that no session flagged for
-  // walks the registry it names.
+  // walked, in the order of its first change. A message that no session flagged for walks
+  // the registry it names.
   PendingWalks::Batch batch;
   if (commandServer_) batch = commandServer_->Walks().Take();
   if (batch.flagged.empty()) batch.flagged.push_back({commandId, true, true});
