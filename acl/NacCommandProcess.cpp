@@ -79,8 +79,8 @@ bool RoutesChanged() {
   return false;
 }
 
-// A burst of commands brings one message each, but the first walk takes every change made
-// by then: the later ones find nothing and skip the snapshots a walk would take.
+// A walk takes every change made by the time it starts: one that finds nothing left skips
+// the snapshots a walk would take.
 bool Changed(CommandId commandId) {
   switch (commandId) {
     case CommandId::kNac:

@@ -1,15 +1,36 @@
 #include "command/CommandDispatch.h"
 
+#include <optional>
 #include <vector>
 
+#include "command/CommandEvent.h"
 #include "command/CommandReply.h"
 #include "command/CommandSplit.h"
 #include "command/CommandTable.h"
+#include "command/PendingWalks.h"
 #include "msgthread/OwnerThread.h"
 #include "msgthread/RegisteredMessages.h"
 #include "support/Syslog.h"
 
-bool CommandProc(int socket, char* line, OwnerThread& owner) {
+namespace {
+
+// A change of a registry brings the controller's walk; only one message for it waits at a
+// time. The other positive results go to the owner as they come.
+void ReportResult(const CommandEntry& command, std::int32_t result, OwnerThread& owner, PendingWalks& walks) {
+  const bool walked = PendingWalks::Walks(command.id);
+  if (walked && !walks.Flag(command.id, result)) return;
+  if (owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, static_cast<std::uint32_t>(command.id),
+                                  static_cast<std::uint32_t>(result))) {
+    return;
+  }
+  // The change stays flagged: the next one tries the message again and its walk takes both.
+  if (walked) walks.PostFailed();
+  SyslogSend(3, "CNacCmdProtocol::CommandProc: An error occurred in PostMessageMainThread.");
+}
+
+}  // namespace
+
+bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks) {
   std::vector<char*> words;
   const int count = SplitCommandLine(line, words);
   if (count == 0) return true;
@@ -20,11 +41,15 @@ bool CommandProc(int socket, char* line, OwnerThread& owner) {
 
   const std::int32_t result = command->handler(socket, count, words.data());
   if (result < 0) return false;
-  // A result that cannot be passed on leaves the change's flags set: the next change of
-  // the same kind takes it along.
-  if (result > 0 && !owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, static_cast<std::uint32_t>(command->id),
-                                                 static_cast<std::uint32_t>(result))) {
-    SyslogSend(3, "CNacCmdProtocol::CommandProc: An error occurred in PostMessageMainThread.");
-  }
+  if (result > 0) ReportResult(*command, result, owner, walks);
   return true;
+}
+
+void AnnounceWalks(OwnerThread& owner, PendingWalks& walks) {
+  const std::optional<CommandId> id = walks.Unannounced();
+  // The walk takes every flagged change whatever the message says; the code is an add's.
+  if (id && !owner.PostMessageMainThread(msg::cmd::WM_PROTOCOL_RECV, static_cast<std::uint32_t>(*id),
+                                         static_cast<std::uint32_t>(command_event::kAdd))) {
+    walks.PostFailed();
+  }
 }

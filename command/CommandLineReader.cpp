@@ -1,5 +1,8 @@
 #include "command/CommandLineReader.h"
 
+#include <algorithm>
+#include <cstring>
+#include <limits>
 #include <new>
 
 #include "support/SocketIo.h"
@@ -15,27 +18,27 @@ constexpr char kBackspace = '\b';
 bool CommandLineReader::RecvProc(int socket, Sink& sink) {
   std::uint32_t waiting = 0;
   if (SocketBytesAvailable(socket, &waiting) != 0) return false;
-  while (waiting != 0) {
-    switch (state_) {
-      case RECV_START:
-        if (!StartLine()) return false;
-        break;
-      case RECV_READ: {
-        const int read = ReadByte(socket);
-        if (read < 0) return false;
-        if (read == 0) return true;
-        break;
-      }
-      case RECV_EXEC: {
-        const bool goOn = sink.ExecuteLine(line_->Buffer());
-        DropLine();
-        if (!goOn) return false;
-        break;
-      }
+  if (waiting == 0) return true;
+  if (!block_) {
+    block_.reset(new (std::nothrow) char[kReadSize]);
+    if (!block_) {
+      SyslogSend(2, "I failed in allocation of memory.");
+      return false;
     }
-    // A completed line runs before anything else is read.
-    if (state_ == RECV_EXEC) continue;
-    if (SocketBytesAvailable(socket, &waiting) != 0) return false;
+  }
+  const int received = SocketRecv(socket, block_.get(), static_cast<int>(std::min(waiting, kReadSize)));
+  if (received < 0) {
+    DropLine();
+    return false;
+  }
+  const char* at = block_.get();
+  const char* const end = at + received;
+  while (at != end) {
+    if (state_ == RECV_START && !StartLine()) return false;
+    const long taken = Collect(at, end);
+    if (taken < 0) return false;
+    at += taken;
+    if (state_ == RECV_EXEC && !ExecuteLine(sink)) return false;
   }
   return true;
 }
@@ -49,7 +52,8 @@ bool CommandLineReader::StartLine() {
       return false;
     }
   }
-  if (!line_->HasBlock() && !line_->Allocate()) {
+  // A long line's block goes back rather than stay with the session.
+  if ((!line_->HasBlock() || line_->Capacity() > kKeptLineSize) && !line_->Allocate()) {
     SyslogSend(2, "I failed in allocation of memory.");
     DropLine();
     return false;
@@ -60,31 +64,36 @@ bool CommandLineReader::StartLine() {
   return true;
 }
 
-int CommandLineReader::ReadByte(int socket) {
-  char* at = line_->Buffer() + line_->length;
-  const int received = SocketRecv(socket, at, 1);
-  if (received < 0) {
-    DropLine();
-    return -1;
-  }
-  if (received == 0) return 0;
-  if (*at == kLineFeed) {
-    ++line_->length;
-    at[1] = '\0';
-    state_ = RECV_EXEC;
-  } else if (*at == kBackspace) {
-    *at = '\0';
-    if (line_->length != 0) line_->Buffer()[--line_->length] = '\0';
-  } else {
-    ++line_->length;
-  }
-  // Room for the next byte and the terminating zero, always.
-  if (line_->length + 1 >= line_->Capacity() && !line_->Grow()) {
+long CommandLineReader::Collect(const char* from, const char* end) {
+  const char* stop = from;
+  while (stop != end && *stop != kLineFeed && *stop != kBackspace) ++stop;
+  const bool lineFeed = stop != end && *stop == kLineFeed;
+  const std::size_t run = static_cast<std::size_t>(stop - from) + (lineFeed ? 1 : 0);
+  // Room for the run and the terminating zero, always.
+  const std::size_t needed = line_->length + run + 1;
+  if (needed > std::numeric_limits<std::uint32_t>::max() || !line_->GrowTo(static_cast<std::uint32_t>(needed))) {
     SyslogSend(2, "I failed in allocation of memory.");
     DropLine();
     return -1;
   }
-  return 1;
+  char* const buffer = line_->Buffer();
+  std::memcpy(buffer + line_->length, from, run);
+  line_->length += static_cast<std::uint32_t>(run);
+  buffer[line_->length] = '\0';
+  if (lineFeed) {
+    state_ = RECV_EXEC;
+    return static_cast<long>(run);
+  }
+  if (stop == end) return static_cast<long>(run);
+  if (line_->length != 0) buffer[--line_->length] = '\0';
+  return static_cast<long>(run) + 1;
+}
+
+bool CommandLineReader::ExecuteLine(Sink& sink) {
+  const bool goOn = sink.ExecuteLine(line_->Buffer());
+  state_ = RECV_START;
+  if (!goOn) DropLine();
+  return goOn;
 }
 
 void CommandLineReader::DropLine() {

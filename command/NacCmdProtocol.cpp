@@ -28,6 +28,9 @@ constexpr MessageThreadTexts kTexts{
     "I failed in making of a message thread to use in CNacCmdProtocol.", nullptr};
 
 constexpr char kPrompt[] = "$ ";
+// How often a session held back by the walks looks again.
+constexpr std::uint32_t kWalkRecheckMs = 20;
+constexpr std::uint32_t kWalkAnnounceEvery = 1000 / kWalkRecheckMs;
 
 // The idle limit is measured on the real clock, as the wait that ends at it runs there.
 std::uint32_t NowMs() { return platform::RealClock().NowMs(); }
@@ -36,7 +39,8 @@ std::uint32_t NowMs() { return platform::RealClock().NowMs(); }
 
 // No pause after the start confirmation: the listener makes one session per connection and
 // would pay it for each, while a burst of connections keeps every operator waiting.
-CNacCmdProtocol::CNacCmdProtocol() : thread_(*this, kTexts, MessageThread::StartPause::kNone) {}
+CNacCmdProtocol::CNacCmdProtocol(PendingWalks& walks)
+    : walks_(walks), thread_(*this, kTexts, MessageThread::StartPause::kNone) {}
 
 CNacCmdProtocol::~CNacCmdProtocol() {
   if (thread_.Running()) {
@@ -138,9 +142,9 @@ int CNacCmdProtocol::NetworkEventProc(platform::SocketEvent& socketEvent) {
   const platform::NetworkEvents events = socketEvent.Enumerate();
   if (events.events == 0) return 0;
   if ((events.events & platform::FD_READ) != 0) {
-    // The replies of the lines and the prompt after them leave as one segment.
+    // The replies of the lines and the prompts after them leave together.
     Cork(true);
-    const bool served = reader_.RecvProc(socket_.Get(), *this) && SendProc();
+    const bool served = reader_.RecvProc(socket_.Get(), *this) && SendQueued();
     Cork(false);
     if (!served) return -1;
     // Counted from the end of the replies: a long command is not idle time.
@@ -180,7 +184,22 @@ void CNacCmdProtocol::LogLimitClose(bool stalled) {
 
 bool CNacCmdProtocol::ExecuteLine(char* line) {
   // The worker sends this prompt itself once the waiting bytes are read: no wake needed.
-  return CommandProc(socket_.Get(), line, *this) && PromptSend(false) == 0;
+  return AwaitWalks() && CommandProc(socket_.Get(), line, *this, walks_) && PromptSend(false) == 0;
+}
+
+bool CNacCmdProtocol::AwaitWalks() {
+  // The socket is not read meanwhile, so TCP holds the sender; the stop is seen at once.
+  for (std::uint32_t waited = 0; walks_.Full(); ++waited) {
+    // A walk message lost on the way is posted again, once a second.
+    if (waited % kWalkAnnounceEvery == 0) AnnounceWalks(*this, walks_);
+    switch (platform::WaitForOne(*stopEvent_, kWalkRecheckMs)) {
+      case platform::kWaitTimeout:
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
 }
 
 bool CNacCmdProtocol::SendProc() {
@@ -194,6 +213,16 @@ bool CNacCmdProtocol::SendProc() {
   // prompts queued by several lines of one packet all go out, and no sooner.
   if (!sendQueue_.IsEmpty(guard)) sendEvent_->Signal();
   return true;
+}
+
+bool CNacCmdProtocol::SendQueued() {
+  for (;;) {
+    {
+      CNacList::Guard guard(sendQueue_);
+      if (sendQueue_.IsEmpty(guard)) return true;
+    }
+    if (!SendProc()) return false;
+  }
 }
 
 int CNacCmdProtocol::PromptSend(bool wake) {

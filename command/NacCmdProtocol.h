@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "command/CommandLineReader.h"
+#include "command/PendingWalks.h"
 #include "list/NacList.h"
 #include "msgthread/MessageThread.h"
 #include "msgthread/OwnerThread.h"
@@ -24,8 +25,9 @@
 // StartProtocol and read by the worker alone.
 class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler, private CommandLineReader::Sink {
  public:
-  // Throws ThrownText when its event or message thread cannot be made.
-  CNacCmdProtocol();
+  // Throws ThrownText when its event or message thread cannot be made. The changes of its
+  // commands are flagged in walks, which outlives the session.
+  explicit CNacCmdProtocol(PendingWalks& walks);
   ~CNacCmdProtocol();
   CNacCmdProtocol(const CNacCmdProtocol&) = delete;
   CNacCmdProtocol& operator=(const CNacCmdProtocol&) = delete;
@@ -50,6 +52,9 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   void OnMessage(const platform::ThreadMessage& message) override;
   void OnClose() override;
   [[nodiscard]] bool ExecuteLine(char* line) override;
+  // Holds the next line back while the controller's walks lag too far behind; false when
+  // the session is stopped meanwhile.
+  [[nodiscard]] bool AwaitWalks();
 
   void ThreadProc();
   // The wait loop of the worker; ends when the session must end.
@@ -62,6 +67,8 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   // output that did not move (stalled).
   void LogLimitClose(bool stalled);
   [[nodiscard]] bool SendProc();
+  // SendProc until the queue is empty: the prompts of the lines of one read.
+  [[nodiscard]] bool SendQueued();
   // Queues a prompt; wake sets the send event for a worker that would not send it anyway.
   [[nodiscard]] int PromptSend(bool wake);
   // Holds small sends back until the uncork, which sends them together.
@@ -70,6 +77,7 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   // Posts message with the slot to the server; a failure is logged under method's name.
   [[nodiscard]] bool PostToServer(std::uint32_t message, const char* method);
 
+  PendingWalks& walks_;
   CNacList sendQueue_;
   CommandLineReader reader_;
   std::optional<platform::Event> stopEvent_;

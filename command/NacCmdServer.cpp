@@ -116,6 +116,8 @@ void CNacCmdServer::OnMessage(const platform::ThreadMessage& message) {
     DestroySession(static_cast<int>(message.wParam));
   } else if (message.message == msg::cmd::WM_PROTOCOL_RECV) {
     if (!PostMessageMainThread(message.message, message.wParam, message.lParam)) {
+      // The changes stay flagged: the next one, or a session held back by them, posts again.
+      walks_.PostFailed();
       SyslogSend(3, "CNacCmdServer::MsgProc: An error occurred in PostMessageMainThread.");
     }
   }
@@ -181,7 +183,7 @@ bool CNacCmdServer::CreateProtocol(platform::UniqueSocket& socket, std::uint32_t
   if (slot < 0) return false;
   std::unique_ptr<CNacCmdProtocol> session;
   try {
-    session = std::make_unique<CNacCmdProtocol>();
+    session = std::make_unique<CNacCmdProtocol>(walks_);
     session->SaveThreadID(serverThreadId);
     session->SetIdleLimit(idleSeconds);
   } catch (...) {

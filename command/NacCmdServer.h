@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "command/PendingWalks.h"
 #include "command/SessionSlots.h"
 #include "msgthread/MessageThread.h"
 #include "msgthread/OwnerThread.h"
@@ -42,6 +43,10 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   [[nodiscard]] bool PostQuit() const { return thread_.PostQuit(); }
   void WaitForEnd() { thread_.Join(); }
 
+  // The changes the sessions made that wait for the owner's walks; the owner takes them
+  // when "VELNORCMD:WM_PROTOCOL_RECV" arrives.
+  PendingWalks& Walks() { return walks_; }
+
  private:
   void OnMessage(const platform::ThreadMessage& message) override;
   void OnClose() override;
@@ -62,6 +67,7 @@ class CNacCmdServer final : public OwnerThread, private MessageThread::Handler {
   std::optional<platform::Event> stopEvent_;
   platform::Thread listener_;
   settings::IdleLimitSetting idleLimit_;  // listener only
+  PendingWalks walks_;  // before the slots: outlives every session
   SessionSlots slots_;
   MessageThread thread_;  // last: ended before anything above is destroyed
 };

@@ -16,6 +16,7 @@
 #include "keepalive/NacKeepAlive.h"
 #include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
+#include "platform/FreeMemory.h"
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
 #include "registry/GwrouteFile.h"
@@ -37,6 +38,8 @@ constexpr MessageThreadTexts kTexts{
     "CNacControl::~CNacControl: An error occurred in PostThreadMessage."};
 
 constexpr uint32_t kKeepAliveWaitMs = 100;
+// Changes walked after which the heap's free pages are handed back once the walks are idle.
+constexpr std::size_t kTrimAfterChanges = 1024;
 
 // Makes a child in place of any old one, makes this thread its owner and starts it. A
 // text thrown on the way is logged, anything else thrown as failureText; the controller
@@ -193,7 +196,26 @@ void CNacControl::QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t a
 AclContext CNacControl::Context() const { return AclContext{endFlag_, httpClient_.get()}; }
 
 void CNacControl::NacCommandProcess(CommandId commandId, std::int32_t result) {
-  ::NacCommandProcess(Context(), commandId, result);
+  // One message stands for every change flagged by now: each registry that changed is
+  // walked, in the order of its first change. A message that no session flagged for walks
+  // the registry it names.
+  PendingWalks::Batch batch;
+  if (commandServer_) batch = commandServer_->Walks().Take();
+  if (batch.flagged.empty()) batch.flagged.push_back({commandId, true, true});
+  for (const PendingWalks::Flagged& changed : batch.flagged) {
+    ::NacCommandProcess(Context(), changed.id, result);
+    // A record added and withdrawn within one batch got its add pass only; its delete pass
+    // would wait for the next change of its registry, which may never come.
+    if (changed.adds && changed.withdraws) ::NacCommandProcess(Context(), changed.id, result);
+  }
+  if (!commandServer_) return;
+  commandServer_->Walks().Walked(batch.changes);
+  // A burst's records are erased by now; once nothing more waits, their memory goes back.
+  walkedSinceTrim_ += batch.changes;
+  if (walkedSinceTrim_ >= kTrimAfterChanges && commandServer_->Walks().Waiting() == 0) {
+    walkedSinceTrim_ = 0;
+    platform::ReturnFreeMemory();
+  }
 }
 
 void CNacControl::OnClose() {

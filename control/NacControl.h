@@ -78,7 +78,8 @@ class CNacControl final : private MessageThread::Handler {
   void StartKeepAliveScheduler();
   // A gateway came ON or went OFF: its request for the start or stop thread.
   void QueueKeepAliveRequest(KeepAliveWorker& worker, std::uint32_t address, const char* logFormat);
-  // A command changed a registry (command id, the handler's result): its rules.
+  // Sessions flagged changes (the message names one command id and its result): the rules
+  // of every change flagged by now.
   void NacCommandProcess(CommandId commandId, std::int32_t result);
   // What the rule walks need: the end flag and the dispatcher. The dispatcher outlives
   // every walk: the threads that run them end before it in the stop.
@@ -96,6 +97,7 @@ class CNacControl final : private MessageThread::Handler {
   std::atomic<int> ownEndFlag_{0};
   std::atomic<int>& endFlag_;
   std::atomic<int> exitStatus_{0};
+  std::size_t walkedSinceTrim_ = 0;  // message thread only
   KeepAliveWorker start_;
   KeepAliveWorker stop_;
   std::unique_ptr<CNacCmdServer> commandServer_;

@@ -12,6 +12,7 @@
 
 #include "command/CommandDispatch.h"
 #include "command/CommandTable.h"
+#include "command/PendingWalks.h"
 #include "command/ServiceData.h"
 #include "msgthread/OwnerThread.h"
 #include "msgthread/RegisteredMessages.h"
@@ -71,7 +72,8 @@ inline CommandRun RunCommandLine(std::string line) {
   });
   const std::string word = line.substr(0, line.find(' '));
   LineOwner owner;
-  const bool goesOn = CommandProc(fds[0], line.data(), owner);
+  PendingWalks walks;
+  const bool goesOn = CommandProc(fds[0], line.data(), owner, walks);
   run.result = goesOn ? owner.Posted(word) : -1;
   ::close(fds[0]);
   reader.join();

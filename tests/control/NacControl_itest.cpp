@@ -9,10 +9,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "msgthread/RegisteredMessages.h"
@@ -22,6 +24,7 @@
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
 #include "support/Syslog.h"
+#include "tests/common/ConsoleClient.h"
 #include "tests/common/RecordDump.h"
 #include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
@@ -137,6 +140,33 @@ TEST_F(NacControlTest, WithoutRegistryFilesTheStartReadsThePortAndReportsReachTh
   EXPECT_TRUE(collector_->Until("KeepAlive stop event addition of GW(10.11.0.1).", 10s));
   EXPECT_EQ(Stop(controller), kStopLines);
   EXPECT_EQ(ThreadCount(), before);
+}
+
+// A batch through the console: PCs added and withdrawn between two walks leave no record
+// behind. The PCs of the file make each walk long, so that one takes many lines at once.
+TEST_F(NacControlTest, ABatchPipedInLeavesNoWithdrawnRecordBehind) {
+  constexpr int kLoaded = 20000;
+  std::string pcs;
+  for (int i = 0; i < kLoaded; ++i) {
+    char line[48];
+    std::snprintf(line, sizeof line, "\"02:00:01:00:%02x:%02x\",\"\",\"\",\"\"\r\n", i >> 8, i & 0xff);
+    pcs += line;
+  }
+  dir_.Write("pc.csv", pcs);
+  dir_.Write("Velnor.ini", "[SERVICE]\r\nPORT=18125\r\n");
+  auto controller = std::make_unique<CNacControl>();
+  testing_support::ConsoleClient console(18125);
+  ASSERT_EQ(console.ReadPrompt(10s), "$ ");
+  std::string lines;
+  for (int i = 0; i < 3000; ++i) lines += "pc add source-mac 02:00:00:00:00:01\npc del source-mac 02:00:00:00:00:01\n";
+  ASSERT_TRUE(console.Send(lines));
+  for (int i = 0; i < 6000; ++i) ASSERT_EQ(console.ReadPrompt(30s), "$ ");
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (GetPcDataList().GetCount(false) != kLoaded && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(GetPcDataList().GetCount(false), kLoaded);
+  EXPECT_EQ(Stop(controller), kStopLines);
 }
 
 }  // namespace

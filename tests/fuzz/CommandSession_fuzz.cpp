@@ -12,6 +12,7 @@
 
 #include "command/CommandDispatch.h"
 #include "command/CommandLineReader.h"
+#include "command/PendingWalks.h"
 #include "command/ServiceData.h"
 #include "msgthread/OwnerThread.h"
 #include "registry/GwDataList.h"
@@ -29,10 +30,11 @@ constexpr std::size_t kMaxInput = 64 * 1024;
 class Session final : public OwnerThread, public CommandLineReader::Sink {
  public:
   explicit Session(int socket) : socket_(socket) {}
-  bool ExecuteLine(char* line) override { return CommandProc(socket_, line, *this); }
+  bool ExecuteLine(char* line) override { return CommandProc(socket_, line, *this, walks_); }
 
  private:
   int socket_;
+  PendingWalks walks_;
 };
 
 }  // namespace

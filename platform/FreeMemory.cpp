@@ -1,0 +1,9 @@
+#include "platform/FreeMemory.h"
+
+#include <malloc.h>
+
+namespace platform {
+
+void ReturnFreeMemory() { (void)::malloc_trim(0); }
+
+}  // namespace platform
