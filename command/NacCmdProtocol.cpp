@@ -142,9 +142,10 @@ int CNacCmdProtocol::NetworkEventProc(platform::SocketEvent& socketEvent) {
   const platform::NetworkEvents events = socketEvent.Enumerate();
   if (events.events == 0) return 0;
   if ((events.events & platform::FD_READ) != 0) {
-    // The replies of the lines and the prompts after them leave together.
+    // The replies of the lines and the prompts after them leave together, behind what was
+    // queued before: the first prompt, for an operator who typed before it came.
     Cork(true);
-    const bool served = reader_.RecvProc(socket_.Get(), *this) && SendQueued();
+    const bool served = SendQueued() && reader_.RecvProc(socket_.Get(), *this) && SendQueued();
     Cork(false);
     if (!served) return -1;
     // Counted from the end of the replies: a long command is not idle time.

@@ -105,6 +105,10 @@ class ABatchPipedIn : public ::testing::Test {
 
 TEST_F(ABatchPipedIn, LinesAreFramedAsTypedHoweverTheBytesAreCut) {
   const std::string help = client_->Command("help").value_or("no reply");
+  // Typed before the first prompt came: answered after it.
+  ConsoleClient early(kPort);
+  ASSERT_TRUE(early.Send("help\n"));
+  EXPECT_EQ(early.Read(2 + help.size() + 2, 10s), "$ " + help + "$ ");
   // Cut inside a line, inside a word and right after a backspace that takes back across the cut.
   for (const char* piece : {"he", "lx", "\b", "\bl", "p\nfo", "o\n"}) {
     ASSERT_TRUE(client_->Send(piece));
