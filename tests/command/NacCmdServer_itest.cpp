@@ -75,29 +75,15 @@ TEST_F(CommandServerTest, LinesAreFramedEditedAndSplitAsTyped) {
   const std::string nacTable = client->Command("nac").value_or("no reply");
   EXPECT_EQ(client->Command("nacx\b"), nacTable);
   EXPECT_EQ(client->Command("\b\bn\bnac"), nacTable);
-  EXPECT_EQ(client->Command(std::string("nac\0garbage", 11)), nacTable);
+  const std::string help =
+      "Usage: quarantine\r\n       pc\r\n       gw\r\n       gwroute\r\n       nac\r\n       service\r\n";
+  EXPECT_EQ(client->Command("help"), help);
 
-  // One line over several packets runs once, when its LF arrives.
-  ASSERT_TRUE(client->Send("he"));
-  std::this_thread::sleep_for(50ms);
-  ASSERT_TRUE(client->Send("lp"));
-  const std::string help = client->Command("").value_or("no reply");
-  EXPECT_EQ(help.substr(0, 18), "Usage: quarantine\r");
-
-  // Two lines in one packet run in order; their prompts follow.
-  ASSERT_TRUE(client->Send("foo\nhelp\n"));
-  EXPECT_EQ(client->ReadPrompt(), "command not found\r\n" + help + "$ ");
-  EXPECT_EQ(client->ReadPrompt(), "$ ");
-
-  // Length has no limit; the word count does, and the session goes on after a refusal.
-  EXPECT_EQ(client->Command("help" + std::string(6000, ' ')), help);
+  // The word count has a limit, and the session goes on after a refusal.
   std::string words = "help";
   for (int i = 1; i < 255; ++i) words += " x";
   EXPECT_EQ(client->Command(words), help);
   EXPECT_EQ(client->Command(words + " x"), "too many words: a line holds at most 255\r\n");
-
-  ASSERT_TRUE(client->Send("exit\nhelp\n"));
-  EXPECT_EQ(client->ReadToClose(), "good by\r\n");
 }
 
 TEST_F(CommandServerTest, TenSessionsAtMostAndSlotsComeBack) {
@@ -217,39 +203,6 @@ TEST_F(CommandServerTest, SilentSessionsAreClosedAtTheIdleLimit) {
                        "Velnor.ini: IDLE=2147484 in section SERVICE is not a number of seconds; 600 is used.",
                        closed, closed}));
   CloseSyslog();
-}
-
-TEST_F(CommandServerTest, AClientThatNeverReadsHoldsOnlyItsOwnSession) {
-  for (int i = 0; i < 3000; ++i) {
-    auto* pc = new CPcData();
-    ASSERT_TRUE(pc->SetNetwork(("10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0").c_str()));
-    ASSERT_TRUE(pc->SetNetmask("255.255.255.0"));
-    ASSERT_EQ(GetPcDataList().AddUnique(pc), 0);
-  }
-  Start();
-  auto stuck = Operator();
-  int small = 1024;
-  ::setsockopt(stuck->Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  for (int i = 0; i < 200; ++i) ASSERT_TRUE(stuck->Send("pc show\n"));
-  std::this_thread::sleep_for(200ms);
-  auto other = Operator();
-  EXPECT_EQ(other->Command("foo"), "command not found\r\n");
-  // The stuck session waits for room without keeping a core busy.
-  const auto cpu = [] {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-  };
-  bool idle = false;
-  for (int window = 0; window < 20 && !idle; ++window) {  // once the socket buffers are full
-    const auto before = cpu();
-    std::this_thread::sleep_for(300ms);
-    idle = cpu() - before < 100ms;
-  }
-  EXPECT_TRUE(idle) << "a session waiting for its reader keeps a core busy";
-  // Ending the server cuts the stuck reply instead of waiting for the reader.
-  server_.reset();
 }
 
 template <class Done>

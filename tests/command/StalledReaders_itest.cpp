@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -80,8 +81,17 @@ TEST_F(StalledReaders, ANonReaderHoldsOnePieceAndIsClosedAtTheIdleLimit) {
   ASSERT_EQ(stuck->Read(lineEnd, 10s), listing.substr(0, lineEnd));
   EXPECT_LT(heapBytes() - before, 8 << 20) << "a copy of the whole registry takes some 24 MB";
 
+  // Waiting for room keeps no core busy.
+  const auto cpu = [] {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec * 1000000L + usage.ru_utime.tv_usec + usage.ru_stime.tv_sec * 1000000L +
+           usage.ru_stime.tv_usec;
+  };
+  const long cpuBefore = cpu();
   const std::string closed = "I closed a command session of 127.0.0.1 whose output did not move for 2 seconds.";
   const auto log = collector_->Until(closed, 30s);
+  EXPECT_LT(cpu() - cpuBefore, 1000000L) << "a session waiting for its reader keeps a core busy";
   ASSERT_TRUE(log);
   for (const std::string& line : *log) EXPECT_EQ(line.find("An error occurred"), line.npos) << line;
   for (const auto deadline = std::chrono::steady_clock::now() + 10s; GetMetrics().consoleSessions.load() != 0;) {
