@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <optional>
@@ -131,6 +133,25 @@ TEST_F(ABatchPipedIn, LinesAreFramedAsTypedHoweverTheBytesAreCut) {
   ASSERT_TRUE(client_->Send("pc add source-mac 02:00:00:00:00:01\nexit\npc add source-mac 02:00:00:00:00:02\n"));
   EXPECT_EQ(client_->ReadToClose(10s), "good by\r\n");
   EXPECT_EQ(GetPcDataList().GetCount(false), 1);
+}
+
+// Megabytes without a line feed, then the operator goes: the memory goes with the session.
+TEST_F(ABatchPipedIn, ALongUnfinishedLineGivesItsMemoryBackWithItsSession) {
+  const auto residentKb = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line) && !line.starts_with("VmRSS:")) {
+    }
+    return std::atol(line.c_str() + 6);
+  };
+  const long before = residentKb();
+  const std::string piece(64 << 10, 'x');
+  for (int session = 0; session < 4; ++session) {  // the heap of the first may serve the next
+    ConsoleClient typing(kPort);
+    for (int i = 0; i < 64; ++i) ASSERT_TRUE(typing.Send(piece));
+    ASSERT_TRUE(WaitFor([&] { return residentKb() - before > 3000; })) << "the line is not held";
+  }
+  EXPECT_TRUE(WaitFor([&] { return residentKb() - before < 2000; })) << residentKb() - before << " kB kept";
 }
 
 TEST_F(ABatchPipedIn, ManyChangesBringOneMessageAndEveryChangeIsTaken) {
