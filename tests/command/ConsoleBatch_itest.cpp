@@ -18,20 +18,15 @@
 #include "registry/PcDataList.h"
 #include "tests/command/CommandHarness.h"
 #include "tests/common/ConsoleClient.h"
+#include "tests/common/Eventually.h"
 
 namespace {
 
 using testing_support::ConsoleClient;
+using testing_support::Eventually;
 using namespace std::chrono_literals;
 
 constexpr std::uint16_t kPort = 18040;
-
-template <class Done>
-bool WaitFor(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  return done();
-}
 
 // The controller's part: at each message it takes what the sessions flagged, once let go.
 class Walker {
@@ -152,28 +147,28 @@ TEST_F(ABatchPipedIn, ALongUnfinishedLineGivesItsMemoryBackWithItsSession) {
   for (int session = 0; session < 4; ++session) {  // the heap of the first may serve the next
     ConsoleClient typing(kPort);
     for (int i = 0; i < 64; ++i) ASSERT_TRUE(typing.Send(piece));
-    ASSERT_TRUE(WaitFor([&] { return residentKb() - before > 3000; })) << "the line is not held";
+    ASSERT_TRUE(Eventually([&] { return residentKb() - before > 3000; })) << "the line is not held";
   }
-  EXPECT_TRUE(WaitFor([&] { return residentKb() - before < 2000; })) << residentKb() - before << " kB kept";
+  EXPECT_TRUE(Eventually([&] { return residentKb() - before < 2000; })) << residentKb() - before << " kB kept";
 }
 
 TEST_F(ABatchPipedIn, ManyChangesBringOneMessageAndEveryChangeIsTaken) {
   ASSERT_TRUE(client_->Send(PcLines("add", 2000) + "nac add accept source 10.0.0.1\n" + PcLines("del", 2000)));
   Replies(4001);
   walker_.held = false;
-  ASSERT_TRUE(WaitFor([&] { return server_.Walks().Waiting() == 0; }));
+  ASSERT_TRUE(Eventually([&] { return server_.Walks().Waiting() == 0; }));
   EXPECT_EQ(walker_.messages, 1);
   EXPECT_EQ(walker_.taken, 4001u);
   EXPECT_EQ(walker_.flagged, (std::vector<PendingWalks::Flagged>{{CommandId::kPc, true, true}, {CommandId::kNac, true, false}}));
   // A change after the walk took the last ones brings the next message.
   EXPECT_EQ(client_->Command("pc add source-mac 02:00:00:00:00:01"), "");
-  ASSERT_TRUE(WaitFor([&] { return walker_.messages == 2 && server_.Walks().Waiting() == 0; }));
+  ASSERT_TRUE(Eventually([&] { return walker_.messages == 2 && server_.Walks().Waiting() == 0; }));
 }
 
 TEST_F(ABatchPipedIn, AHugeBatchWaitsForTheWalksInsteadOfPilingUp) {
   constexpr int kLines = 6000;
   auto sent = std::async(std::launch::async, [&] { return client_->Send(PcLines("add", kLines)); });
-  ASSERT_TRUE(WaitFor([&] { return server_.Walks().Waiting() > PendingWalks::kBound; }));
+  ASSERT_TRUE(Eventually([&] { return server_.Walks().Waiting() > PendingWalks::kBound; }));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(server_.Walks().Waiting(), PendingWalks::kBound + 1);
   EXPECT_EQ(GetPcDataList().GetCount(false), static_cast<int>(PendingWalks::kBound) + 1) << "a line ran past the bound";
@@ -186,7 +181,7 @@ TEST_F(ABatchPipedIn, AHugeBatchWaitsForTheWalksInsteadOfPilingUp) {
 TEST_F(ABatchPipedIn, AWalkMessageLostOnTheWayIsPostedAgain) {
   server_.SaveThreadID(0);  // the controller refuses every message
   auto sent = std::async(std::launch::async, [&] { return client_->Send(PcLines("add", 5000)); });
-  ASSERT_TRUE(WaitFor([&] { return server_.Walks().Full(); }));
+  ASSERT_TRUE(Eventually([&] { return server_.Walks().Full(); }));
   server_.SaveThreadID(walker_.Id());
   walker_.held = false;
   EXPECT_EQ(Replies(5000).size(), 2u * 5000);

@@ -24,6 +24,7 @@
 #include "support/Syslog.h"
 #include "tests/command/CommandHarness.h"
 #include "tests/common/ConsoleClient.h"
+#include "tests/common/Eventually.h"
 #include "tests/common/OwnerStandIn.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
@@ -205,15 +206,6 @@ TEST_F(CommandServerTest, SilentSessionsAreClosedAtTheIdleLimit) {
   CloseSyslog();
 }
 
-template <class Done>
-bool WaitFor(Done done) {
-  for (auto deadline = std::chrono::steady_clock::now() + 10s; !done();) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
 // A session whose exit message cannot reach the server's thread still gives its slot back.
 TEST_F(CommandServerTest, TheSlotComesBackWhenTheServersQueueWasFull) {
   Start();
@@ -237,19 +229,19 @@ TEST_F(CommandServerTest, TheSlotComesBackWhenTheServersQueueWasFull) {
   while (posted <= platform::kMessageQueueLimit && fill()) ++posted;
   ASSERT_LE(posted, platform::kMessageQueueLimit) << "the server's queue never filled";
   if (posted < platform::kMessageQueueLimit) {
-    ASSERT_TRUE(WaitFor(fill));
+    ASSERT_TRUE(testing_support::Eventually(fill));
   }
   ASSERT_FALSE(fill()) << "the server's thread is not held";
 
   // The second session ends while there is no room for its exit message.
   leaving.reset();
-  ASSERT_TRUE(WaitFor([] { return GetMetrics().consoleSessions.load() == 1; }));
+  ASSERT_TRUE(testing_support::Eventually([] { return GetMetrics().consoleSessions.load() == 1; }));
 
   // The first one goes on and ends; once the server's thread is through its backlog, it
   // forwards a marker to the owner.
   gateways.reset();
-  ASSERT_TRUE(WaitFor([&] { return platform::PostToThread(server_->ThreadId(), msg::cmd::WM_PROTOCOL_RECV, 99, 1); }));
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(testing_support::Eventually([&] { return platform::PostToThread(server_->ThreadId(), msg::cmd::WM_PROTOCOL_RECV, 99, 1); }));
+  ASSERT_TRUE(testing_support::Eventually([&] {
     const std::vector<platform::ThreadMessage> received = owner_.Received();
     return std::ranges::any_of(received, [](const platform::ThreadMessage& m) {
       return m.message == msg::cmd::WM_PROTOCOL_RECV && m.wParam == 99;

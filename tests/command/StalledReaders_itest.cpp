@@ -18,6 +18,7 @@
 #include "support/Metrics.h"
 #include "tests/command/CommandHarness.h"
 #include "tests/common/ConsoleClient.h"
+#include "tests/common/Eventually.h"
 #include "tests/common/OwnerStandIn.h"
 #include "tests/common/UdpCollector.h"
 
@@ -94,10 +95,8 @@ TEST_F(StalledReaders, ANonReaderHoldsOnePieceAndIsClosedAtTheIdleLimit) {
   EXPECT_LT(cpu() - cpuBefore, 1000000L) << "a session waiting for its reader keeps a core busy";
   ASSERT_TRUE(log);
   for (const std::string& line : *log) EXPECT_EQ(line.find("An error occurred"), line.npos) << line;
-  for (const auto deadline = std::chrono::steady_clock::now() + 10s; GetMetrics().consoleSessions.load() != 0;) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the stalled session is still open";
-    std::this_thread::sleep_for(10ms);
-  }
+  EXPECT_TRUE(testing_support::Eventually([] { return GetMetrics().consoleSessions.load() == 0; }))
+      << "the stalled session is still open";
 }
 
 TEST_F(StalledReaders, TenNonReadersLeaveTheConsoleAndItsWholeListingsToTheNextOperator) {

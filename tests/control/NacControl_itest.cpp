@@ -25,6 +25,7 @@
 #include "registry/QuarantineDataList.h"
 #include "support/Syslog.h"
 #include "tests/common/ConsoleClient.h"
+#include "tests/common/Eventually.h"
 #include "tests/common/RecordDump.h"
 #include "tests/common/StopLines.h"
 #include "tests/common/TempDir.h"
@@ -161,11 +162,8 @@ TEST_F(NacControlTest, ABatchPipedInLeavesNoWithdrawnRecordBehind) {
   for (int i = 0; i < 3000; ++i) lines += "pc add source-mac 02:00:00:00:00:01\npc del source-mac 02:00:00:00:00:01\n";
   ASSERT_TRUE(console.Send(lines));
   for (int i = 0; i < 6000; ++i) ASSERT_EQ(console.ReadPrompt(30s), "$ ");
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (GetPcDataList().GetCount(false) != kLoaded && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(10ms);
-  }
-  EXPECT_EQ(GetPcDataList().GetCount(false), kLoaded);
+  EXPECT_TRUE(testing_support::Eventually([] { return GetPcDataList().GetCount(false) == kLoaded; }))
+      << GetPcDataList().GetCount(false) << " PCs left";
   EXPECT_EQ(Stop(controller), kStopLines);
 }
 

@@ -17,6 +17,7 @@
 #include "registry/GwData.h"
 #include "registry/GwDataList.h"
 #include "support/Syslog.h"
+#include "tests/common/Eventually.h"
 #include "tests/common/ManualClock.h"
 #include "tests/common/OwnerStandIn.h"
 #include "tests/common/PrivateNetwork.h"
@@ -67,13 +68,11 @@ class KeepAliveTest : public ::testing::Test {
     clock_.Advance(seconds);
     const std::int64_t now = clock_.NowSeconds();
     for (const std::string& address : addresses) {
-      const auto deadline = std::chrono::steady_clock::now() + 5s;
-      for (;;) {
+      const auto probed = [&] {
         const CGwData gateway = Record(address);
-        if (gateway.lastProbeTime == now && gateway.probeOutstanding == 0) break;
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << address << " was not probed";
-        std::this_thread::sleep_for(10ms);
-      }
+        return gateway.lastProbeTime == now && gateway.probeOutstanding == 0;
+      };
+      ASSERT_TRUE(testing_support::Eventually(probed, 5s)) << address << " was not probed";
     }
   }
   // The reports of one kind for this address that reached the owner.
@@ -88,11 +87,7 @@ class KeepAliveTest : public ::testing::Test {
   // Waits until count reports of one kind for this address have reached the owner: a report
   // passes through the scheduler's thread after the prober has changed the record.
   bool ReportsReach(std::uint32_t message, const std::string& address, int count) {
-    for (const auto deadline = std::chrono::steady_clock::now() + 10s; Reports(message, address) < count;) {
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return testing_support::Eventually([&] { return Reports(message, address) >= count; }, 10s);
   }
 
   testing_support::TempDir dir_;
