@@ -127,6 +127,22 @@ TEST_F(ProcessTest, WithoutAFreeDescriptorItWaitsQuietlyAndServesOnceOneIsFree) 
   EXPECT_EQ(velnor->Wait(30s), 0);
 }
 
+// At start the soft limit is raised to the hard one; a hard limit below what a busy service
+// needs is said on standard error, and the service runs all the same.
+TEST_F(ProcessTest, ALimitTooLowIsSaidAtStartAndASoftOneIsRaised) {
+  const std::vector<std::string> env{"VELNOR_UNIT_DIR=" + units_};
+  PeerProcess low({"prlimit", "--nofile=200:200", VELNOR_BINARY}, "out.txt", "err.txt", env);
+  ASSERT_TRUE(WaitForFileText("out.txt", "Service started\n", 30s)) << Slurp("err.txt");
+  EXPECT_THAT(Slurp("err.txt"), ::testing::HasSubstr("The limit of open files is 200,"));
+  EXPECT_EQ(low.Stop(SIGTERM, 30s), 0);
+  PeerProcess soft({"prlimit", "--nofile=64:4096", VELNOR_BINARY}, "out2.txt", "err2.txt", env);
+  ASSERT_TRUE(WaitForFileText("out2.txt", "Service started\n", 30s)) << Slurp("err2.txt");
+  EXPECT_THAT(Slurp("/proc/" + std::to_string(soft.Pid()) + "/limits"),
+              ::testing::ContainsRegex("Max open files +4096 +4096"));
+  EXPECT_EQ(soft.Stop(SIGTERM, 30s), 0);
+  EXPECT_EQ(Slurp("err2.txt"), "");
+}
+
 TEST_F(ProcessTest, AScrapeGetsThroughThreeHundredIdleMetricsConnections) {
   dir_.Write("Velnor.ini", "[METRICS]\nPORT=9100\n");
   auto velnor = Started();
