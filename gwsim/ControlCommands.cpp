@@ -19,7 +19,7 @@ constexpr std::string_view kHelp =
     "set [ADDR:PORT] status N\n"
     "set [ADDR:PORT] delay MS\n"
     "set [ADDR:PORT] chunked on|off\n"
-    "set [ADDR:PORT] fault none|refuse|close|garbage|silent\n"
+    "set [ADDR:PORT] fault none|refuse|close|garbage|silent|trickle|endless\n"
     "set [ADDR:PORT] fault raw BYTES... (escapes \\r \\n \\t \\\\ \\xHH)\n";
 
 // Splits off the first word of text (leading spaces skipped).
@@ -141,9 +141,11 @@ std::string ControlCommands::Set(const std::vector<GatewaySimulator*>& targets, 
     const std::string_view kind = NextWord(what);
     static const std::pair<std::string_view, Fault> kFaults[] = {
         {"none", Fault::kNone},     {"refuse", Fault::kRefuse}, {"close", Fault::kCloseMidAnswer},
-        {"garbage", Fault::kGarbage}, {"silent", Fault::kSilent}, {"raw", Fault::kRaw}};
+        {"garbage", Fault::kGarbage}, {"silent", Fault::kSilent}, {"raw", Fault::kRaw},
+        {"trickle", Fault::kTrickle}, {"endless", Fault::kEndless}};
     const auto found = std::find_if(std::begin(kFaults), std::end(kFaults), [&](const auto& f) { return f.first == kind; });
-    if (found == std::end(kFaults)) return Error("usage: set [ADDR:PORT] fault none|refuse|close|garbage|silent|raw BYTES");
+    if (found == std::end(kFaults))
+      return Error("usage: set [ADDR:PORT] fault none|refuse|close|garbage|silent|trickle|endless|raw BYTES");
     std::string raw;
     if (found->second == Fault::kRaw) {
       const auto bytes = Unescape(what);

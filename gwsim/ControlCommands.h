@@ -20,7 +20,7 @@ class GatewaySimulator;
 //   set [ADDR:PORT] status N            the HTTP status, 100 to 999
 //   set [ADDR:PORT] delay MS            a pause before each answer
 //   set [ADDR:PORT] chunked on|off      chunked answers, or Content-Length
-//   set [ADDR:PORT] fault none|refuse|close|garbage|silent
+//   set [ADDR:PORT] fault none|refuse|close|garbage|silent|trickle|endless
 //   set [ADDR:PORT] fault raw BYTES...  send BYTES instead of an answer; \r \n \t \\ \xHH
 //   help
 class ControlCommands {

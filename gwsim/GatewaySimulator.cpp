@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -29,6 +30,21 @@ constexpr std::string_view kAclPath = "/quarantine/qacl.cgi";
 // How long a connection closed for a malformed request keeps draining what the client still
 // sends, so that the close does not reset the connection before the 400 is read.
 constexpr int kLingerMs = 500;
+// An answer that never ends: its header, then blank lines (kTrickle) or 4 KiB data chunks
+// every few milliseconds (kEndless), about 800 KiB a second.
+constexpr std::string_view kUnendingHeader = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+constexpr std::size_t kEndlessChunkSize = 4096;
+constexpr int kEndlessEveryMs = 5;
+
+std::string EndlessChunk() {
+  char size[20];
+  std::snprintf(size, sizeof size, "%zx\r\n", kEndlessChunkSize);
+  return size + std::string(kEndlessChunkSize, 'x') + "\r\n";
+}
+
+int Milliseconds(std::chrono::milliseconds span) {
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(span.count(), 1, INT_MAX));
+}
 
 [[noreturn]] void Fail(const std::string& where, const std::string& why) {
   throw std::runtime_error("GatewaySimulator: " + where + ": " + why);
@@ -194,6 +210,12 @@ void GatewaySimulator::Serve(int fd) {
       case Fault::kRaw:
         if (!SendAll(fd, behaviour.raw)) return;
         break;
+      case Fault::kTrickle:
+        Unending(fd, "\r\n", Milliseconds(behaviour.trickleEvery));
+        return;
+      case Fault::kEndless:
+        Unending(fd, EndlessChunk(), kEndlessEveryMs);
+        return;
       default:
         if (!SendAll(fd, reply.answer) || reply.close) return;
         break;
@@ -264,6 +286,29 @@ bool GatewaySimulator::SendAll(int fd, std::string_view bytes) const {
     if (waits[1].revents != 0) return false;
   }
   return true;
+}
+
+void GatewaySimulator::Unending(int fd, std::string_view piece, int everyMs) const {
+  if (!SendAll(fd, kUnendingHeader)) return;
+  while (SendAll(fd, piece) && Pause(fd, everyMs)) {
+  }
+}
+
+bool GatewaySimulator::Pause(int fd, int timeoutMs) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    pollfd waits[2] = {{fd, POLLIN, 0}, {stop_.Get(), POLLIN, 0}};
+    const int ready = ::poll(waits, 2, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    if (waits[1].revents != 0) return false;
+    // Whatever the peer sends meanwhile goes unanswered; its close ends the answer.
+    char discard[4096];
+    const ssize_t n = ::recv(fd, discard, sizeof discard, 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
+  }
 }
 
 void GatewaySimulator::LingeringClose(int fd) const {

@@ -98,6 +98,10 @@ class GatewaySimulator {
   bool Receive(int fd, std::string& input) const;
   bool SendAll(int fd, std::string_view bytes) const;
   void LingeringClose(int fd) const;
+  // An answer's header, then piece every everyMs until Stop, a failed write or the peer's close.
+  void Unending(int fd, std::string_view piece, int everyMs) const;
+  // Waits timeoutMs, reading and dropping what the peer sends; false on Stop or the peer's close.
+  bool Pause(int fd, int timeoutMs) const;
 
   const std::string address_;
   const std::string user_;

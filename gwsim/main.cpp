@@ -36,7 +36,7 @@ constexpr char kUsage[] =
     "  set [ADDR:PORT] status N            the HTTP status of the answers\n"
     "  set [ADDR:PORT] delay MS            a pause before each answer\n"
     "  set [ADDR:PORT] chunked on|off      chunked answers or Content-Length\n"
-    "  set [ADDR:PORT] fault none|refuse|close|garbage|silent\n"
+    "  set [ADDR:PORT] fault none|refuse|close|garbage|silent|trickle|endless\n"
     "  set [ADDR:PORT] fault raw BYTES...  these bytes instead of an answer (\\r \\n \\xHH)\n"
     "  quit\n"
     "\n"

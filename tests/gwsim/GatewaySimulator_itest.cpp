@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "gwsim/ControlCommands.h"
 #include "gwsim/GatewaySimulator.h"
 #include "tests/common/ConsoleClient.h"
+#include "tests/common/Eventually.h"
 
 namespace {
 
@@ -20,6 +23,7 @@ using gwsim::Fault;
 using gwsim::GatewaySimulator;
 using gwsim::ReceivedRequest;
 using testing_support::ConsoleClient;
+using testing_support::Eventually;
 using namespace std::chrono_literals;
 
 constexpr char kAdmin[] = "YWRtaW46dG92aW4=";  // admin:tovin
@@ -44,6 +48,20 @@ ReceivedRequest Order(const std::string& className, const std::string& line) {
 const ReceivedRequest kAddPc = Order("client", std::string("add access-list pc ") + kPcRule);
 
 std::string Bytes(const ReceivedRequest& request) { return request.header + request.body; }
+
+const std::string kUnendingHeader = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+
+std::size_t Threads() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+bool OnlyBlankLines(const std::optional<std::string>& text) {
+  if (!text || text->size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < text->size(); i += 2)
+    if (text->compare(i, 2, "\r\n") != 0) return false;
+  return true;
+}
 
 TEST(GatewaySimulatorTest, KeepsTheRulesOfAddDeleteAndReset) {
   GatewaySimulator gateway("127.0.0.1", 0);
@@ -101,6 +119,42 @@ TEST(GatewaySimulatorTest, ListensOutsideLoopbackOnlyInAPrivateNamespace) {
   if (netns) ::setenv("VELNOR_PRIVATE_NETNS", saved.c_str(), 1);
 }
 
+// A hung gateway's answer: the header of a chunked answer, then one blank line at each step,
+// never a chunk; a stop ends it at once, in the middle of a long step.
+TEST(GatewaySimulatorTest, ATrickledAnswerSendsABlankLineAtEachStepUntilStopped) {
+  GatewaySimulator gateway("127.0.0.1", 0);
+  gateway.SetBehaviour({.fault = Fault::kTrickle, .trickleEvery = 10ms});
+  ConsoleClient quick(gateway.Port());
+  ASSERT_TRUE(quick.Send(Bytes(kAddPc)));
+  EXPECT_EQ(quick.Read(kUnendingHeader.size() + 10, 10s), kUnendingHeader + "\r\n\r\n\r\n\r\n\r\n");
+
+  gateway.SetBehaviour({.fault = Fault::kTrickle, .trickleEvery = 1h});
+  ConsoleClient slow(gateway.Port());
+  ASSERT_TRUE(slow.Send(Bytes(kAddPc)));
+  EXPECT_EQ(slow.Read(kUnendingHeader.size() + 2, 10s), kUnendingHeader + "\r\n");
+  EXPECT_EQ(slow.Read(1, 100ms), "");  // the next line is an hour away
+
+  gateway.Stop();
+  EXPECT_TRUE(OnlyBlankLines(quick.ReadToClose(10s)));
+  EXPECT_EQ(slow.ReadToClose(10s), "");
+}
+
+// A chunked answer that streams 4 KiB chunks and never the last one, until the peer closes.
+TEST(GatewaySimulatorTest, AnEndlessAnswerStreamsChunksUntilThePeerCloses) {
+  GatewaySimulator gateway("127.0.0.1", 0);
+  gateway.SetBehaviour({.fault = Fault::kEndless});
+  const std::size_t idle = Threads();
+  const std::string chunk = "1000\r\n" + std::string(4096, 'x') + "\r\n";
+  {
+    ConsoleClient client(gateway.Port());
+    ASSERT_TRUE(client.Send(Bytes(kAddPc)));
+    EXPECT_EQ(client.Read(kUnendingHeader.size(), 10s), kUnendingHeader);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(client.Read(chunk.size(), 10s), chunk) << "chunk " << i;
+    EXPECT_GT(Threads(), idle);  // the connection's own thread
+  }
+  EXPECT_TRUE(Eventually([&] { return Threads() == idle; }));
+  EXPECT_EQ(gateway.Stats().requests, 1u);
+}
 // The rules and stats that the service's tests read through velnor-gw are theirs to check.
 TEST(GatewaySimulatorTest, ControlCommandsSetOneGatewayOrAll) {
   GatewaySimulator first("127.0.0.1", 0);
