@@ -123,7 +123,7 @@ class MinimalClient {
 
   void Run(const std::vector<CHttpData>& requests, bool oneByte) {
     for (const CHttpData& request : requests) {
-      SendAll(request.header);
+      SendAll(request.Header());
       SendAll(request.body);
       if (oneByte ? !ReadByBytes() : !ReadByBlocks()) Fail("no answer");
     }

@@ -141,14 +141,25 @@ void CNacControl::StartCommandServer() {
               } else {
                 exitStatus_ = 1;
               }
-              // Without its console the service has no use: it stops right after start-up.
-              if (!platform::PostToThread(platform::CurrentThreadId(), platform::kQuitMessage, 0, 0)) {
-                SyslogSend(3, "CNacControl::OnCreate: An error occurred in PostThreadMessage.");
-              }
+              // Without its console the service has no use.
+              StopRightAfterStart();
             });
 }
 
+void CNacControl::StopRightAfterStart() {
+  if (!platform::PostToThread(platform::CurrentThreadId(), platform::kQuitMessage, 0, 0)) {
+    SyslogSend(3, "CNacControl::OnCreate: An error occurred in PostThreadMessage.");
+  }
+}
+
 void CNacControl::StartHttpClient() {
+  // A sender count that is no count is a setting to mend, as a bad port is: the service
+  // stops right after start-up rather than guess how wide delivery may be.
+  if (const std::string senders = settings::ReadSenderCountText(); settings::SenderCount(senders) == 0) {
+    settings::ReportBadSenderCount(senders);
+    exitStatus_ = kExitBadSetting;
+    StopRightAfterStart();
+  }
   MakeChild(httpClient_, "I failed in start of CNacHttpClient.", "I succeeded in making of a HTTP CLIENT thread.",
             [](CNacHttpClient&) {});
   SetInsightHttpClient(httpClient_.get());

@@ -71,6 +71,8 @@ class CNacControl final : private MessageThread::Handler {
   // start stops the controller.
   void StartCommandServer();
   // Makes the delivery dispatcher with its five senders.
+  // Posts the quit message to this thread: the service stops once its start is done.
+  void StopRightAfterStart();
   void StartHttpClient();
   // Opens the metrics port when one is set.
   void StartMetrics();

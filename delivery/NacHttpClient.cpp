@@ -1,13 +1,15 @@
 #include "delivery/NacHttpClient.h"
 
 #include <cstdint>
-#include <exception>
+#include <new>
+#include <string>
 #include <system_error>
 
 #include "delivery/PendingDispatch.h"
 #include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
 #include "request/HttpDataList.h"
+#include "support/Settings.h"
 #include "support/Syslog.h"
 #include "support/ThrownText.h"
 
@@ -27,7 +29,18 @@ void LogAdded(const char* format, std::uint32_t address) {
 
 }  // namespace
 
-CNacHttpClient::CNacHttpClient() : thread_(*this, kTexts) {}
+namespace {
+
+int ConfiguredSenders() {
+  const int senders = settings::SenderCount(settings::ReadSenderCountText());
+  return senders != 0 ? senders : CNacHttpClient::kSenders;
+}
+
+}  // namespace
+
+CNacHttpClient::CNacHttpClient() : CNacHttpClient(ConfiguredSenders()) {}
+
+CNacHttpClient::CNacHttpClient(int senders) : senders_(senders), thread_(*this, kTexts) {}
 
 CNacHttpClient::~CNacHttpClient() {
   if (thread_.Running()) {
@@ -37,21 +50,12 @@ CNacHttpClient::~CNacHttpClient() {
 }
 
 void CNacHttpClient::OnCreate() {
-  const std::uint32_t self = platform::CurrentThreadId();
-  for (int number = 0; number < kSenders; ++number) {
-    try {
-      auto sender = std::make_unique<CNacHttpClientThread>();
-      sender->SaveThreadID(self);
-      if (sender->CreateHttpThread(number) != 0) {
-        sender.reset();
-        SyslogSend(2, "A CreateHttpThread function is an error.");
-        continue;
-      }
-      platform::MutexLock lock(poolMutex_);
-      senders_[number] = std::move(sender);
-    } catch (...) {
-      SyslogSend(2, "I failed in making of CNacHttpClientThread.");
-    }
+  try {
+    loop_ = std::make_unique<DeliveryLoop>(senders_, platform::CurrentThreadId());
+  } catch (const std::system_error&) {
+    SyslogSend(2, "A CreateHttpThread function is an error.");
+  } catch (const std::bad_alloc&) {
+    SyslogSend(2, "I failed in making of CNacHttpClientThread.");
   }
   sendEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
   if (sendEvent_) stopEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
@@ -78,16 +82,18 @@ void CNacHttpClient::OnClose() {
     CHttpDataList& pending = GetPendingHttpDataList();
     CNacList::Guard guard(pending);
     pending.RemoveAll(guard);
-    platform::MutexLock lock(poolMutex_);
-    try {
-      for (std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
-        if (!sender) continue;
-        sender->StopHttpThread();
-        sender.reset();
+    if (loop_) {
+      loop_->BeginStop();
+      // Each sender is stopped, then stopped again as it goes: the second time it is free.
+      for (int number = 0; number < loop_->Senders(); ++number) {
+        const std::string served = loop_->StopSender(number);
+        for (const std::string& gateway : {served, GatewayName(0, 0)}) {
+          SyslogSend(7, "I delete a queue of an HTTP client thread. No %d. %s.", number, gateway.c_str());
+          SyslogSend(7, "I started end processing of an HTTP client thread.");
+          SyslogSend(7, "End processing of an HTTP client thread was finished.");
+        }
       }
-    } catch (const std::exception&) {
-      // The senders left are stopped by their destructors, with the dispatcher's.
-      SyslogSend(2, "I failed in the end of CNacHttpClient.");
+      loop_->Stop();
     }
   }
   if (stopEvent_ && eventThread_.Joinable()) {
@@ -118,42 +124,30 @@ void CNacHttpClient::HttpDataDispatch() {
 }
 
 int CNacHttpClient::HttpEventSearchHttpClient(std::unique_ptr<CHttpData>& request) {
+  if (endFlag_.load() != 0 || !loop_) return -1;
   const std::uint32_t address = request->address;
-  bool failed = false;
-  {
-    platform::MutexLock lock(poolMutex_);
-    for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
-      if (endFlag_.load() != 0) return -1;
-      // A slot left empty by a failed start ends each pass: the later ones are not used.
-      if (!sender) break;
-      if (sender->AppendIfBoundTo(request, &failed)) {
-        LogAdded("CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to queue of %d.%d.%d.%d.", address);
-        return 0;
-      }
-      if (failed) break;
-    }
-    for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
-      if (failed || !sender || endFlag_.load() != 0) break;
-      if (sender->BindIfFree(request, &failed)) {
-        LogAdded("CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to new queue of %d.%d.%d.%d.", address);
-        return 0;
-      }
-    }
+  switch (loop_->Place(request)) {
+    case DeliveryLoop::Placed::kQueued:
+      LogAdded("CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to queue of %d.%d.%d.%d.", address);
+      return 0;
+    case DeliveryLoop::Placed::kNewQueue:
+      LogAdded("CNacHttpClient::HttpEventSearchHttpClient: I added HTTP data to new queue of %d.%d.%d.%d.", address);
+      return 0;
+    case DeliveryLoop::Placed::kNoMemory:
+      SyslogSend(4, "I was not able to add HTTP data to a queue.");
+      return -1;
+    case DeliveryLoop::Placed::kNot:
+      break;
   }
-  if (failed) SyslogSend(4, "I was not able to add HTTP data to a queue.");
   return -1;
 }
 
 void CNacHttpClient::EraseHttpQueue(std::uint32_t address) {
-  platform::MutexLock lock(poolMutex_);
-  for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
-    if (!sender || endFlag_.load() != 0) return;
-    if (const std::optional<std::uint16_t> port = sender->EraseIfBoundTo(address)) {
-      const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
-      SyslogSend(7, "I erased an HTTP transmission of a message queue to GW(%d.%d.%d.%d:%d).", bytes[0], bytes[1],
-                 bytes[2], bytes[3], *port);
-      return;
-    }
+  if (endFlag_.load() != 0 || !loop_) return;
+  if (const std::optional<std::uint16_t> port = loop_->Erase(address)) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+    SyslogSend(7, "I erased an HTTP transmission of a message queue to GW(%d.%d.%d.%d:%d).", bytes[0], bytes[1],
+               bytes[2], bytes[3], *port);
   }
 }
 
@@ -166,10 +160,7 @@ std::int32_t CNacHttpClient::Waiting(std::optional<std::uint32_t> address) {
       if (!address || node->RecordAs<CHttpData>()->address == *address) ++waiting;
     }
   }
-  platform::MutexLock lock(poolMutex_);
-  for (const std::unique_ptr<CNacHttpClientThread>& sender : senders_) {
-    if (sender) waiting += address ? sender->QueuedFor(*address) : sender->Queued();
-  }
+  if (loop_) waiting += loop_->Queued(address);
   return waiting;
 }
 

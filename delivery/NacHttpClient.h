@@ -1,12 +1,11 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
-#include "delivery/NacHttpClientThread.h"
+#include "delivery/DeliveryLoop.h"
 #include "msgthread/MessageThread.h"
 #include "msgthread/OwnerThread.h"
 #include "platform/Event.h"
@@ -14,22 +13,23 @@
 #include "platform/Thread.h"
 #include "request/HttpData.h"
 
-// The delivery dispatcher: moves prepared requests from the pending request list to five
-// senders, each bound to one gateway at a time while it has requests for it. A request for
-// a gateway that has no bound sender and finds no free one stays pending and is tried again
-// 100 ms later, or at the next EventSend.
+// The delivery dispatcher: moves prepared requests from the pending request list to the
+// delivery loop, where each gateway owed requests has its queue and SENDERS senders serve
+// them. A request for a gateway that has no queue and finds no free sender stays pending and
+// is tried again 100 ms later, or at the next EventSend.
 //
-// Threads: the message thread (makes the senders; at its end stops everything) and the
-// event thread (EventProc, the dispatching); EventSend and EraseHttpQueue come from the
-// controller's threads. Lock order: the pending request list, the pool lock, a sender's
-// binding lock, that sender's queue.
+// Threads: the message thread (makes the loop; at its end stops everything) and the event
+// thread (EventProc, the dispatching); EventSend and EraseHttpQueue come from the
+// controller's threads. Lock order: the pending request list, then the loop's lock.
 class CNacHttpClient final : public OwnerThread, private MessageThread::Handler {
  public:
   static constexpr int kSenders = 5;
 
-  // Returns with the senders and the event thread running. Throws ThrownText when its
+  // Returns with the senders and the event thread running: as many senders as SENDERS says
+  // in Velnor.ini (5 when it says nothing usable), or as given. Throws ThrownText when its
   // event or message thread cannot be made.
   CNacHttpClient();
+  explicit CNacHttpClient(int senders);
   ~CNacHttpClient();
   CNacHttpClient(const CNacHttpClient&) = delete;
   CNacHttpClient& operator=(const CNacHttpClient&) = delete;
@@ -38,8 +38,8 @@ class CNacHttpClient final : public OwnerThread, private MessageThread::Handler 
   bool EventSend();
   // Drops everything queued with the sender bound to address and frees it.
   void EraseHttpQueue(std::uint32_t address);
-  // Places request with the sender bound to its gateway, or binds a free one: 0 (the
-  // sender took it) or -1 (the caller keeps it).
+  // Places request with its gateway's queue, or makes one with a free sender: 0 (the queue
+  // took it) or -1 (the caller keeps it).
   int HttpEventSearchHttpClient(std::unique_ptr<CHttpData>& request);
 
   // Requests waiting for address (all gateways: none), pending and in the senders' queues.
@@ -58,8 +58,10 @@ class CNacHttpClient final : public OwnerThread, private MessageThread::Handler 
   void HttpDataDispatch();
   void PostToOwner(std::uint32_t message);
 
-  platform::Mutex poolMutex_;
-  std::array<std::unique_ptr<CNacHttpClientThread>, kSenders> senders_ VELNOR_GUARDED_BY(poolMutex_);
+  const int senders_;
+  // Made by the message thread at its start, ended by it at its end; read by the others only
+  // in between.
+  std::unique_ptr<DeliveryLoop> loop_;
   std::optional<platform::Event> sendEvent_;
   std::optional<platform::Event> stopEvent_;
   std::atomic<int> endFlag_{0};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace platform {
@@ -9,6 +10,9 @@ namespace platform {
 class Clock {
  public:
   virtual ~Clock() = default;
+  // How long a sleep of ms lasts in real time: waits kept as timers (the delivery's pauses
+  // between tries) last as long as a sleep would.
+  virtual std::chrono::microseconds SleepLength(uint32_t ms) { return std::chrono::milliseconds(ms); }
   // Milliseconds on a monotonic clock, cut to 32 bits: it wraps like the Windows tick
   // count, so intervals are computed by unsigned subtraction.
   virtual uint32_t NowMs() = 0;

@@ -6,6 +6,7 @@
 
 #include "list/NacNode.h"
 #include "request/Base64.h"
+#include "request/SharedHeaders.h"
 
 namespace {
 
@@ -33,10 +34,11 @@ const char* OpcodeWord(std::int32_t opcode) {
   }
 }
 
-constexpr char kHeaderFormat[] =
+// The header around the body's length: credentials and host before it, the rest after.
+constexpr char kHeadFormat[] =
     "POST /quarantine/qacl.cgi HTTP/1.1\r\nAccept: */*\r\nAccept-Language: en-us\r\nAuthorization: Basic %s\r\n"
-    "User-Agent: Velnor/1.0\r\nHost: %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\n"
-    "Cache-Control: no-cache\r\nKeepAlive: timeout=5\r\nConnection: Keep-Alive\r\n\r\n";
+    "User-Agent: Velnor/1.0\r\nHost: %s\r\nContent-Type: text/html\r\nContent-Length: ";
+constexpr char kTail[] = "\r\nCache-Control: no-cache\r\nKeepAlive: timeout=5\r\nConnection: Keep-Alive\r\n\r\n";
 
 // printf into a string of whatever length the values need.
 template <class... Args>
@@ -63,7 +65,7 @@ int CHttpDataList::MakeHttpData(CHttpData& request, const std::string& user, con
                      : Format("version=%d&class=%s&opcode=%s&count=0", version, classWord, opcodeWord);
   const std::optional<std::string> credentials = EncodeBase64(user + ":" + password);
   if (!credentials) return 0;
-  request.header = Format(kHeaderFormat, credentials->c_str(), host.c_str(), static_cast<int>(request.body.size()));
+  request.SetHeader(SharedHeaderParts(Format(kHeadFormat, credentials->c_str(), host.c_str()), kTail));
   return 1;
 }
 

@@ -2,7 +2,11 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+
+#include "delivery/DeliveryLoop.h"
 #include "support/AdminReport.h"
+#include "support/Settings.h"
 
 namespace {
 
@@ -11,13 +15,19 @@ namespace {
 constexpr rlim_t kStarted = 65;
 constexpr rlim_t kPerSession = 6;
 constexpr rlim_t kSessions = 10;
-// One socket each for the five senders and the five probers, the metrics listener and its
-// 64 connections, the log socket and a file being saved or loaded; then room to spare.
-constexpr rlim_t kWorkers = 5 + 5;
+// A socket for each sender and for each try that goes on without one, the two ICMP sockets,
+// the metrics listener and its 64 connections, the log socket and a file being saved or
+// loaded; then room to spare.
+constexpr rlim_t kProbeSockets = 2;
 constexpr rlim_t kMetrics = 1 + 64;
 constexpr rlim_t kOther = 1 + 2;
 constexpr rlim_t kMargin = 32;
-constexpr rlim_t kNeeded = kStarted + kPerSession * kSessions + kWorkers + kMetrics + kOther + kMargin;
+
+rlim_t Needed() {
+  const rlim_t senders = std::max<rlim_t>(settings::SenderCount(settings::ReadSenderCountText()), 5);
+  return kStarted + kPerSession * kSessions + senders + DeliveryLoop::kParkedLimit + kProbeSockets + kMetrics + kOther +
+         kMargin;
+}
 
 }  // namespace
 
@@ -29,9 +39,10 @@ void CheckDescriptorBudget() {
     raised.rlim_cur = limit.rlim_max;
     if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
-  if (limit.rlim_cur >= kNeeded) return;
+  const rlim_t needed = Needed();
+  if (limit.rlim_cur >= needed) return;
   ReportFailure(4,
                 "The limit of open files is %llu, and the service needs about %llu with every console slot busy; "
                 "connections may wait. Raise it (LimitNOFILE= in the unit, ulimit -n in a shell).",
-                static_cast<unsigned long long>(limit.rlim_cur), static_cast<unsigned long long>(kNeeded));
+                static_cast<unsigned long long>(limit.rlim_cur), static_cast<unsigned long long>(needed));
 }

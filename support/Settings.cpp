@@ -74,6 +74,15 @@ void ReportBadCommandPort(const std::string& text) {
                 text.c_str());
 }
 
+std::string ReadSenderCountText() { return Read("HTTP", "SENDERS", kDefaultSenders); }
+
+std::uint16_t SenderCount(const std::string& text) { return ParseNumberInRange(text.c_str(), 1, kMaxSenders); }
+
+void ReportBadSenderCount(const std::string& text) {
+  ReportFailure(2, "%s: SENDERS=%s in section HTTP is not a number from 1 to %u; the service stops.", kServiceFile,
+                text.c_str(), static_cast<unsigned>(kMaxSenders));
+}
+
 bool PingLibraryModeOn() { return Read("PING", "MODE", "raw") == "dll"; }
 
 std::optional<std::uint16_t> MetricsPort() {

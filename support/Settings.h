@@ -8,8 +8,9 @@
 // Every setting of the service: the file, section and key it lives under, its default, how
 // its text is read and what is reported when the text is wrong. Each is read where it is
 // used, from the working directory, so an edit applies the next time it is read: REMOTE and
-// IDLE at every console connection, PERSIST at every NAC change, MODE when a prober starts,
-// the SYSLOG keys when the log opens, PORT at start (and by `service load`).
+// IDLE at every console connection, PERSIST at every NAC change, MODE when the prober starts,
+// the SYSLOG keys when the log opens, PORT at start (and by `service load`), SENDERS when the
+// delivery starts.
 namespace settings {
 
 inline constexpr char kServiceFile[] = "Velnor.ini";
@@ -42,6 +43,15 @@ std::string ReadCommandPortText();
 std::uint16_t CommandPortNumber(const std::string& text);
 // The text was no port and the service stops: in the log at 2 and on standard error.
 void ReportBadCommandPort(const std::string& text);
+
+// [HTTP] SENDERS: how many gateways the delivery serves at once, 1 to 1024 (default 5).
+inline constexpr char kDefaultSenders[] = "5";
+inline constexpr std::uint16_t kMaxSenders = 1024;
+std::string ReadSenderCountText();
+// The count of the text; 0 when it is no number from 1 to 1024.
+std::uint16_t SenderCount(const std::string& text);
+// The text was no sender count and the service stops: in the log at 2 and on standard error.
+void ReportBadSenderCount(const std::string& text);
 
 // [PING] MODE: true for exactly "dll" (the kernel's ICMP datagram sockets), false for
 // anything else, "raw" by default.

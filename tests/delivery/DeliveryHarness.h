@@ -66,7 +66,7 @@ inline CHttpData Request(const gwsim::GatewaySimulator& gateway, int n) {
 // What a gateway should have received: each request once, in order.
 inline std::vector<gwsim::ReceivedRequest> AsReceived(const std::vector<CHttpData>& requests) {
   std::vector<gwsim::ReceivedRequest> received;
-  for (const CHttpData& request : requests) received.push_back({request.header, request.body});
+  for (const CHttpData& request : requests) received.push_back({request.Header(), request.body});
   return received;
 }
 
@@ -154,8 +154,8 @@ inline long StatusKb(const std::string& field) {
 }
 
 // A clock whose sleeps last a hundredth of the time asked, installed for its lifetime: minutes
-// of pauses between tries pass in about a second, while the millisecond clock stays real, so
-// bounds measured on it (a 3 s receive, a 3 s connect) keep their length.
+// of pauses between tries pass in about a second, while the clocks stay real, so the bounds
+// (a 3 s receive, a 3 s connect) keep their length.
 class FastSleepClock final : public platform::Clock {
  public:
   FastSleepClock() { platform::InstallClock(this); }
@@ -164,7 +164,8 @@ class FastSleepClock final : public platform::Clock {
   FastSleepClock& operator=(const FastSleepClock&) = delete;
 
   std::uint32_t NowMs() override { return platform::RealClock().NowMs(); }
-  void SleepMs(std::uint32_t ms) override { std::this_thread::sleep_for(std::chrono::microseconds(ms * 10ULL)); }
+  void SleepMs(std::uint32_t ms) override { std::this_thread::sleep_for(SleepLength(ms)); }
+  std::chrono::microseconds SleepLength(std::uint32_t ms) override { return std::chrono::microseconds(ms * 10ULL); }
 };
 
 // A dispatcher with its log going to a collector of the test's own, logging everything. Its

@@ -31,9 +31,8 @@ constexpr long kResidentGrowthKb = 48 * 1024;  // the sanitizer's own records of
 constexpr long kResidentGrowthKb = 8 * 1024;
 #endif
 
-// The erased sender is still waiting for the slow gateway's answer when it is free by its
-// binding and the dispatcher gives it the next gateway: that gateway's request must go to
-// that gateway, after the slow answer, and count no failure of the slow one.
+// A queue erased while its gateway is slow to answer: the exchange is abandoned at once, the
+// rest is never sent, no failure is counted, and the sender serves the next gateway afresh.
 TEST_F(DeliveryTest, ErasedQueueIsNotSentAndItsSenderTakesTheNextGatewayAfresh) {
   GatewaySimulator slow("127.0.0.31", 0);
   GatewaySimulator next("127.0.0.32", 0);
@@ -54,41 +53,18 @@ TEST_F(DeliveryTest, ErasedQueueIsNotSentAndItsSenderTakesTheNextGatewayAfresh) 
   Send({forNext});
   ASSERT_TRUE(log_.Await(6, Completed(Gw(next))));
   EXPECT_EQ(next.Requests(), AsReceived({forNext}));
-  client_->EraseHttpQueue(Address(slow.Address()));  // bound to nothing now: no effect, no line
-  log_.Settle(500ms);
+  client_->EraseHttpQueue(Address(slow.Address()));  // no queue now: no effect, no line
+  log_.Settle(1500ms);  // past the slow answer
   EXPECT_EQ(slow.Requests(), AsReceived({first}));
   EXPECT_EQ(log_.Count(7, erased), 1u);
   EXPECT_EQ(log_.Count(7, Answered(Gw(next), "OK")), 1u);
-  EXPECT_EQ(log_.Count(7, Answered(Gw(slow), "OK")), 1u) << "the slow answer, named after who gave it";
+  EXPECT_EQ(log_.Containing(Gw(slow)), std::vector<std::string>{erased}) << "only the erase names the slow gateway";
   EXPECT_EQ(log_.Containing("ACL setting was completed in "), std::vector<std::string>{Completed(Gw(next))});
   EXPECT_TRUE(log_.Containing("re-try").empty());
 }
 
-// A sender that could not be started leaves its slot empty, and an empty slot ends the
-// search for a free sender: the senders before it carry every gateway, one after another.
-TEST_F(DeliveryTest, ASenderThatFailedToStartLeavesTheOnesBeforeItServingEveryGateway) {
-  GatewaySimulator first("127.0.0.51", 0);
-  GatewaySimulator second("127.0.0.52", 0);
-  first.SetBehaviour({.delay = 500ms});
-  platform::FailThreadStart(3);  // the message thread, sender 0, then sender 1
-  Start();
-  platform::FailThreadStart(0);
-  ASSERT_TRUE(log_.Await(2, "A CreateHttpThread function is an error."));
-  const CHttpData forFirst = Request(first, 1);
-  const CHttpData forSecond = Request(second, 2);
-  Send({forFirst, forSecond});
-  ASSERT_TRUE(log_.Await(6, Completed(Gw(second))));
-  EXPECT_EQ(first.Requests(), AsReceived({forFirst}));
-  EXPECT_EQ(second.Requests(), AsReceived({forSecond}));
-  EXPECT_LT(log_.IndexOf(Completed(Gw(first))), log_.IndexOf(Completed(Gw(second))));
-  EXPECT_EQ(log_.Count(2, "A CreateHttpThread function is an error."), 1u);
-  // The sender that never ran is destroyed, and so stopped, before the failure is told.
-  EXPECT_LT(log_.IndexOf("I delete a queue of an HTTP client thread. No 1. GW(0.0.0.0:0)."),
-            log_.IndexOf("A CreateHttpThread function is an error."));
-}
-
-// Answers that never end or end badly cost a try (a 3 s receive bound at most) and are
-// tried again; what they claim is never allocated.
+// Answers that end badly cost a try (a 3 s receive bound at most) and are tried again; what
+// they claim is never allocated.
 TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemory) {
   const std::string trickle(16384, 'x');
   GatewaySimulator garbage("127.0.0.41", 0);
@@ -109,11 +85,11 @@ TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemory) {
   for (std::size_t i = 0; i < bad.size(); ++i) badRequests.push_back(Request(*bad[i], static_cast<int>(i)));
   Send(badRequests);
 
-  for (const char* failure : {"There was not a response cord.",
-                              "An error occurred at the time of the HTTP response header reception.",
-                              "Abnormality occurred at the time of the chunk body reception.",
-                              "An error occurred at the time of the HTTP response body reception."}) {
-    EXPECT_TRUE(log_.Await(7, failure, 2, 30s)) << failure;
+  EXPECT_TRUE(log_.Await(7, "There was not a response cord.", 2, 30s));
+  EXPECT_TRUE(log_.Await(7, "An error occurred at the time of the HTTP response header reception.", 2, 30s));
+  // What is claimed past the bound is refused before it is read.
+  for (const GatewaySimulator* claims : {&hugeChunk, &hugeLength}) {
+    EXPECT_TRUE(log_.Await(4, "The answer of " + Gw(*claims) + " is larger than 65536 bytes.", 2, 30s));
   }
   for (std::size_t i = 0; i < bad.size(); ++i) {
     SCOPED_TRACE(bad[i]->Address());
@@ -125,6 +101,44 @@ TEST_F(DeliveryTest, BadGatewaysFailTheirTriesInBoundedMemory) {
   EXPECT_LT(StatusKb("VmRSS") - residentKb, kResidentGrowthKb) << "kB more resident";
   EXPECT_LT(StatusKb("VmPeak") - peakKb, 2 * 1024 * 1024) << "kB more mapped at the peak";
   for (const LogLine& line : log_.Settle()) EXPECT_GE(line.priority, 4) << line.text;
+}
+
+// Five gateways that take connections and never answer, one whose answer trickles for ever
+// and one whose answer never ends: none holds back a healthy gateway, which has its whole set
+// long before any of them is tried a second time (10 s after its first try at the earliest).
+// The endless answers fail at their bounds: the whole answer's 10 s, and its size.
+TEST_F(RealTimeDeliveryTest, StuckAndEndlessGatewaysDoNotHoldBackAHealthyOne) {
+  std::vector<std::unique_ptr<GatewaySimulator>> bad;
+  for (int host = 71; host <= 75; ++host) {
+    bad.push_back(std::make_unique<GatewaySimulator>("127.0.0." + std::to_string(host), 0));
+    bad.back()->SetBehaviour({.fault = Fault::kSilent});
+  }
+  bad.push_back(std::make_unique<GatewaySimulator>("127.0.0.76", 0));
+  const GatewaySimulator& trickle = *bad.back();
+  bad.back()->SetBehaviour({.fault = Fault::kTrickle, .trickleEvery = 1s});
+  bad.push_back(std::make_unique<GatewaySimulator>("127.0.0.77", 0));
+  const GatewaySimulator& endless = *bad.back();
+  bad.back()->SetBehaviour({.fault = Fault::kEndless});
+  GatewaySimulator healthy("127.0.0.78", 0);
+  Start();
+  std::vector<CHttpData> badRequests;
+  for (const auto& gateway : bad) badRequests.push_back(Request(*gateway, static_cast<int>(badRequests.size())));
+  Send(badRequests);
+  for (const auto& gateway : bad) ASSERT_TRUE(gateway->WaitForRequests(1, 5s)) << gateway->Address();
+  const long residentKb = StatusKb("VmRSS");
+
+  std::vector<CHttpData> set;
+  for (int n = 0; n < 52; ++n) set.push_back(Request(healthy, 100 + n));
+  Send(set);
+  ASSERT_TRUE(log_.Await(6, Completed(Gw(healthy)), 1, 20s));
+  EXPECT_EQ(healthy.Requests(), AsReceived(set));
+  EXPECT_EQ(healthy.Connections(), 1u);
+  for (const auto& gateway : bad) EXPECT_EQ(gateway->Requests().size(), 1u) << gateway->Address();
+
+  EXPECT_TRUE(log_.Await(4, "The answer of " + Gw(trickle) + " did not end within 10 s.", 1, 20s));
+  EXPECT_TRUE(log_.Await(4, "The answer of " + Gw(endless) + " is larger than 65536 bytes.", 1, 20s));
+  EXPECT_EQ(log_.Count(7, Remaining(Gw(trickle), 3)), 1u);
+  EXPECT_LT(StatusKb("VmRSS") - residentKb, kResidentGrowthKb) << "kB more resident";
 }
 
 // Whether a connected socket reaches TCP's closed state (a reset received) within timeout.
@@ -140,7 +154,7 @@ bool AwaitClosedState(int fd, std::chrono::milliseconds timeout) {
 }
 
 // A gateway that stops reading (as one behind a broken link does): the sender gives up on the
-// answer after 3 s and tries again later. What the gateway had not taken by then must never
+// try after 3 s and tries again later. What the gateway had not taken by then must never
 // reach it afterwards, or a retried request would arrive twice, or after later ones.
 TEST_F(DeliveryTest, AConnectionGivenUpOnIsResetSoItsUnsentRestNeverArrives) {
   const platform::UniqueSocket listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -161,9 +175,9 @@ TEST_F(DeliveryTest, AConnectionGivenUpOnIsResetSoItsUnsentRestNeverArrives) {
   pollfd waiting{listener.Get(), POLLIN, 0};
   ASSERT_EQ(::poll(&waiting, 1, 5000), 1);
   const platform::UniqueSocket gateway(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
-  ASSERT_TRUE(log_.Await(7, "An error occurred at the time of the HTTP response header reception.", 1, 6s));
-  // The line comes before the sender lets go of the connection: only a reset, not a close
-  // (whose end waits behind the unsent rest), ends the gateway's side.
+  // Whether the rest stalls in the send or the answer never comes, the try fails within 3 s.
+  ASSERT_TRUE(log_.Await(7, Remaining(Gw("127.0.0.61", ntohs(at.sin_port)), 3), 1, 6s));
+  // Only a reset, not a close (whose end waits behind the unsent rest), ends the gateway's side.
   ASSERT_TRUE(AwaitClosedState(gateway.Get(), 10s)) << "the gateway's side never saw the connection end";
 
   // Now the gateway reads: a kernel that still held the rest would send it now.
@@ -180,13 +194,13 @@ TEST_F(DeliveryTest, AConnectionGivenUpOnIsResetSoItsUnsentRestNeverArrives) {
     }
     received += static_cast<std::size_t>(n);
   }
-  EXPECT_LT(received, request.header.size() + request.body.size());
+  EXPECT_LT(received, request.Header().size() + request.body.size());
   EXPECT_EQ(error, ECONNRESET) << "the connection should end with a reset, not a close";
 }
 
-// Stopped as the controller stops it, while one sender waits for an answer (up to 3 s) and
-// another pauses before its next try (10 s): both end at once, still bound.
-TEST_F(RealTimeDeliveryTest, StopEndsWithinASecondWhileSendersWaitAndPause) {
+// Stopped as the controller stops it, while one gateway waits for an answer (up to 3 s) and
+// another pauses before its next try (10 s): both end at once, and nothing is tried again.
+TEST_F(RealTimeDeliveryTest, StopEndsWithinASecondWhileGatewaysWaitAndPause) {
   GatewaySimulator silent("127.0.0.51", 0);
   silent.SetBehaviour({.fault = Fault::kSilent});
   const std::string dead = Gw("127.0.0.52", 9);
@@ -202,8 +216,6 @@ TEST_F(RealTimeDeliveryTest, StopEndsWithinASecondWhileSendersWaitAndPause) {
   EXPECT_FALSE(client_->EventSend());
   client_.reset();
 
-  EXPECT_EQ(log_.Count(7, "I delete a queue of an HTTP client thread. No 0. " + Gw(silent) + "."), 1u);
-  EXPECT_EQ(log_.Count(7, "I delete a queue of an HTTP client thread. No 1. " + dead + "."), 1u);
   EXPECT_EQ(log_.Count(7, "End processing of an HTTP client was finished."), 1u);
   // A receive cut short by the stop is no failure worth a line, and nothing is tried again.
   EXPECT_EQ(log_.Count(7, "An error occurred at the time of the HTTP response header reception."), 0u);

@@ -1,6 +1,6 @@
 // The dispatcher and its senders delivering prepared requests to simulated gateways on
 // loopback: what each gateway receives, how its answers are logged, the tries and pauses
-// (on a clock that runs the pauses a hundred times faster) and the sharing of five senders.
+// (on a clock that runs the pauses a hundred times faster) and the sharing of the senders.
 
 #include <gtest/gtest.h>
 
@@ -96,12 +96,13 @@ TEST_F(DeliveryTest, SixGatewaysShareFiveSendersAndAnAddressKeepsOneQueue) {
   std::vector<std::unique_ptr<GatewaySimulator>> gateways;
   for (int i = 1; i <= 6; ++i) gateways.push_back(std::make_unique<GatewaySimulator>("127.0.0.2" + std::to_string(i), 0));
   // The first five are still answering while the dispatcher's first pass places the sibling
-  // behind the first and finds no sender for the sixth: a second leaves room for a pass that a
-  // loaded machine slows down.
-  for (int i = 0; i < 5; ++i) gateways[i]->SetBehaviour({.delay = 1s});
+  // behind the first and finds no sender for the sixth; they answer well within the time an
+  // answer may keep its sender, so none gives its sender up early.
+  const auto answering = std::chrono::duration_cast<std::chrono::milliseconds>(DeliveryLoop::kAnswerGrace) / 2;
+  for (int i = 0; i < 5; ++i) gateways[i]->SetBehaviour({.delay = answering});
   // The sixth's first answer is as slow, so that its queue does not run dry while the
   // dispatcher still places the rest of the batch behind it; the rest are answered at once.
-  gateways[5]->SetBehaviour({.delay = 1s});
+  gateways[5]->SetBehaviour({.delay = answering});
   Start();
   std::vector<CHttpData> requests;
   for (int i = 0; i < 6; ++i) requests.push_back(Request(*gateways[i], i));

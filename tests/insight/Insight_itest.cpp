@@ -13,6 +13,7 @@
 
 #include "command/CommandTable.h"
 #include "delivery/NacHttpClient.h"
+#include "request/HttpDataList.h"
 #include "gwsim/GatewaySimulator.h"
 #include "delivery/GatewayLedger.h"
 #include "insight/AclCommand.h"

@@ -23,7 +23,7 @@ TEST(HttpDataTest, RequestsOfTheRuleWalks) {
                                         "172.16.0.1"),
             1);
   EXPECT_EQ(set.body, std::string("version=1&class=client&opcode=set&count=1&acl=") + acl);
-  EXPECT_EQ(set.header, Header("YWRtaW46dG92aW4=", "172.16.0.1", set.body.size()));
+  EXPECT_EQ(set.Header(), Header("YWRtaW46dG92aW4=", "172.16.0.1", set.body.size()));
 
   CHttpData reset;
   ASSERT_EQ(CHttpDataList::MakeHttpData(reset, "admin", "tovin", 1, CHttpDataList::kQuarantine, CHttpDataList::kReset,
@@ -36,17 +36,17 @@ TEST(HttpDataTest, CredentialsLengthAndRefusals) {
   CHttpData request;
   // ':' inside user or password is sent as it is; empty ones still give ":".
   ASSERT_EQ(CHttpDataList::MakeHttpData(request, "a:b", "c:d", 1, 1, 1, 1, "x", "h"), 1);
-  EXPECT_NE(request.header.find("Basic " + EncodeBase64("a:b:c:d").value() + "\r\n"), std::string::npos);
+  EXPECT_NE(request.Header().find("Basic " + EncodeBase64("a:b:c:d").value() + "\r\n"), std::string::npos);
   ASSERT_EQ(CHttpDataList::MakeHttpData(request, "", "", 1, 1, 1, 1, "x", "h"), 1);
-  EXPECT_NE(request.header.find("Basic Og==\r\n"), std::string::npos);
+  EXPECT_NE(request.Header().find("Basic Og==\r\n"), std::string::npos);
   // The length counts bytes: "é" is two.
   ASSERT_EQ(CHttpDataList::MakeHttpData(request, "u", "p", 1, 1, 1, 1, "\xc3\xa9", "h"), 1);
-  EXPECT_NE(request.header.find("Content-Length: 48\r\n"), std::string::npos) << request.body;  // 46 + 2
+  EXPECT_NE(request.Header().find("Content-Length: 48\r\n"), std::string::npos) << request.body;  // 46 + 2
 
   for (const auto& [requestClass, opcode] : {std::pair{3, 1}, std::pair{0, 1}, std::pair{1, 4}, std::pair{1, 0}}) {
     CHttpData refused;
     EXPECT_EQ(CHttpDataList::MakeHttpData(refused, "u", "p", 1, requestClass, opcode, 1, "x", "h"), 0);
-    EXPECT_EQ(refused.header + refused.body, "");
+    EXPECT_EQ(refused.Header() + refused.body, "");
   }
   for (const char* text : {"f", "fo", "foo", "foob", "fooba", "foobar"}) {
     static const char* const kEncoded[] = {"Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
@@ -58,7 +58,7 @@ TEST(HttpDataTest, CredentialsLengthAndRefusals) {
 TEST(HttpDataTest, FindByEveryFieldButNotBeforeTheFirstMatch) {
   CHttpDataList list;
   CHttpData key;
-  key.header = "h";
+  key.SetHeader("h");
   key.body = "b";
   key.address = 0x0100007F;
   key.port = 880;
