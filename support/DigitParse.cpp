@@ -40,6 +40,16 @@ uint32_t ParseDecimal32(const char* text, std::size_t max) {
   return static_cast<uint32_t>(AccumulateDecimal(text, max));
 }
 uint64_t ParseDecimal64(const char* text, std::size_t max) { return AccumulateDecimal(text, max); }
+bool ParseDecimal32Checked(const char* text, uint32_t* value) {
+  uint32_t result = 0;
+  for (const char* at = text; at != nullptr && IsDecimalDigit(*at); ++at) {
+    const auto digit = static_cast<uint32_t>(*at - '0');
+    if (result > (UINT32_MAX - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  *value = result;
+  return true;
+}
 uint16_t ParseDecimal16(const char* text) { return ParseDecimal16(text, kWholeText); }
 uint32_t ParseDecimal32(const char* text) { return ParseDecimal32(text, kWholeText); }
 uint64_t ParseDecimal64(const char* text) { return ParseDecimal64(text, kWholeText); }

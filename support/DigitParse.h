@@ -15,6 +15,11 @@ uint16_t ParseDecimal16(const char* text);
 uint32_t ParseDecimal32(const char* text);
 uint64_t ParseDecimal64(const char* text);
 
+// The whole-text decimal reading with an overflow check: false, *value untouched, when the
+// leading digits are worth more than 32 bits hold (leading zeros cost nothing); else true
+// with the value stored, 0 for a missing text or no digits.
+[[nodiscard]] bool ParseDecimal32Checked(const char* text, uint32_t* value);
+
 uint8_t ParseHex8(const char* text, std::size_t max);
 uint16_t ParseHex16(const char* text, std::size_t max);
 uint32_t ParseHex32(const char* text, std::size_t max);
