@@ -32,7 +32,7 @@ constexpr std::size_t kPeekSize = 16384;
 }  // namespace
 
 DeliveryLoop::DeliveryLoop(int senders, std::uint32_t owner)
-    : owner_(owner), epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    : owner_(owner), senderCount_(senders), epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (!epoll_ || !wake_) throw std::system_error(errno, std::generic_category(), "delivery loop");
   epoll_event event{};
   event.events = EPOLLIN;

@@ -50,7 +50,7 @@ class DeliveryLoop {
   DeliveryLoop(const DeliveryLoop&) = delete;
   DeliveryLoop& operator=(const DeliveryLoop&) = delete;
 
-  int Senders() const { return static_cast<int>(senders_.size()); }
+  int Senders() const { return senderCount_; }
 
   // Queues the request (the loop takes it) with its gateway's queue, or makes that queue with
   // a free sender; kNot (the caller keeps it) when there is no queue and no free sender.
@@ -111,6 +111,7 @@ class DeliveryLoop {
   static std::uint64_t Tag(const GatewayQueue& gateway);
 
   const std::uint32_t owner_;
+  const int senderCount_;
   platform::UniqueFd epoll_;
   platform::UniqueFd wake_;  // eventfd
 
