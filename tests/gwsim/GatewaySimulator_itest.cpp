@@ -145,14 +145,16 @@ TEST(GatewaySimulatorTest, AnEndlessAnswerStreamsChunksUntilThePeerCloses) {
   gateway.SetBehaviour({.fault = Fault::kEndless});
   const std::size_t idle = Threads();
   const std::string chunk = "1000\r\n" + std::string(4096, 'x') + "\r\n";
+  std::size_t streaming = 0;
   {
     ConsoleClient client(gateway.Port());
     ASSERT_TRUE(client.Send(Bytes(kAddPc)));
     EXPECT_EQ(client.Read(kUnendingHeader.size(), 10s), kUnendingHeader);
     for (int i = 0; i < 50; ++i) ASSERT_EQ(client.Read(chunk.size(), 10s), chunk) << "chunk " << i;
-    EXPECT_GT(Threads(), idle);  // the connection's own thread
+    streaming = Threads();
+    EXPECT_GT(streaming, idle);  // the connection's own thread
   }
-  EXPECT_TRUE(Eventually([&] { return Threads() == idle; }));
+  EXPECT_TRUE(Eventually([&] { return Threads() < streaming; }));
   EXPECT_EQ(gateway.Stats().requests, 1u);
 }
 // The rules and stats that the service's tests read through velnor-gw are theirs to check.
