@@ -80,4 +80,22 @@ TEST_F(BadDayTest, WrongSettingsAreNamedAndAWrongPortFailsTheStart) {
   }
 }
 
+TEST_F(BadDayTest, ASenderCountOutOfRangeFailsTheStartAndOneInRangeServes) {
+  for (const char* count : {"0", "1025", "many"}) {
+    dir_.Write("Velnor.ini", std::string("[HTTP]\nSENDERS=") + count + "\n");
+    VelnorProcess velnor({}, units_);
+    EXPECT_EQ(velnor.Wait(5s), 78) << count;
+    EXPECT_NE(velnor.Err().find(std::string("Velnor: Velnor.ini: SENDERS=") + count +
+                                " in section HTTP is not a number from 1 to 1024; the service stops.\n"),
+              std::string::npos)
+        << velnor.Err();
+  }
+  dir_.Write("Velnor.ini", "[SERVICE]\nPORT=" + std::to_string(kPort) + "\n[HTTP]\nSENDERS=1024\n");
+  VelnorProcess velnor({}, units_);
+  ConsoleClient operatorSession(kPort);
+  ASSERT_TRUE(operatorSession.ReadPrompt()) << velnor.Err();
+  velnor.Signal(SIGTERM);
+  EXPECT_EQ(velnor.Wait(5s), 0);
+}
+
 }  // namespace
