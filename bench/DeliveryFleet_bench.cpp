@@ -475,6 +475,11 @@ void Memory() {
   std::printf("  %-60s %8.0f bytes\n", "average body", body);
   std::printf("  %-60s %8.0f bytes queued, %.0f at the peak (target <= 400)\n", "beyond its body, per request",
               perRequest(queuedKb) - body, perRequest(peakKb) - body);
+  // Once the last answers are read and the queues are gone, their memory goes back.
+  for (const auto settled = Clock::now() + 5s; client->Waiting(std::nullopt) > 0 && Clock::now() < settled;) {
+    std::this_thread::sleep_for(50ms);
+  }
+  std::this_thread::sleep_for(200ms);
   std::printf("  %-60s %8.1f MB\n", "resident memory afterwards", Mb(StatusKb("VmRSS")));
   std::fflush(stdout);
   TimeStop(client);
