@@ -8,6 +8,20 @@ constexpr std::uint8_t kEchoReply = 0;
 constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kTimeExceeded = 11;
 
+// The IP header's length from its first byte; 0 when the packet has no room for it.
+std::size_t IpHeaderLength(const std::uint8_t* packet, std::size_t length) {
+  if (length == 0) return 0;
+  const std::size_t header = static_cast<std::size_t>(packet[0] & 0x0F) * 4;
+  return header < 20 || header > length ? 0 : header;
+}
+
+EchoKey KeyAt(const std::uint8_t* icmp) {
+  EchoKey key;
+  std::memcpy(&key.identifier, icmp + 4, sizeof key.identifier);
+  std::memcpy(&key.sequence, icmp + 6, sizeof key.sequence);
+  return key;
+}
+
 }  // namespace
 
 std::uint16_t InternetChecksum(const std::uint8_t* bytes, std::size_t length) {
@@ -23,10 +37,12 @@ std::uint16_t InternetChecksum(const std::uint8_t* bytes, std::size_t length) {
   return static_cast<std::uint16_t>(~sum);
 }
 
-std::array<std::uint8_t, kEchoRequestSize> BuildEchoRequest(std::uint16_t identifier, std::uint32_t tickCount) {
+std::array<std::uint8_t, kEchoRequestSize> BuildEchoRequest(std::uint16_t identifier, std::uint16_t sequence,
+                                                            std::uint32_t tickCount) {
   std::array<std::uint8_t, kEchoRequestSize> request{};
   request[0] = kEchoRequest;
   std::memcpy(&request[4], &identifier, sizeof identifier);
+  std::memcpy(&request[6], &sequence, sizeof sequence);
   std::memcpy(&request[8], &tickCount, sizeof tickCount);
   std::memcpy(&request[12], kEchoText, sizeof kEchoText - 1);
   const std::uint16_t checksum = InternetChecksum(request.data(), request.size());
@@ -34,15 +50,30 @@ std::array<std::uint8_t, kEchoRequestSize> BuildEchoRequest(std::uint16_t identi
   return request;
 }
 
-bool IsEchoAnswer(const std::uint8_t* packet, std::size_t length, std::uint16_t identifier) {
-  if (length == 0) return false;
-  const std::size_t headerLength = static_cast<std::size_t>(packet[0] & 0x0F) * 4;
-  if (length <= headerLength) return false;
-  const std::uint8_t* icmp = packet + headerLength;
-  const std::size_t icmpLength = length - headerLength;
-  if (icmp[0] == kTimeExceeded) return true;
-  if (icmp[0] != kEchoReply || icmpLength < 6) return false;
-  std::uint16_t replied;
-  std::memcpy(&replied, icmp + 4, sizeof replied);
-  return replied == identifier;
+std::array<std::uint8_t, kIcmpHeaderSize + kDatagramDataSize> BuildDatagramRequest(std::uint16_t sequence) {
+  std::array<std::uint8_t, kIcmpHeaderSize + kDatagramDataSize> request{};
+  request[0] = kEchoRequest;
+  std::memcpy(&request[6], &sequence, sizeof sequence);
+  std::memcpy(&request[kIcmpHeaderSize], kEchoText, kDatagramDataSize);
+  return request;
+}
+
+std::optional<EchoKey> ReadRawAnswer(const std::uint8_t* packet, std::size_t length) {
+  const std::size_t header = IpHeaderLength(packet, length);
+  if (header == 0 || length - header < kIcmpHeaderSize) return std::nullopt;
+  const std::uint8_t* icmp = packet + header;
+  if (icmp[0] == kEchoReply) return KeyAt(icmp);
+  if (icmp[0] != kTimeExceeded) return std::nullopt;
+  // The quote: the request's IP header, then its ICMP header.
+  const std::uint8_t* quoted = icmp + kIcmpHeaderSize;
+  const std::size_t quotedLength = length - header - kIcmpHeaderSize;
+  const std::size_t quotedHeader = IpHeaderLength(quoted, quotedLength);
+  if (quotedHeader == 0 || quotedLength - quotedHeader < kIcmpHeaderSize) return std::nullopt;
+  if (quoted[quotedHeader] != kEchoRequest) return std::nullopt;
+  return KeyAt(quoted + quotedHeader);
+}
+
+std::optional<std::uint16_t> ReadDatagramAnswer(const std::uint8_t* packet, std::size_t length) {
+  if (length < kIcmpHeaderSize || packet[0] != kEchoReply) return std::nullopt;
+  return KeyAt(packet).sequence;
 }

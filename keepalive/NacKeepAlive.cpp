@@ -1,9 +1,8 @@
 #include "keepalive/NacKeepAlive.h"
 
-#include <limits>
+#include <algorithm>
 #include <system_error>
 
-#include "list/NacNode.h"
 #include "msgthread/RegisteredMessages.h"
 #include "platform/Clock.h"
 #include "platform/ThreadMessages.h"
@@ -19,8 +18,15 @@ constexpr MessageThreadTexts kTexts{
     "I failed in making of a message thread to use in CNacKeepAlive.",
     "CNacKeepAlive::~CNacKeepAlive: An error occurred in PostThreadMessage."};
 
-constexpr std::uint32_t kScanMs = 100;
 constexpr char kTimerPostFailure[] = "CNacKeepAlive::TimerProc: An error occurred in PostMessageMainThread.";
+
+// The longest sleep of the timer thread: new gateways, and a clock moved by hand, are seen
+// within it. Registry walks come no closer together either.
+constexpr std::int64_t kTickMs = 100;
+// The shortest: gateways due within it go together, for fewer wake-ups.
+constexpr std::int64_t kGatherMs = 10;
+// How soon a gateway whose last probe is still out is looked at again.
+constexpr std::int64_t kOutstandingRetryMs = 100;
 
 std::optional<platform::Event> MakeTimerEndEvent() {
   std::optional<platform::Event> event = platform::Event::Create(platform::EventReset::kAuto, false);
@@ -38,7 +44,7 @@ CNacKeepAlive::~CNacKeepAlive() {
     thread_.Join();
   }
   StopTimer();
-  StopProbers();
+  StopProber();
 }
 
 int CNacKeepAlive::StartTimer() {
@@ -51,20 +57,17 @@ int CNacKeepAlive::StartTimer() {
 }
 
 void CNacKeepAlive::OnCreate() {
-  // The probers report to this thread; its id is not yet known to the constructor.
-  const std::uint32_t self = platform::CurrentThreadId();
+  // The prober reports to this thread; its id is not yet known to the constructor.
   platform::MutexLock lock(proberMutex_);
-  for (int index = 0; index < kProbers; ++index) {
-    try {
-      auto prober = std::make_unique<CNacKeepAliveThread>();
-      prober->SaveThreadID(self);
-      if (prober->CreateProbeThread(index) != 0) SyslogSend(4, "I failed in making of a CNacKeepAliveThread thread.");
-      probers_[index] = std::move(prober);
-    } catch (const ThrownText& thrown) {
-      SyslogSend(2, "%s", thrown.Text());
-    } catch (...) {
-      SyslogSend(2, "I failed in making of a CNacKeepAliveThread thread.");
-    }
+  try {
+    auto prober = std::make_unique<CNacKeepAliveThread>();
+    prober->SaveThreadID(platform::CurrentThreadId());
+    if (prober->CreateProbeThread(0) != 0) SyslogSend(4, "I failed in making of a CNacKeepAliveThread thread.");
+    prober_ = std::move(prober);
+  } catch (const ThrownText& thrown) {
+    SyslogSend(2, "%s", thrown.Text());
+  } catch (...) {
+    SyslogSend(2, "I failed in making of a CNacKeepAliveThread thread.");
   }
 }
 
@@ -80,9 +83,9 @@ void CNacKeepAlive::OnMessage(const platform::ThreadMessage& message) {
 }
 
 void CNacKeepAlive::OnClose() {
-  // The timer hands jobs to the probers: it ends first.
+  // The timer hands jobs to the prober: it ends first.
   StopTimer();
-  StopProbers();
+  StopProber();
 }
 
 void CNacKeepAlive::StopTimer() {
@@ -91,20 +94,21 @@ void CNacKeepAlive::StopTimer() {
   timer_.Join();
 }
 
-void CNacKeepAlive::StopProbers() {
+void CNacKeepAlive::StopProber() {
   platform::MutexLock lock(proberMutex_);
-  for (std::unique_ptr<CNacKeepAliveThread>& prober : probers_) {
-    if (!prober) continue;
-    prober->StopThread();
-    prober.reset();
-  }
+  if (!prober_) return;
+  prober_->StopThread();
+  prober_.reset();
 }
 
 void CNacKeepAlive::TimerProc() {
+  platform::Clock& clock = platform::CurrentClock();
+  std::int64_t next = clock.MonotonicMs();
   for (;;) {
-    const int signalled = platform::WaitForOne(*timerEndEvent_, kScanMs);
+    const std::int64_t wait = std::clamp<std::int64_t>(next - clock.MonotonicMs(), 0, kTickMs);
+    const int signalled = platform::WaitForOne(*timerEndEvent_, static_cast<std::uint32_t>(wait));
     if (signalled == platform::kWaitTimeout) {
-      Scan();
+      next = Tick(clock.MonotonicMs());
       continue;
     }
     if (signalled != 0) PostToOwner(msg::keepalive::WM_KEEPALIVE_ERROR, kTimerPostFailure);
@@ -113,64 +117,80 @@ void CNacKeepAlive::TimerProc() {
   PostToOwner(msg::keepalive::WM_KEEPALIVE_EXIT, kTimerPostFailure);
 }
 
-void CNacKeepAlive::Scan() {
-  // What is due is read in one short hold of the registry's lock; each hand-over then
-  // takes it again for its one record.
-  const std::int64_t now = platform::CurrentClock().NowSeconds();
-  due_.clear();
+std::int64_t CNacKeepAlive::Tick(std::int64_t now) {
+  CGwDataList& gateways = GetGwDataList();
+  if (gateways.Changes() != walkedChanges_ && (!walkedChanges_ || now - walkedAt_ >= kTickMs)) Walk(now);
+  jobs_.clear();
   {
-    CGwDataList& gateways = GetGwDataList();
     CNacList::Guard guard(gateways);
+    for (;;) {
+      const std::optional<std::int64_t> due = schedule_.NextDue();
+      if (!due || *due > now || pacer_.NextAllowed(now) > now) break;
+      const std::uint32_t address = *schedule_.PopDue(now);
+      CGwData* gateway = gateways.FindLive(CGwDataList::AddressKey(address), guard);
+      if (gateway == nullptr) {
+        schedule_.Forget(address);
+        continue;
+      }
+      if (gateway->probeOutstanding != 0) {
+        schedule_.Put(address, now + kOutstandingRetryMs);
+        continue;
+      }
+      (void)pacer_.Take(now);
+      gateway->probeOutstanding = 1;
+      gateway->lastProbeTime = now;
+      schedule_.Put(address, now + std::max<std::int64_t>(gateway->interval, 0) * 1000);
+      try {
+        jobs_.push_back(address);
+      } catch (...) {
+        gateway->probeOutstanding = 0;
+        SyslogSend(2, "I failed in making of CKeepAliveData.");
+        break;
+      }
+    }
+  }
+  if (!jobs_.empty()) HandOver();
+
+  std::int64_t next = now + kTickMs;
+  if (const std::optional<std::int64_t> due = schedule_.NextDue()) {
+    next = std::min(next, std::max(*due, pacer_.NextAllowed(now)));
+  }
+  return std::max(next, now + kGatherMs);
+}
+
+void CNacKeepAlive::Walk(std::int64_t now) {
+  CGwDataList& gateways = GetGwDataList();
+  try {
+    CNacList::Guard guard(gateways);
+    // Read under the lock: a gateway linked after this is counted for the next walk.
+    const std::uint64_t changes = gateways.Changes();
+    schedule_.BeginWalk();
     for (CNacNode* node = gateways.GetHead(guard); node != nullptr; node = gateways.GetNext(node, guard)) {
       const CGwData& gateway = *node->RecordAs<CGwData>();
-      if (!gateway.IsLive() || gateway.probeOutstanding != 0) continue;
-      if (now < gateway.lastProbeTime + gateway.interval) continue;
-      due_.push_back({gateway.address, gateway.port, gateway.portText});
+      if (!gateway.IsLive()) continue;
+      // A gateway never probed is due at once.
+      const std::int64_t due = gateway.lastProbeTime == 0 ? now : gateway.lastProbeTime + gateway.interval * 1000;
+      schedule_.Seen(gateway.address, due);
     }
-  }
-  for (const DueGateway& due : due_) Schedule(due, now);
-}
-
-void CNacKeepAlive::Schedule(const DueGateway& due, std::int64_t now) {
-  platform::MutexLock lock(proberMutex_);
-  CNacKeepAliveThread* prober = LeastBusyProber();
-  try {
-    auto job = std::make_unique<CKeepAliveData>();
-    CGwData key = CGwDataList::AddressKey(due.address);
-    key.portText = due.portText;
-    key.port = due.port;
-    CGwDataList& gateways = GetGwDataList();
-    CNacList::Guard guard(gateways);
-    CGwData* gateway = gateways.FindLive(key, guard);
-    if (gateway == nullptr) return;
-    gateway->probeOutstanding = 1;
-    job->SetAddress(gateway->address);
-    if (prober == nullptr || prober->AddJob(std::move(job)) != 0) gateway->probeOutstanding = 0;
-    gateway->lastProbeTime = now;
+    schedule_.EndWalk();
+    walkedChanges_ = changes;
   } catch (...) {
-    SyslogSend(2, "I failed in making of CKeepAliveData.");
+    SyslogSend(3, "I failed in a list search of CGwData.");
   }
+  walkedAt_ = now;
 }
 
-int CNacKeepAlive::LeastBusy(std::span<const std::int32_t> jobCounts) {
-  int chosen = -1;
-  std::int32_t fewest = std::numeric_limits<std::int32_t>::max();
-  for (std::size_t index = 0; index < jobCounts.size(); ++index) {
-    if (jobCounts[index] < fewest) {
-      fewest = jobCounts[index];
-      chosen = static_cast<int>(index);
-    }
+void CNacKeepAlive::HandOver() {
+  {
+    platform::MutexLock lock(proberMutex_);
+    if (prober_ && prober_->AddJobs(jobs_) == 0) return;
   }
-  return chosen;
-}
-
-CNacKeepAliveThread* CNacKeepAlive::LeastBusyProber() {
-  std::array<std::int32_t, kProbers> counts;
-  for (int index = 0; index < kProbers; ++index) {
-    counts[index] = probers_[index] ? probers_[index]->JobCount() : std::numeric_limits<std::int32_t>::max();
+  // No prober took them: the gateways are free for their next turn.
+  CGwDataList& gateways = GetGwDataList();
+  CNacList::Guard guard(gateways);
+  for (const std::uint32_t address : jobs_) {
+    if (CGwData* gateway = gateways.FindLive(CGwDataList::AddressKey(address), guard)) gateway->probeOutstanding = 0;
   }
-  const int chosen = LeastBusy(counts);
-  return chosen < 0 ? nullptr : probers_[chosen].get();
 }
 
 void CNacKeepAlive::PostToOwner(std::uint32_t message, const char* failureText) {

@@ -1,22 +1,25 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
-#include "keepalive/IcmpPing.h"
-#include "keepalive/KeepAliveData.h"
-#include "list/NacList.h"
+#include "keepalive/IcmpSocket.h"
+#include "keepalive/ProbeTable.h"
 #include "msgthread/OwnerThread.h"
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 #include "platform/Thread.h"
 
-// One of the scheduler's five probers: pings each gateway of its job list once, records
-// the answer in the gateway registry and reports ON and OFF transitions to its owner, the
-// scheduler's message thread.
+// The scheduler's prober: sends one echo request per gateway handed to it, all through one
+// ICMP socket, and waits for none of them. Answers are matched to their probes by
+// sequence number as they come in; a probe without an answer fails when its window of a
+// second closes. Each result goes to the gateway registry, and an ON or OFF transition is
+// reported to the owner, the scheduler's message thread.
 //
-// Threads: its worker (KeepAliveProc), one step below normal priority. The job list is
-// filled by the scheduler's timer thread and emptied by the worker, under its own lock.
+// Threads: its worker (KeepAliveProc), one step below normal priority, which alone uses
+// the socket and the table of probes out. The jobs are handed over under a lock.
 class CNacKeepAliveThread final : public OwnerThread {
  public:
   // Throws ThrownText when its events cannot be made.
@@ -27,23 +30,34 @@ class CNacKeepAliveThread final : public OwnerThread {
 
   // Reads the ping mode and starts the worker; -1 when the thread cannot be made.
   int CreateProbeThread(int index);
-  // Queues a job and wakes the worker: 0, or -1 (the job is dropped).
-  int AddJob(std::unique_ptr<CKeepAliveData> job);
-  // Jobs waiting; the one being probed no longer counts.
-  std::int32_t JobCount() { return jobs_.GetCount(false); }
-  // Ends the worker (after the jobs it holds) and waits for it.
+  // Queues a probe of each address (network order) and wakes the worker: 0, or -1 when
+  // none could be queued.
+  [[nodiscard]] int AddJobs(std::span<const std::uint32_t> addresses);
+  // Ends the worker at once and waits for it. The probes it still had, sent or not, end
+  // without a result: their gateways are free to be probed again.
   void StopThread();
 
  private:
   void KeepAliveProc();
-  void KeepAliveSend();
-  int Ping(std::uint32_t address);
+  void SendProbes(IcmpSocket& socket);
+  void ReadAnswers(IcmpSocket& socket);
+  void Answered(std::uint32_t address);
+  void Unanswered(std::uint32_t address);
+  void ReleaseUnfinished();
   void Report(std::uint32_t message, std::uint32_t address);
 
-  CNacList jobs_;
+  platform::Mutex jobMutex_;
+  std::vector<std::uint32_t> jobs_ VELNOR_GUARDED_BY(jobMutex_);
   std::optional<platform::Event> workEvent_;
   std::optional<platform::Event> endEvent_;
   std::uint32_t index_ = 0;
   PingMode mode_ = PingMode::kRaw;
+
+  // The worker's own.
+  ProbeTable probes_;
+  std::vector<std::uint32_t> taken_;
+  std::vector<std::uint16_t> answers_;
+  std::vector<std::uint32_t> ended_;
+
   platform::Thread thread_;
 };

@@ -31,6 +31,12 @@ std::atomic<Clock*> g_installed{nullptr};
 
 int64_t Clock::NowSeconds() { return static_cast<int64_t>(::time(nullptr)); }
 
+int64_t Clock::MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 Clock& RealClock() { return g_monotonic; }
 
 Clock& CurrentClock() {

@@ -17,8 +17,12 @@ class Clock {
   // count, so intervals are computed by unsigned subtraction.
   virtual uint32_t NowMs() = 0;
   virtual void SleepMs(uint32_t ms) = 0;
-  // Calendar time in whole seconds since the epoch: the keep-alive's probe intervals.
+  // Calendar time in whole seconds since the epoch. An operator or NTP may step it either
+  // way, so nothing that measures an interval reads it.
   virtual int64_t NowSeconds();
+  // Milliseconds on the monotonic clock, in 64 bits: never steps and never wraps. The
+  // keep-alive's probe intervals and answer windows run on it.
+  virtual int64_t MonotonicMs();
 };
 
 // The clock in force: the real monotonic clock unless a test installed another.

@@ -36,7 +36,7 @@ class CGwData : public CNacRecord {
   std::int64_t interval;  // seconds between two probes, from intervalText
   std::string failureLimitText = "3";
   std::uint32_t failureLimit;      // failed probes tolerated while ON, from failureLimitText
-  std::int64_t lastProbeTime = 0;  // seconds since the epoch
+  std::int64_t lastProbeTime = 0;  // monotonic milliseconds when its last probe was scheduled; 0: never
   std::uint32_t failureCount = 0;  // consecutive failed probes since the last success
   std::int32_t on = 0;
   std::int32_t probeOutstanding = 0;

@@ -17,9 +17,20 @@ std::uint32_t AddressOf(const CNacNode& node) { return node.RecordAs<CGwData>()-
 
 class CGwAddressIndex final : public CNacRecordIndex<CGwData> {
  public:
-  void NodeLinked(CNacNode& node) override { map_.Add(node.RecordAs<CGwData>()->address, &node); }
-  void NodeUnlinked(CNacNode& node) override { map_.Remove(node.RecordAs<CGwData>()->address, &node); }
-  void AllUnlinked() override { map_.Clear(); }
+  explicit CGwAddressIndex(std::atomic<std::uint64_t>& changes) : changes_(changes) {}
+
+  void NodeLinked(CNacNode& node) override {
+    map_.Add(node.RecordAs<CGwData>()->address, &node);
+    Changed();
+  }
+  void NodeUnlinked(CNacNode& node) override {
+    map_.Remove(node.RecordAs<CGwData>()->address, &node);
+    Changed();
+  }
+  void AllUnlinked() override {
+    map_.Clear();
+    Changed();
+  }
 
   // Both rules require equal addresses.
   bool Candidates(Rule /*rule*/, const CGwData& key, CandidateNodes& out) override {
@@ -32,6 +43,9 @@ class CGwAddressIndex final : public CNacRecordIndex<CGwData> {
   void LoadEnds() override { map_.EndRun(); }
 
  private:
+  void Changed() { changes_.fetch_add(1, std::memory_order_release); }
+
+  std::atomic<std::uint64_t>& changes_;
   CNacNodeMap<std::uint32_t, AddressOf> map_;
 };
 
@@ -92,7 +106,8 @@ void SendDiagnosis(int priority, const CGwData& gateway, const char* state) {
 
 }  // namespace
 
-CGwDataList::CGwDataList() : CNacRecordList(&MatchRule, &IdentityRule, std::make_unique<CGwAddressIndex>()) {}
+CGwDataList::CGwDataList()
+    : CNacRecordList(&MatchRule, &IdentityRule, std::make_unique<CGwAddressIndex>(changes_)) {}
 
 CGwDataList::~CGwDataList() = default;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "registry/GwData.h"
@@ -42,6 +43,11 @@ class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
   int KeepAliveOff(std::uint32_t address);
   int KeepAliveOff(const std::uint8_t address[4]);
 
+  // How many times a gateway has entered or left the list (a withdrawal alone does not
+  // count). A reader that keeps its own view of the gateways walks the list again only
+  // when this has moved. Read without the lock.
+  std::uint64_t Changes() const { return changes_.load(std::memory_order_acquire); }
+
   // A key that finds the gateway with this address whatever its port.
   static CGwData AddressKey(std::uint32_t address);
 
@@ -60,6 +66,10 @@ class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
   // A snapshot's gateway carries a snapshot of the routes too. The caller holds this
   // registry's lock, so the route list's lock is taken second.
   void CopyDetails(const CGwData& source, CGwData& copy);
+
+  // Moved by the address index, which sees every link and unlink under the lock. It is
+  // first touched after construction, when the first gateway is linked.
+  std::atomic<std::uint64_t> changes_{0};
 };
 
 // The registry of the process.
