@@ -159,6 +159,34 @@ TEST_F(FaultsTest, ACommandPortInUseAtStartIsTakenOnceFreed) {
   Stop(velnor);
 }
 
+// An outage beside hung routers: 200 gateways that no longer answer a ping, and five whose CGI
+// takes the connection and never answers. A healthy gateway still gets its resets at once,
+// and SIGTERM ends the service promptly, whatever probes, answers and pauses are in flight.
+TEST_F(FaultsTest, AnOutageAndHungRoutersHoldBackNeitherAHealthyGatewayNorTheStop) {
+  const std::string silent = PrivateNetwork::SilentNetwork();
+  std::string gw;
+  const auto line = [](const std::string& address) { return "\"" + address + "\",880,\"admin\",\"tovin\"\r\n"; };
+  for (int host = 1; host <= 200; ++host) gw += line(silent + std::to_string(host));
+  std::vector<std::unique_ptr<gwsim::GatewaySimulator>> hung;
+  for (int host = 1; host <= 5; ++host) {
+    hung.push_back(Gateway("10.30.1." + std::to_string(host)));
+    hung.back()->SetBehaviour({.fault = gwsim::Fault::kSilent});
+    gw += line(hung.back()->Address());
+  }
+  auto healthy = Gateway("10.30.1.9");
+  gw += line(healthy->Address());
+  dir_.Write("gw.csv", gw);
+
+  auto velnor = Start();
+  for (const auto& gateway : hung) ASSERT_TRUE(gateway->WaitForRequests(1, 30s)) << gateway->Address();
+  EXPECT_TRUE(healthy->WaitForRequests(2, 30s)) << "the healthy gateway's two resets";
+  const auto stopping = Clock::now();
+  velnor->Signal(SIGTERM);
+  EXPECT_EQ(velnor->Wait(30s), 0);
+  EXPECT_LT(Clock::now() - stopping, 5s) << "the stop waited for what was in flight";
+  EXPECT_EQ(velnor->Err(), "");
+}
+
 // A kill -9 while "pc save" writes 200,000 PCs: pc.csv is then the file before the save or
 // the file after it, whole, and the next start removes what the save left and loads it all.
 TEST_F(FaultsTest, AKillDuringASaveLeavesTheOldOrTheNewFileWhole) {
