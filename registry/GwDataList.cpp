@@ -17,7 +17,8 @@ std::uint32_t AddressOf(const CNacNode& node) { return node.RecordAs<CGwData>()-
 
 class CGwAddressIndex final : public CNacRecordIndex<CGwData> {
  public:
-  explicit CGwAddressIndex(std::atomic<std::uint64_t>& changes) : changes_(changes) {}
+  // Moved at every link and unlink, under the list's lock; read without it.
+  const std::atomic<std::uint64_t>& Changes() const { return changes_; }
 
   void NodeLinked(CNacNode& node) override {
     map_.Add(node.RecordAs<CGwData>()->address, &node);
@@ -45,7 +46,7 @@ class CGwAddressIndex final : public CNacRecordIndex<CGwData> {
  private:
   void Changed() { changes_.fetch_add(1, std::memory_order_release); }
 
-  std::atomic<std::uint64_t>& changes_;
+  std::atomic<std::uint64_t> changes_{0};
   CNacNodeMap<std::uint32_t, AddressOf> map_;
 };
 
@@ -106,8 +107,18 @@ void SendDiagnosis(int priority, const CGwData& gateway, const char* state) {
 
 }  // namespace
 
-CGwDataList::CGwDataList()
-    : CNacRecordList(&MatchRule, &IdentityRule, std::make_unique<CGwAddressIndex>(changes_)) {}
+// The index keeps the change count: it lives as long as the list's nodes, which the base
+// empties after this class's own members are gone.
+CGwDataList::IndexParts CGwDataList::MakeIndex() {
+  auto index = std::make_unique<CGwAddressIndex>();
+  const std::atomic<std::uint64_t>* changes = &index->Changes();
+  return {std::move(index), changes};
+}
+
+CGwDataList::CGwDataList() : CGwDataList(MakeIndex()) {}
+
+CGwDataList::CGwDataList(IndexParts parts)
+    : CNacRecordList(&MatchRule, &IdentityRule, std::move(parts.index)), changes_(parts.changes) {}
 
 CGwDataList::~CGwDataList() = default;
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "registry/GwData.h"
 #include "registry/NacRecordList.h"
@@ -46,7 +47,7 @@ class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
   // How many times a gateway has entered or left the list (a withdrawal alone does not
   // count). A reader that keeps its own view of the gateways walks the list again only
   // when this has moved. Read without the lock.
-  std::uint64_t Changes() const { return changes_.load(std::memory_order_acquire); }
+  std::uint64_t Changes() const { return changes_->load(std::memory_order_acquire); }
 
   // A key that finds the gateway with this address whatever its port.
   static CGwData AddressKey(std::uint32_t address);
@@ -67,9 +68,15 @@ class CGwDataList : public CNacRecordList<CGwDataList, CGwData> {
   // registry's lock, so the route list's lock is taken second.
   void CopyDetails(const CGwData& source, CGwData& copy);
 
-  // Moved by the address index, which sees every link and unlink under the lock. It is
-  // first touched after construction, when the first gateway is linked.
-  std::atomic<std::uint64_t> changes_{0};
+  struct IndexParts {
+    std::unique_ptr<CNacRecordIndex<CGwData>> index;
+    const std::atomic<std::uint64_t>* changes;
+  };
+  static IndexParts MakeIndex();
+  explicit CGwDataList(IndexParts parts);
+
+  // Moved by the address index, which sees every link and unlink under the lock.
+  const std::atomic<std::uint64_t>* changes_;
 };
 
 // The registry of the process.
