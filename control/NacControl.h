@@ -70,7 +70,8 @@ class CNacControl final : private MessageThread::Handler {
   // Makes the command server and starts it on the loaded port; a server that cannot
   // start stops the controller.
   void StartCommandServer();
-  // Makes the delivery dispatcher with its five senders.
+  // Makes the delivery dispatcher with its senders; a sender count out of range stops the
+  // service right after start, as a wrong port does.
   // Posts the quit message to this thread: the service stops once its start is done.
   void StopRightAfterStart();
   void StartHttpClient();

@@ -6,7 +6,7 @@
 namespace testing_support {
 
 // What the controller logs, in this order, when it is told to stop. The delivery
-// dispatcher's own lines (its five senders free, each stopped twice) come inside its pair of
+// dispatcher's own lines (its five senders, free and each stopped twice) come inside its pair of
 // lines, unless it was never made.
 inline std::vector<std::string> ControllerStopLines(bool withDispatcher = true) {
   std::vector<std::string> lines = {

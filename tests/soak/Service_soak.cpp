@@ -40,7 +40,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kCount = 10;            // gateways, and operators
-constexpr std::size_t kMostDown = 3;  // five senders: a gateway that is down holds one in its retry pauses
+constexpr std::size_t kMostDown = 3;  // gateways down at once
 const std::chrono::seconds kReplyTimeout = 30s;
 constexpr long kResidentSlackKb = 512;  // what the allocator's own state may vary by
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
