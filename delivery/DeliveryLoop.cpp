@@ -150,7 +150,7 @@ void DeliveryLoop::Run() {
         (void)::read(wake_.Get(), &drained, sizeof drained);
         continue;
       }
-      HandleEvent(events[i].data.u64, events[i].events);
+      HandleEvent(events[i].data.u64);
     }
     if (!ending_) {
       StartWaiting();
@@ -170,7 +170,7 @@ int DeliveryLoop::WaitMs() {
   return static_cast<int>(std::min<long long>(wait, 60000));
 }
 
-void DeliveryLoop::HandleEvent(std::uint64_t tag, std::uint32_t events) {
+void DeliveryLoop::HandleEvent(std::uint64_t tag) {
   GatewayQueue* gateway = Find(static_cast<std::uint32_t>(tag));
   if (gateway == nullptr || (gateway->generation & 0xFFFFFFFFu) != (tag >> 32)) return;
   switch (gateway->phase) {
@@ -188,7 +188,6 @@ void DeliveryLoop::HandleEvent(std::uint64_t tag, std::uint32_t events) {
       ReadMore(*gateway);
       return;
     default:
-      (void)events;
       return;
   }
 }
@@ -264,7 +263,7 @@ void DeliveryLoop::StartWaiting() {
 
 void DeliveryLoop::StartTry(GatewayQueue& gateway) {
   if (gateway.requests.empty()) {
-    Finish(gateway);
+    Drop(gateway);
     return;
   }
   if (gateway.retry > kLastTry) gateway.retry = 0;  // the next request starts with a fresh count
@@ -388,7 +387,7 @@ void DeliveryLoop::Drained(GatewayQueue& gateway) {
   SyslogSend(6, "ACL setting was completed in %s.", GatewayName(gateway.address, gateway.port).c_str());
   gateway.connection.Close();
   gateway.retry = 0;
-  Finish(gateway);
+  Drop(gateway);
 }
 
 void DeliveryLoop::ConnectionError(GatewayQueue& gateway) {
@@ -415,7 +414,7 @@ void DeliveryLoop::TryFailed(GatewayQueue& gateway, int priority, const std::str
   Count(GetMetrics().requestsDropped);
   GetGatewayLedger().Dropped(gateway.address, gateway.port);
   if (gateway.requests.empty()) {
-    Finish(gateway);
+    Drop(gateway);
     return;
   }
   Pause(gateway, kPauses[kLastTry]);
@@ -442,10 +441,6 @@ void DeliveryLoop::Park(GatewayQueue& gateway) {
   ReleaseSender(gateway);
   gateway.parked = true;
   ++parked_;
-}
-
-void DeliveryLoop::Finish(GatewayQueue& gateway) {
-  Drop(gateway);
 }
 
 void DeliveryLoop::Drop(GatewayQueue& gateway) {

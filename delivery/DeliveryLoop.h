@@ -84,7 +84,8 @@ class DeliveryLoop {
   void Run();
   void Wake();
   int WaitMs() VELNOR_REQUIRES(mutex_);
-  void HandleEvent(std::uint64_t tag, std::uint32_t events) VELNOR_REQUIRES(mutex_);
+  // A readiness of a gateway's connection; stale tags (an earlier try's) are passed over.
+  void HandleEvent(std::uint64_t tag) VELNOR_REQUIRES(mutex_);
   void FireTimers() VELNOR_REQUIRES(mutex_);
   void OnTimer(GatewayQueue& gateway) VELNOR_REQUIRES(mutex_);
   void StartWaiting() VELNOR_REQUIRES(mutex_);
@@ -101,7 +102,7 @@ class DeliveryLoop {
   void Pause(GatewayQueue& gateway, std::chrono::milliseconds pause) VELNOR_REQUIRES(mutex_);
   void PauseOver(GatewayQueue& gateway) VELNOR_REQUIRES(mutex_);
   void Park(GatewayQueue& gateway) VELNOR_REQUIRES(mutex_);
-  void Finish(GatewayQueue& gateway) VELNOR_REQUIRES(mutex_);
+  // Ends the gateway's queue and whatever try it has: its sender goes back.
   void Drop(GatewayQueue& gateway) VELNOR_REQUIRES(mutex_);
 
   void Arm(GatewayQueue& gateway) VELNOR_REQUIRES(mutex_);
