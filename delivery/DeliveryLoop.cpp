@@ -67,10 +67,17 @@ DeliveryLoop::Placed DeliveryLoop::Place(std::unique_ptr<CHttpData>& request) {
     }
     CNacHttpClientThread* sender = FreeSender();
     if (sender == nullptr) return Placed::kNot;
+    // Whatever can fail for want of memory comes before the request moves: the caller keeps it.
     auto gateway = std::make_unique<GatewayQueue>(request->address, request->port, ++generations_);
-    gateway->requests.push_back(std::move(request));
     GatewayQueue& placed = *gateway;
+    starting_.reserve(starting_.size() + 1);
     gateways_.emplace(placed.address, std::move(gateway));
+    try {
+      placed.requests.push_back(std::move(request));
+    } catch (const std::bad_alloc&) {
+      gateways_.erase(placed.address);
+      throw;
+    }
     sender->Bind(&placed);
     --freeSenders_;
     placed.sender = sender;
