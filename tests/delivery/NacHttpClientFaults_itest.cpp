@@ -130,9 +130,12 @@ TEST_F(RealTimeDeliveryTest, StuckAndEndlessGatewaysDoNotHoldBackAHealthyOne) {
   std::vector<CHttpData> set;
   for (int n = 0; n < 52; ++n) set.push_back(Request(healthy, 100 + n));
   Send(set);
-  ASSERT_TRUE(log_.Await(6, Completed(Gw(healthy)), 1, 20s));
+  ASSERT_TRUE(healthy.WaitForRequests(set.size(), 20s));
   EXPECT_EQ(healthy.Requests(), AsReceived(set));
-  EXPECT_EQ(healthy.Connections(), 1u);
+  // On a busy machine the queue may drain before the dispatcher has placed the rest: then it
+  // completes, and a new queue takes the rest on a new connection. Never a second try.
+  EXPECT_TRUE(log_.Await(6, Completed(Gw(healthy)), healthy.Connections(), 5s));
+  EXPECT_EQ(log_.Count(7, Remaining(Gw(healthy), 3)), 0u);
   for (const auto& gateway : bad) EXPECT_EQ(gateway->Requests().size(), 1u) << gateway->Address();
 
   EXPECT_TRUE(log_.Await(4, "The answer of " + Gw(trickle) + " did not end within 10 s.", 1, 20s));
