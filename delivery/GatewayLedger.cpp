@@ -1,17 +1,17 @@
 #include "delivery/GatewayLedger.h"
 
 #include "platform/Clock.h"
+#include "support/ControlBytes.h"
 
 namespace {
 
 constexpr std::size_t kWordSize = 40;
 
-// The answer as a short word for the status line: its first line, cut.
+// The answer as a short word for the status line: its first line, cut, with whatever
+// control bytes the gateway put in it shown escaped.
 std::string Word(int status, const std::string& answer) {
   if (status != 200) return "status " + std::to_string(status);
-  std::string word = answer.substr(0, answer.find_first_of("\r\n"));
-  if (word.size() > kWordSize) word.resize(kWordSize);
-  return word;
+  return EscapeControlBytes(std::string_view(answer).substr(0, answer.find_first_of("\r\n")), kWordSize);
 }
 
 }  // namespace

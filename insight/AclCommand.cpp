@@ -66,7 +66,7 @@ std::int32_t Status(int socket, int wordCount, char** /*words*/) {
                                   : "\"" + seen.lastWord + "\" " + std::to_string((now - seen.lastAnswerMs) / 1000) + " s ago";
     text += " " + Sync(gateway.rules, seen.rules) + "\r\n";
   }
-  return ReplyWith(socket, text.c_str(), 0);
+  return SendReply(socket, text) == 0 ? 0 : -1;
 }
 
 }  // namespace
