@@ -3,6 +3,8 @@
 #include <optional>
 #include <vector>
 
+#include "command/AuditLine.h"
+#include "command/AuditTrail.h"
 #include "command/CommandEvent.h"
 #include "command/CommandReply.h"
 #include "command/CommandSplit.h"
@@ -30,7 +32,9 @@ void ReportResult(const CommandEntry& command, std::int32_t result, OwnerThread&
 
 }  // namespace
 
-bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks) {
+bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks, const std::string* origin) {
+  // Masked before the split cuts the line into words.
+  const std::string masked = origin != nullptr ? MaskedCommandLine(line) : std::string();
   std::vector<char*> words;
   const int count = SplitCommandLine(line, words);
   if (count == 0) return true;
@@ -39,7 +43,15 @@ bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks
   const CommandEntry* command = FindCommand(words[0]);
   if (command == nullptr) return SendReply(socket, "command not found\r\n") == 0;
 
+  std::optional<FirstReplyCapture> reply;
+  const bool audited = origin != nullptr && IsAuditedCommand(command->id, count, words.data());
+  if (audited) reply.emplace();
   const std::int32_t result = command->handler(socket, count, words.data());
+  if (audited) {
+    std::string text = AuditText(*origin, masked, reply->Text());
+    SyslogSend(5, "%s", text.c_str());
+    GetAuditTrail().Keep(std::move(text));
+  }
   if (result < 0) return false;
   if (result > 0) ReportResult(*command, result, owner, walks);
   return true;

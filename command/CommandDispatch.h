@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class OwnerThread;
 class PendingWalks;
 
@@ -8,7 +10,10 @@ class PendingWalks;
 // "VELNORCMD:WM_PROTOCOL_RECV" (command id, result); for a change of a registry only when
 // no such message waits already, the change being flagged in walks. Gives false when the
 // session must end: a negative handler result, or a reply that could not be sent.
-[[nodiscard]] bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks);
+// A change is audited (logged at priority 5 and kept for the status page) with origin,
+// "address:port slot n", when one is given.
+[[nodiscard]] bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks,
+                               const std::string* origin = nullptr);
 
 // Posts the walk message that a failed post left missing, so that a session held back by
 // the walks is not held for ever. Logs nothing: it is tried again while the session waits.

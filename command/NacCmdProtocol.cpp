@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 #include <system_error>
+#include <utility>
 
 #include "command/CommandDispatch.h"
 #include "support/Settings.h"
@@ -58,12 +60,30 @@ void CNacCmdProtocol::OnMessage(const platform::ThreadMessage& /*message*/) {
 
 void CNacCmdProtocol::OnClose() { StopProtocol(); }
 
+namespace {
+
+// The operator's address ("?" when it cannot be told) and port.
+std::pair<std::string, unsigned> PeerOf(int socket) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  char address[INET_ADDRSTRLEN] = "";
+  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET ||
+      ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address) == nullptr) {
+    return {"?", 0};
+  }
+  return {address, ntohs(peer.sin_port)};
+}
+
+}  // namespace
+
 bool CNacCmdProtocol::StartProtocol(platform::UniqueSocket& socket, int slot) {
   slot_ = static_cast<std::uint32_t>(slot);
   sendEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
   stopEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
   goEvent_ = platform::Event::Create(platform::EventReset::kAuto, false);
   if (!sendEvent_ || !stopEvent_ || !goEvent_ || PromptSend(true) != 0) return false;
+  const auto [address, port] = PeerOf(socket.Get());
+  origin_ = address + ":" + std::to_string(port) + " slot " + std::to_string(slot);
   socket_ = std::move(socket);
   try {
     worker_ = platform::Thread([this] { ThreadProc(); });
@@ -168,13 +188,8 @@ std::optional<std::uint32_t> CNacCmdProtocol::IdleWaitMs() const {
 }
 
 void CNacCmdProtocol::LogLimitClose(bool stalled) {
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  char address[INET_ADDRSTRLEN] = "";
-  if (::getpeername(socket_.Get(), reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET ||
-      ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address) == nullptr) {
-    std::strcpy(address, "?");
-  }
+  const std::string peer = PeerOf(socket_.Get()).first;
+  const char* address = peer.c_str();
   const int seconds = static_cast<int>(idleSeconds_);
   if (stalled) {
     SyslogSend(6, "I closed a command session of %s whose output did not move for %d seconds.", address, seconds);
@@ -185,7 +200,7 @@ void CNacCmdProtocol::LogLimitClose(bool stalled) {
 
 bool CNacCmdProtocol::ExecuteLine(char* line) {
   // The worker sends this prompt itself once the waiting bytes are read: no wake needed.
-  return AwaitWalks() && CommandProc(socket_.Get(), line, *this, walks_) && PromptSend(false) == 0;
+  return AwaitWalks() && CommandProc(socket_.Get(), line, *this, walks_, &origin_) && PromptSend(false) == 0;
 }
 
 bool CNacCmdProtocol::AwaitWalks() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "command/CommandLineReader.h"
 #include "command/PendingWalks.h"
@@ -86,6 +87,7 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   std::mutex socketMutex_;
   platform::UniqueSocket socket_;  // closed under socketMutex_; read freely by the worker, which closes it
   std::uint32_t slot_ = 0;
+  std::string origin_;  // "address:port slot n", as the audit trail names the session
   std::uint32_t idleSeconds_ = 0;
   std::uint32_t lastReceiveMs_ = 0;  // worker only: when the last bytes were served
   std::atomic<bool> exitLost_{false};  // set by the worker as its last act
