@@ -15,7 +15,7 @@ namespace {
 
 constexpr char kPrompt[] = "$ ";
 
-sockaddr_in Loopback(const std::string& host, std::uint16_t port) {
+sockaddr_in AddressOf(const std::string& host, std::uint16_t port) {
   sockaddr_in address{AF_INET, htons(port), {}, {}};
   ::inet_pton(AF_INET, host.c_str(), &address.sin_addr);
   return address;
@@ -23,14 +23,14 @@ sockaddr_in Loopback(const std::string& host, std::uint16_t port) {
 
 }  // namespace
 
-ConsoleClient::ConsoleClient(std::uint16_t port, const std::string& source) {
+ConsoleClient::ConsoleClient(std::uint16_t port, const std::string& source, const std::string& destination) {
   // The listener binds on its own thread after the server has started: a refused connect
   // is tried again for a while.
-  const sockaddr_in to = Loopback("127.0.0.1", port);
+  const sockaddr_in to = AddressOf(destination, port);
   for (int attempt = 0; attempt < 200; ++attempt) {
     socket_ = platform::UniqueSocket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!source.empty()) {
-      const sockaddr_in from = Loopback(source, 0);
+      const sockaddr_in from = AddressOf(source, 0);
       if (::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) break;
     }
     if (::connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return;

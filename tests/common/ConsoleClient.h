@@ -13,8 +13,10 @@ namespace testing_support {
 // reads replies up to the next prompt. Other servers on 127.0.0.1 take it as a plain client.
 class ConsoleClient {
  public:
-  // Connects from source (a loopback address such as "127.0.0.2") when given.
-  explicit ConsoleClient(std::uint16_t port, const std::string& source = "");
+  // Connects from source (a loopback address such as "127.0.0.2") when given, to
+  // destination.
+  explicit ConsoleClient(std::uint16_t port, const std::string& source = "",
+                         const std::string& destination = "127.0.0.1");
 
   bool Connected() const { return socket_.Get() >= 0; }
   int Fd() const { return socket_.Get(); }
