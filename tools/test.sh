@@ -9,7 +9,8 @@
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/deps.sh" cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev iproute2 util-linux socat rsyslog nginx systemd dpkg-dev lintian prometheus keepalived
+  libbenchmark-dev iproute2 util-linux socat rsyslog nginx systemd dpkg-dev lintian prometheus \
+  keepalived chromium-headless-shell
 fuzz_seconds=${VELNOR_FUZZ_SECONDS:-60}
 jobs=$(nproc)
 

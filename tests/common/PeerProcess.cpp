@@ -100,6 +100,12 @@ std::string PeerProcess::FindProgram(const std::string& name) {
   return {};
 }
 
+::testing::AssertionResult Installed(const std::string& program, const std::string& package) {
+  if (!PeerProcess::FindProgram(program).empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << program << " is missing: tools/test.sh installs the Debian package "
+                                       << package;
+}
+
 bool WaitForFileText(const std::string& path, const std::string& text, std::chrono::milliseconds timeout) {
   for (const auto deadline = Clock::now() + timeout; Slurp(path).find(text) == std::string::npos;) {
     if (Clock::now() >= deadline) return false;

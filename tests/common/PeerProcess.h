@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -40,6 +41,10 @@ class PeerProcess {
   pid_t pid_ = -1;
   std::optional<int> status_;
 };
+
+// Whether a program that tools/test.sh installs is there; when it is missing, the failure
+// names the Debian package that brings it.
+::testing::AssertionResult Installed(const std::string& program, const std::string& package);
 
 // Whether the file comes to contain text within the time-out.
 bool WaitForFileText(const std::string& path, const std::string& text, std::chrono::milliseconds timeout);

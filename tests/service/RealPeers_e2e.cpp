@@ -37,13 +37,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
-// The path of a daemon that tools/test.sh installs; a missing one fails the test.
-::testing::AssertionResult Installed(const std::string& program, const std::string& package) {
-  if (!PeerProcess::FindProgram(program).empty()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << program << " is missing: tools/test.sh installs the Debian package "
-                                       << package;
-}
-
 class RealPeersTest : public ServiceFixture {
  protected:
   void SetUp() override {
