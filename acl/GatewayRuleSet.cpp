@@ -16,6 +16,9 @@
 
 namespace {
 
+// A reset's rules are all adds: "add access-list " goes, the list name stays.
+constexpr std::string_view kVerb = "add access-list ";
+
 // The lines a gateway keeps, from the rules' text alone. A NAC entry's lines come once for
 // every quarantine server: they are told apart by hash first, which is cheaper than a set
 // of strings at thousands of gateways. The buffers serve one gateway after another, so a
@@ -43,7 +46,8 @@ class LineEmitter final : public AclEmitter {
     for (std::size_t i = 0; i < hashed_.size(); ++i) {
       const auto [hash, at] = hashed_[i];
       if (i == 0 || hashed_[i - 1].first != hash) sameHash = rules.size();
-      const std::string_view line = made_[at];
+      std::string_view line = made_[at];
+      if (line.starts_with(kVerb)) line.remove_prefix(kVerb.size());
       if (std::find(rules.begin() + static_cast<std::ptrdiff_t>(sameHash), rules.end(), line) != rules.end()) {
         continue;
       }
@@ -54,20 +58,21 @@ class LineEmitter final : public AclEmitter {
 
  private:
   bool Keep(CAclData& acl) {
-    if (acl.MakeAcl() != 0) return false;
-    ++lines_->requests;
-    // A reset's rules are all adds: "add access-list " goes, the list name stays.
-    constexpr std::string_view kVerb = "add access-list ";
-    std::string_view line = acl.text;
-    if (line.starts_with(kVerb)) line.remove_prefix(kVerb.size());
+    // The line is made in a buffer of an earlier gateway's, and stays there.
     if (used_ == made_.size()) made_.emplace_back();
-    made_[used_].assign(line);
+    acl.text.swap(made_[used_]);
+    const bool made = acl.MakeAcl() == 0;
+    acl.text.swap(made_[used_]);
+    if (!made) return false;
+    ++lines_->requests;
+    std::string_view line = made_[used_];
+    if (line.starts_with(kVerb)) line.remove_prefix(kVerb.size());
     hashed_.emplace_back(RuleLineHash(line), used_++);
     return true;
   }
 
   GatewayRuleLines* lines_ = nullptr;
-  std::vector<std::string> made_;  // the first used_ hold this gateway's lines
+  std::vector<std::string> made_;  // the first used_ hold this gateway's lines, with their verb
   std::size_t used_ = 0;
   std::vector<std::pair<std::uint64_t, std::size_t>> hashed_;  // hash, place in made_
 };
