@@ -9,6 +9,7 @@
 #include "command/ShowColumns.h"
 #include "insight/FleetStatus.h"
 #include "platform/Clock.h"
+#include "registry/GwDataList.h"
 #include "support/AddressParse.h"
 
 namespace {
@@ -41,15 +42,35 @@ std::int32_t Show(int socket, int wordCount, char** words) {
 std::int32_t Status(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kUsage, 0);
   std::string text;
+  text.reserve(static_cast<std::size_t>(GetGwDataList().GetCount(false)) * 100);
   const std::uint32_t now = platform::RealClock().NowMs();
   VisitFleetStatus([&](const GatewayStatus& gateway) {
     const GatewayLedger::Entry& seen = gateway.seen;
-    text += gateway.addressText + ":" + std::to_string(gateway.port) + (gateway.on ? " ON" : " OFF") + " queued " +
-            std::to_string(gateway.waiting) + " delivered " + std::to_string(seen.delivered) + " failed " +
-            std::to_string(seen.failedTries) + " dropped " + std::to_string(seen.dropped) + " last ";
-    text += seen.lastWord.empty() ? std::string("none")
-                                  : "\"" + seen.lastWord + "\" " + std::to_string((now - seen.lastAnswerMs) / 1000) + " s ago";
-    text += " " + gateway.SyncText() + "\r\n";
+    text += gateway.addressText;
+    text += ':';
+    text += std::to_string(gateway.port);
+    text += gateway.on ? " ON" : " OFF";
+    text += " queued ";
+    text += std::to_string(gateway.waiting);
+    text += " delivered ";
+    text += std::to_string(seen.delivered);
+    text += " failed ";
+    text += std::to_string(seen.failedTries);
+    text += " dropped ";
+    text += std::to_string(seen.dropped);
+    text += " last ";
+    if (seen.lastWord.empty()) {
+      text += "none";
+    } else {
+      text += '"';
+      text += seen.lastWord;
+      text += "\" ";
+      text += std::to_string((now - seen.lastAnswerMs) / 1000);
+      text += " s ago";
+    }
+    text += ' ';
+    text += gateway.SyncText();
+    text += "\r\n";
   });
   return SendReply(socket, text) == 0 ? 0 : -1;
 }

@@ -43,9 +43,11 @@ struct Connection {
 // (the answer to HEAD), its length still the body's.
 std::string Answer(int status, const char* reason, const std::string& type, const std::string& body,
                    const char* headers = "", bool withBody = true) {
-  return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Type: " + type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "Connection: close\r\n\r\n" +
-         (withBody ? body : std::string());
+  std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Type: " + type +
+                       "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers +
+                       "Connection: close\r\n\r\n";
+  if (withBody) answer += body;
+  return answer;
 }
 
 // The page may not run a script or load anything; its own inline style is all it uses.

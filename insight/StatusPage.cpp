@@ -99,10 +99,18 @@ std::string StatusPage() {
   const std::int64_t nowMonotonic = clock.MonotonicMs();
   const std::uint32_t nowMs = platform::RealClock().NowMs();
 
-  // The table first: the totals above it count its rows.
-  // Room for every row at once: a page of thousands of rows would otherwise be copied as it grows.
-  std::string rows;
-  rows.reserve(static_cast<std::size_t>(GetGwDataList().GetCount(false)) * kRowSize + 1024);
+  // One string, sized for every row at once: a page of thousands of rows would otherwise be
+  // copied as it grows. The totals go above the table once its rows have been counted.
+  std::string page;
+  page.reserve(static_cast<std::size_t>(GetGwDataList().GetCount(false)) * kRowSize + 4096 + audit.size() * 128);
+  page += kHead;
+  page += "<p id=\"now\">As of ";
+  AppendUtc(page, nowSeconds);
+  page += "</p>\n";
+  const std::size_t totalsAt = page.size();
+  page +=
+      "<table id=\"gateways\">\n<thead><tr><th>Gateway</th><th>State</th><th>Rules</th><th>Waiting</th>"
+      "<th>Last answer</th><th>Last failure</th></tr></thead>\n<tbody>\n";
   std::size_t gateways = 0;
   std::size_t on = 0;
   std::size_t inSync = 0;
@@ -110,45 +118,35 @@ std::string StatusPage() {
     ++gateways;
     on += gateway.on ? 1 : 0;
     inSync += gateway.InSync() ? 1 : 0;
-    rows += gateway.on ? "<tr class=\"gw on\">" : "<tr class=\"gw off\">";
-    AppendCell(rows, "addr");
-    AppendHtmlText(rows, gateway.addressText);
-    rows += ':';
-    rows += std::to_string(gateway.port);
-    rows += "</td>";
-    AppendCell(rows, "state");
+    page += gateway.on ? "<tr class=\"gw on\">" : "<tr class=\"gw off\">";
+    AppendCell(page, "addr");
+    AppendHtmlText(page, gateway.addressText);
+    page += ':';
+    page += std::to_string(gateway.port);
+    page += "</td>";
+    AppendCell(page, "state");
     const std::int64_t age = std::max<std::int64_t>(nowMonotonic - gateway.stateSince, 0) / 1000;
-    rows += gateway.on ? "ON since " : "OFF since ";
-    AppendUtc(rows, nowSeconds - age);
-    rows += " (";
-    AppendAge(rows, age);
-    rows += ")</td>";
-    AppendCell(rows, "sync");
-    rows += gateway.SyncText();
-    rows += "</td>";
-    AppendCell(rows, "waiting");
-    rows += std::to_string(gateway.waiting);
-    rows += "</td>";
-    AppendCell(rows, "answer");
-    AppendEvent(rows, gateway.seen.lastWord, gateway.seen.lastAnswerMs, nowMs);
-    rows += "</td>";
-    AppendCell(rows, "failure");
-    AppendEvent(rows, gateway.seen.lastFailure, gateway.seen.lastFailureMs, nowMs);
-    rows += "</td></tr>\n";
+    page += gateway.on ? "ON since " : "OFF since ";
+    AppendUtc(page, nowSeconds - age);
+    page += " (";
+    AppendAge(page, age);
+    page += ")</td>";
+    AppendCell(page, "sync");
+    page += gateway.SyncText();
+    page += "</td>";
+    AppendCell(page, "waiting");
+    page += std::to_string(gateway.waiting);
+    page += "</td>";
+    AppendCell(page, "answer");
+    AppendEvent(page, gateway.seen.lastWord, gateway.seen.lastAnswerMs, nowMs);
+    page += "</td>";
+    AppendCell(page, "failure");
+    AppendEvent(page, gateway.seen.lastFailure, gateway.seen.lastFailureMs, nowMs);
+    page += "</td></tr>\n";
   });
-
-  std::string page;
-  page.reserve(rows.size() + 2048 + audit.size() * 128);
-  page += kHead;
-  page += "<p id=\"now\">As of ";
-  AppendUtc(page, nowSeconds);
-  page += "</p>\n<p id=\"totals\">" + std::to_string(gateways) + " gateways, " + std::to_string(on) + " ON, " +
-          std::to_string(gateways - on) + " OFF, " + std::to_string(inSync) + " in sync, " +
-          std::to_string(WaitingRequests(std::nullopt)) + " requests waiting</p>\n";
-  page +=
-      "<table id=\"gateways\">\n<thead><tr><th>Gateway</th><th>State</th><th>Rules</th><th>Waiting</th>"
-      "<th>Last answer</th><th>Last failure</th></tr></thead>\n<tbody>\n";
-  page += rows;
+  page.insert(totalsAt, "<p id=\"totals\">" + std::to_string(gateways) + " gateways, " + std::to_string(on) +
+                            " ON, " + std::to_string(gateways - on) + " OFF, " + std::to_string(inSync) +
+                            " in sync, " + std::to_string(WaitingRequests(std::nullopt)) + " requests waiting</p>\n");
   page += "</tbody>\n</table>\n<h2>Audit trail</h2>\n<ol id=\"audit\">\n";
   if (audit.empty()) page += "<li>none yet</li>\n";
   for (auto line = audit.rbegin(); line != audit.rend(); ++line) {
