@@ -54,6 +54,11 @@ AclView::AclView()
 }
 
 void AclView::IndexPcs() {
+  // Room for every PC at once: a site of tens of thousands would otherwise regrow each index.
+  const auto count = static_cast<std::size_t>(pcs_->GetCount(false));
+  livePcs_.reserve(count);
+  pcsBySource_.reserve(count);
+  pcsBySourceValue_.reserve(count);
   for (CNacNode* node = pcs_->GetHead(false); node != nullptr; node = pcs_->GetNext(node, false)) {
     const CPcData& pc = *node->RecordAs<CPcData>();
     if (!pc.IsLive()) continue;
@@ -78,6 +83,10 @@ void AclView::IndexPcs() {
 }
 
 void AclView::IndexEntries() {
+  const auto count = static_cast<std::size_t>(entries_->GetCount(false));
+  liveEntries_.reserve(count);
+  entriesBySource_.reserve(count);
+  entriesBySourceValue_.reserve(count);
   for (CNacNode* node = entries_->GetHead(false); node != nullptr; node = entries_->GetNext(node, false)) {
     const CNacData& entry = *node->RecordAs<CNacData>();
     if (!entry.IsLive()) continue;

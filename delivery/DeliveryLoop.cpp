@@ -112,6 +112,13 @@ std::int32_t DeliveryLoop::Queued(std::optional<std::uint32_t> address) {
   return static_cast<std::int32_t>(queued);
 }
 
+void DeliveryLoop::AddQueued(std::unordered_map<std::uint32_t, std::int32_t>& counts) {
+  platform::MutexLock lock(mutex_);
+  for (const auto& [address, gateway] : gateways_) {
+    counts[address] += static_cast<std::int32_t>(gateway->requests.size());
+  }
+}
+
 void DeliveryLoop::BeginStop() {
   platform::MutexLock lock(mutex_);
   ending_ = true;
@@ -409,7 +416,7 @@ void DeliveryLoop::TryFailed(GatewayQueue& gateway, int priority, const std::str
   SyslogSend(priority, "%s", text.c_str());
   const std::string name = GatewayName(gateway.address, gateway.port);
   Count(GetMetrics().triesFailed);
-  GetGatewayLedger().TryFailed(gateway.address, gateway.port);
+  GetGatewayLedger().TryFailed(gateway.address, gateway.port, text);
   SyslogSend(7, "The remainder re-try number of times for ACL setting for %s is a %d time.", name.c_str(),
              kLastTry - gateway.retry);
   if (gateway.retry < kLastTry) {

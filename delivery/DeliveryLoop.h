@@ -60,6 +60,8 @@ class DeliveryLoop {
   std::optional<std::uint16_t> Erase(std::uint32_t address);
   // Requests queued for address, or for every gateway.
   std::int32_t Queued(std::optional<std::uint32_t> address);
+  // Adds the requests queued for each gateway to counts (by address).
+  void AddQueued(std::unordered_map<std::uint32_t, std::int32_t>& counts);
 
   // The end, in three steps: no try starts or goes on from BeginStop; StopSender frees one
   // sender, dropping its gateway's queue, and gives the gateway it served (all zeros when

@@ -164,6 +164,19 @@ std::int32_t CNacHttpClient::Waiting(std::optional<std::uint32_t> address) {
   return waiting;
 }
 
+std::unordered_map<std::uint32_t, std::int32_t> CNacHttpClient::WaitingEach() {
+  std::unordered_map<std::uint32_t, std::int32_t> counts;
+  {
+    CHttpDataList& pending = GetPendingHttpDataList();
+    CNacList::Guard guard(pending);
+    for (CNacNode* node = pending.GetHead(guard); node != nullptr; node = pending.GetNext(node, guard)) {
+      ++counts[node->RecordAs<CHttpData>()->address];
+    }
+  }
+  if (loop_) loop_->AddQueued(counts);
+  return counts;
+}
+
 void CNacHttpClient::PostToOwner(std::uint32_t message) {
   if (!PostMessageMainThread(message, 0, 0)) {
     SyslogSend(3, "CNacHttpClient::EventProc: An error occurred in PostMessageMainThread.");

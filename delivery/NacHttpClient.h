@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 #include "delivery/DeliveryLoop.h"
 #include "msgthread/MessageThread.h"
@@ -44,6 +45,8 @@ class CNacHttpClient final : public OwnerThread, private MessageThread::Handler 
 
   // Requests waiting for address (all gateways: none), pending and in the senders' queues.
   std::int32_t Waiting(std::optional<std::uint32_t> address);
+  // The same for every gateway with any, by address, from one walk of the pending list.
+  std::unordered_map<std::uint32_t, std::int32_t> WaitingEach();
 
   std::uint32_t ThreadId() const { return thread_.Id(); }
   bool PostQuit() const { return thread_.PostQuit(); }

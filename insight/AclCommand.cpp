@@ -1,6 +1,5 @@
 #include "insight/AclCommand.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,10 +7,9 @@
 #include "command/CommandReply.h"
 #include "command/CommandWords.h"
 #include "command/ShowColumns.h"
-#include "delivery/GatewayLedger.h"
-#include "insight/InsightSources.h"
+#include "insight/FleetStatus.h"
 #include "platform/Clock.h"
-#include "request/RuleLedger.h"
+#include "registry/GwDataList.h"
 #include "support/AddressParse.h"
 
 namespace {
@@ -24,10 +22,10 @@ constexpr char kUsage[] =
 std::int32_t Show(int socket, int wordCount, char** words) {
   if (wordCount == 2) {
     std::string text = "GW\t\tPORT\tRULES\r\n";
-    for (const GatewayRuleLines& gateway : GatewayRuleLineSets()) {
+    VisitGatewayRuleLines([&](const GatewayRuleLines& gateway) {
       AppendColumn(text, gateway.addressText);
       text += std::to_string(gateway.port) + "\t" + std::to_string(gateway.requests) + "\r\n";
-    }
+    });
     return ReplyWith(socket, text.c_str(), 0);
   }
   std::uint32_t address = 0;
@@ -41,31 +39,39 @@ std::int32_t Show(int socket, int wordCount, char** words) {
   return ReplyWith(socket, text.c_str(), 0);
 }
 
-// "in sync", or what the gateway lacks and holds beyond what it should.
-std::string Sync(const RuleSet& should, const RuleSet& holds) {
-  std::size_t missing = 0;
-  for (const std::string& rule : should) missing += holds.count(rule) == 0 ? 1 : 0;
-  std::size_t extra = 0;
-  for (const std::string& rule : holds) extra += should.count(rule) == 0 ? 1 : 0;
-  if (missing == 0 && extra == 0) return "in sync";
-  return "missing " + std::to_string(missing) + " extra " + std::to_string(extra);
-}
-
 std::int32_t Status(int socket, int wordCount, char** /*words*/) {
   if (wordCount != 2) return ReplyWith(socket, kUsage, 0);
   std::string text;
+  text.reserve(static_cast<std::size_t>(GetGwDataList().GetCount(false)) * 100);
   const std::uint32_t now = platform::RealClock().NowMs();
-  for (const GatewayRuleLines& gateway : GatewayRuleLineSets()) {
-    const std::optional<GatewayLedger::Entry> entry = GetGatewayLedger().Find(gateway.address);
-    const GatewayLedger::Entry none;
-    const GatewayLedger::Entry& seen = entry ? *entry : none;
-    text += gateway.addressText + ":" + std::to_string(gateway.port) + (gateway.on ? " ON" : " OFF") + " queued " +
-            std::to_string(WaitingRequests(gateway.address)) + " delivered " + std::to_string(seen.delivered) +
-            " failed " + std::to_string(seen.failedTries) + " dropped " + std::to_string(seen.dropped) + " last ";
-    text += seen.lastWord.empty() ? std::string("none")
-                                  : "\"" + seen.lastWord + "\" " + std::to_string((now - seen.lastAnswerMs) / 1000) + " s ago";
-    text += " " + Sync(gateway.rules, seen.rules) + "\r\n";
-  }
+  VisitFleetStatus([&](const GatewayStatus& gateway) {
+    const GatewayLedger::Entry& seen = gateway.seen;
+    text += gateway.addressText;
+    text += ':';
+    text += std::to_string(gateway.port);
+    text += gateway.on ? " ON" : " OFF";
+    text += " queued ";
+    text += std::to_string(gateway.waiting);
+    text += " delivered ";
+    text += std::to_string(seen.delivered);
+    text += " failed ";
+    text += std::to_string(seen.failedTries);
+    text += " dropped ";
+    text += std::to_string(seen.dropped);
+    text += " last ";
+    if (seen.lastWord.empty()) {
+      text += "none";
+    } else {
+      text += '"';
+      text += seen.lastWord;
+      text += "\" ";
+      text += std::to_string((now - seen.lastAnswerMs) / 1000);
+      text += " s ago";
+    }
+    text += ' ';
+    text += gateway.SyncText();
+    text += "\r\n";
+  });
   return SendReply(socket, text) == 0 ? 0 : -1;
 }
 

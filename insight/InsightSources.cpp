@@ -29,3 +29,10 @@ std::int32_t WaitingRequests(std::optional<std::uint32_t> address) {
   platform::MutexLock lock(dispatcher.mutex);
   return dispatcher.httpClient != nullptr ? dispatcher.httpClient->Waiting(address) : 0;
 }
+
+std::unordered_map<std::uint32_t, std::int32_t> WaitingByGateway() {
+  Dispatcher& dispatcher = GetDispatcher();
+  platform::MutexLock lock(dispatcher.mutex);
+  if (dispatcher.httpClient == nullptr) return {};
+  return dispatcher.httpClient->WaitingEach();
+}

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 
 class CNacHttpClient;
 
@@ -14,3 +15,6 @@ void SetInsightHttpClient(CNacHttpClient* httpClient);
 // Requests waiting for address (every gateway: none), pending and queued; 0 without a
 // dispatcher.
 std::int32_t WaitingRequests(std::optional<std::uint32_t> address);
+
+// The same for every gateway that has any, by address; empty without a dispatcher.
+std::unordered_map<std::uint32_t, std::int32_t> WaitingByGateway();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "insight/MetricsPage.h"
+#include "insight/StatusPage.h"
 #include "platform/Clock.h"
 #include "platform/TcpListener.h"
 #include "support/AdminReport.h"
@@ -38,10 +39,20 @@ struct Connection {
   bool displaced = false;  // its slot went to a newer connection
 };
 
-std::string Answer(int status, const char* reason, const std::string& type, const std::string& body) {
-  return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Type: " + type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+// headers: more header lines, each ending in CRLF. Without withBody only the header goes
+// (the answer to HEAD), its length still the body's.
+std::string Answer(int status, const char* reason, const std::string& type, const std::string& body,
+                   const char* headers = "", bool withBody = true) {
+  std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Type: " + type +
+                       "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers +
+                       "Connection: close\r\n\r\n";
+  if (withBody) answer += body;
+  return answer;
 }
+
+// The page may not run a script or load anything; its own inline style is all it uses.
+constexpr char kPageHeaders[] =
+    "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'\r\nCache-Control: no-store\r\n";
 
 // The answer to a whole request header, or a 400 for a broken one.
 std::string Respond(std::string_view header) {
@@ -55,6 +66,12 @@ std::string Respond(std::string_view header) {
   const std::string_view method = line.substr(0, first);
   std::string_view target = line.substr(first + 1, second - first - 1);
   target = target.substr(0, target.find('?'));
+  if (target == "/") {
+    if (method != "GET" && method != "HEAD") {
+      return Answer(405, "Method Not Allowed", "text/plain", "only GET and HEAD\n", "Allow: GET, HEAD\r\n");
+    }
+    return Answer(200, "OK", "text/html; charset=utf-8", StatusPage(), kPageHeaders, method == "GET");
+  }
   if (target != "/metrics") return Answer(404, "Not Found", "text/plain", "not found\n");
   if (method != "GET") return Answer(405, "Method Not Allowed", "text/plain", "only GET\n");
   return Answer(200, "OK", "text/plain; version=0.0.4; charset=utf-8", MetricsPage());

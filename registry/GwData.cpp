@@ -1,5 +1,6 @@
 #include "registry/GwData.h"
 
+#include "platform/Clock.h"
 #include "support/DigitParse.h"
 
 namespace {
@@ -20,6 +21,7 @@ std::int64_t SignedDecimal(const std::string& text) {
 CGwData::CGwData()
     : interval(SignedDecimal(intervalText)),
       failureLimit(static_cast<std::uint32_t>(SignedDecimal(failureLimitText))),
+      stateSince(platform::CurrentClock().MonotonicMs()),
       routes_(std::make_unique<CGwrouteDataList>()) {}
 
 CGwData::CGwData(const CGwData& other) : CNacRecord(other), routes_(std::make_unique<CGwrouteDataList>()) {
@@ -53,6 +55,7 @@ void CGwData::CopyFields(const CGwData& other) {
   lastProbeTime = other.lastProbeTime;
   failureCount = other.failureCount;
   on = other.on;
+  stateSince = other.stateSince;
   probeOutstanding = other.probeOutstanding;
   resetPending = other.resetPending;
 }

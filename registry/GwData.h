@@ -39,6 +39,7 @@ class CGwData : public CNacRecord {
   std::int64_t lastProbeTime = 0;  // monotonic milliseconds when its last probe was scheduled; 0: never
   std::uint32_t failureCount = 0;  // consecutive failed probes since the last success
   std::int32_t on = 0;
+  std::int64_t stateSince;  // CurrentClock().MonotonicMs() when on last flipped, or when the record was made
   std::int32_t probeOutstanding = 0;
   std::int32_t resetPending = 1;  // the gateway must be sent its whole ACL state
 

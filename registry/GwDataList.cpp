@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Clock.h"
 #include "registry/NacNodeMap.h"
 #include "support/AddressParse.h"
 #include "support/Syslog.h"
@@ -136,6 +137,7 @@ int CGwDataList::KeepAliveOn(std::uint32_t address) {
     if (gateway.on == 0) {
       gateway.resetPending = 1;
       SendDiagnosis(6, gateway, "ON");
+      gateway.stateSince = platform::CurrentClock().MonotonicMs();
       changed = 1;
     }
     gateway.on = 1;
@@ -153,6 +155,7 @@ int CGwDataList::KeepAliveOff(std::uint32_t address) {
     const std::uint32_t failures = gateway.failureCount++;
     if (failures < gateway.failureLimit) return 0;
     gateway.on = 0;
+    gateway.stateSince = platform::CurrentClock().MonotonicMs();
     SendDiagnosis(4, gateway, "OFF");
     return 1;
   });

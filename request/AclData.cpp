@@ -23,7 +23,7 @@ bool KnownProtocol(const std::string& protocol) {
   return !negative || number == 0;
 }
 
-void AppendElement(std::string& text, const char* keyword, const std::string& value) {
+void AppendElement(std::string& text, std::string_view keyword, const std::string& value) {
   if (value.empty()) return;
   text += ' ';
   text += keyword;
@@ -35,6 +35,9 @@ void AppendElement(std::string& text, const char* keyword, const std::string& va
 
 std::int32_t CAclData::MakeAcl() {
   text.clear();
+  // Room for the whole line at once: a reset makes thousands of them.
+  text.reserve(48 + name.size() + in.size() + out.size() + protocol.size() + source.size() + destination.size() +
+               sport.size() + dport.size() + sourceMac.size());
   switch (opcode) {
     case kAdd:
       text = "add";
@@ -52,7 +55,8 @@ std::int32_t CAclData::MakeAcl() {
       return -1;
   }
   if (name.empty()) name = "Velnor";
-  text += " access-list " + name;
+  text += " access-list ";
+  text += name;
   if (action == kAccept) {
     text += " accept";
   } else if (action == kDrop) {

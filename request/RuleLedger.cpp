@@ -26,21 +26,18 @@ void ApplyRequestBody(RuleSet& rules, const std::string& body) {
   const std::string_view opcode = Field(body, "opcode");
   if (opcode == "reset") {
     const std::string_view list = requestClass == "client" ? "pc " : requestClass == "quarantine" ? "nac " : "";
-    if (list.empty()) return;
-    for (auto it = rules.lower_bound(std::string(list)); it != rules.end() && it->starts_with(list);) {
-      it = rules.erase(it);
-    }
+    if (!list.empty()) rules.EraseStartingWith(list);
     return;
   }
   if (opcode != "set") return;
   const std::string_view acl = Field(body, "acl", true);
   for (std::string_view verb : {"add access-list ", "delete access-list "}) {
     if (!acl.starts_with(verb)) continue;
-    const std::string rule(acl.substr(verb.size()));
+    const std::string_view rule = acl.substr(verb.size());
     if (verb[0] == 'a') {
-      rules.insert(rule);
+      rules.Insert(std::string(rule));
     } else {
-      rules.erase(rule);
+      rules.Erase(rule);
     }
   }
 }

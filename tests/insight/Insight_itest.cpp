@@ -1,6 +1,7 @@
 // What an administrator can ask of the service: the rules a gateway should hold and
-// whether it holds them, the metrics page, and NAC entries kept across a restart.
+// whether it holds them, the metrics and status pages, and NAC entries kept across a restart.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "command/AuditTrail.h"
 #include "command/CommandTable.h"
 #include "delivery/NacHttpClient.h"
 #include "request/HttpDataList.h"
@@ -23,11 +25,13 @@
 #include "support/Metrics.h"
 #include "tests/command/CommandHarness.h"
 #include "tests/common/ConsoleClient.h"
+#include "tests/common/ManualClock.h"
 #include "tests/common/OwnerStandIn.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 class InsightTest : public CommandTest {
  protected:
@@ -64,7 +68,7 @@ TEST_F(InsightTest, AclShowPreviewsTheResetAndStatusComparesWhatWasAcknowledged)
     GetGatewayLedger().Answered(first, 880, request.body, 200, "ok");
     GetGatewayLedger().Answered(second, 880, request.body, 200, &request == &preview.back() ? "invalid acl" : "ok");
   }
-  GetGatewayLedger().TryFailed(second, 880);
+  GetGatewayLedger().TryFailed(second, 880, "Connection error to GW(127.0.0.62:880).");
   const std::string status = RunCommandLine("acl status").reply;
   EXPECT_NE(status.find("127.0.0.61:880 OFF queued 0 delivered 6 failed 0 dropped 0 last \"ok\" 0 s ago in sync\r\n"),
             std::string::npos)
@@ -136,6 +140,67 @@ TEST_F(InsightTest, TheMetricsPageMovesWithWhatHappensAndBadRequestsAreTurnedAwa
   ASSERT_NE(check, nullptr);
   std::fwrite(body.data(), 1, body.size(), check);
   EXPECT_EQ(::pclose(check), 0) << dir_.Read("promtool.out");
+}
+
+// The row of the gateway at addr on the status page, from its <tr> to its </tr>.
+std::string Row(const std::string& page, const std::string& addr) {
+  const std::size_t cell = page.find("<td class=\"addr\">" + addr + "</td>");
+  if (cell == std::string::npos) return "no row for " + addr;
+  const std::size_t start = page.rfind("<tr", cell);
+  return page.substr(start, page.find("</tr>", cell) + 5 - start);
+}
+
+TEST_F(InsightTest, TheStatusPageShowsEachGatewayWithWhatCameFromOutsideEscaped) {
+  testing_support::ManualClock clock(1796671505);  // 2026-12-07 19:25:05 UTC
+  const std::uint16_t port = 18292;
+  MetricsServer server;
+  ASSERT_TRUE(server.Start(port));
+  Run({"gw add 127.0.0.71", "gw add 127.0.0.72", "quarantine add source 172.17.0.1 protocol tcp sport 80",
+       "pc add source-mac 00:11:22:33:44:55"});
+  clock.AdvanceMonotonicMs(300'000);
+  const std::uint32_t first = ::inet_addr("127.0.0.71");
+  const std::uint32_t second = ::inet_addr("127.0.0.72");
+  ASSERT_EQ(GetGwDataList().KeepAliveOn(first), 1);
+  const std::vector<CHttpData> preview = GatewayRuleSet(first);
+  for (const CHttpData& request : preview) {
+    GetGatewayLedger().Answered(first, 880, request.body, 200, "ok");
+    const bool last = &request == &preview.back();
+    GetGatewayLedger().Answered(second, 880, request.body, 200,
+                                last ? "<script>x</script>\0\x1b[2J"s : "ok"s);
+  }
+  GetGatewayLedger().TryFailed(second, 880, "Connection error to GW(127.0.0.72:880).");
+  GetAuditTrail().Keep("older line");
+  GetAuditTrail().Keep("operator <b> ran 'gw del' & \"left\"");
+
+  const std::string page = Fetch(port, "GET / HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(page.starts_with("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n")) << page;
+  EXPECT_NE(page.find("<meta http-equiv=\"refresh\" content=\"10\">"), std::string::npos);
+  EXPECT_EQ(page.find("<script"), std::string::npos) << "a gateway's answer opened a tag";
+  EXPECT_NE(page.find("<p id=\"totals\">2 gateways, 1 ON, 1 OFF, 1 in sync, 0 requests waiting</p>"),
+            std::string::npos);
+  // A flip starts the ON time anew; the gateway left OFF counts from its making, 5 minutes ago.
+  EXPECT_THAT(Row(page, "127.0.0.71:880"),
+              ::testing::MatchesRegex(
+                  "<tr class=\"gw on\"><td class=\"addr\">127.0.0.71:880</td><td class=\"state\">ON since "
+                  "2026-12-07 19:2[45]:[0-9][0-9] UTC \\([0-9]+ s ago\\)</td><td class=\"sync\">in sync</td>"
+                  "<td class=\"waiting\">0</td><td class=\"answer\">ok, [0-9]+ s ago</td>"
+                  "<td class=\"failure\">none</td></tr>"));
+  EXPECT_THAT(Row(page, "127.0.0.72:880"),
+              ::testing::MatchesRegex(
+                  "<tr class=\"gw off\">.*<td class=\"state\">OFF since 2026-12-07 19:(19|20):[0-9][0-9] UTC "
+                  "\\(5 min ago\\)</td><td class=\"sync\">missing 1 extra 0</td>.*<td class=\"answer\">"
+                  "&lt;script&gt;x&lt;/script&gt;\\\\x00\\\\x1b\\[2J, [0-9]+ s ago</td>"
+                  "<td class=\"failure\">Connection error to GW\\(127.0.0.72:880\\)., [0-9]+ s ago</td></tr>"));
+  EXPECT_NE(page.find("<li>operator &lt;b&gt; ran &#39;gw del&#39; &amp; &quot;left&quot;</li>\n<li>older line</li>"),
+            std::string::npos)
+      << "newest first, escaped";
+
+  const std::string head = Fetch(port, "HEAD / HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(head.starts_with("HTTP/1.1 200 OK\r\nContent-Type: text/html")) << head;
+  EXPECT_TRUE(head.ends_with("\r\n\r\n")) << "HEAD has no body";
+  const std::string post = Fetch(port, "POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_TRUE(post.starts_with("HTTP/1.1 405 ")) << post;
+  EXPECT_NE(post.find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << post;
 }
 
 TEST_F(InsightTest, NacEntriesAreKeptOnlyWhenAskedAndLoadAsTheOtherFilesDo) {
