@@ -32,7 +32,8 @@ void ReportResult(const CommandEntry& command, std::int32_t result, OwnerThread&
 
 }  // namespace
 
-bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks, const std::string* origin) {
+bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks, const std::string* origin,
+                 std::optional<CommandId>* changed) {
   // Masked before the split cuts the line into words.
   const std::string masked = origin != nullptr ? MaskedCommandLine(line) : std::string();
   std::vector<char*> words;
@@ -53,7 +54,11 @@ bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks
     GetAuditTrail().Keep(std::move(text));
   }
   if (result < 0) return false;
-  if (result > 0) ReportResult(*command, result, owner, walks);
+  if (result > 0) {
+    // Every positive result of a registry's family is a change of it.
+    if (changed != nullptr && PendingWalks::Walks(command->id)) *changed = command->id;
+    ReportResult(*command, result, owner, walks);
+  }
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "command/CommandDispatch.h"
+#include "command/CommandReply.h"
 #include "support/Settings.h"
 #include "command/NacCmdProtocolData.h"
 #include "list/NacNode.h"
@@ -102,6 +103,8 @@ void CNacCmdProtocol::StopProtocol() {
     std::lock_guard lock(socketMutex_);
     if (socket_) ::shutdown(socket_.Get(), SHUT_RDWR);
   }
+  stopping_.store(true);
+  GetAutoSave().Wake();
   stopEvent_->Signal();
   worker_.Join();
 }
@@ -199,8 +202,10 @@ void CNacCmdProtocol::LogLimitClose(bool stalled) {
 }
 
 bool CNacCmdProtocol::ExecuteLine(char* line) {
+  std::optional<CommandId> changed;
+  if (!AwaitWalks() || !CommandProc(socket_.Get(), line, *this, walks_, &origin_, &changed)) return false;
   // The worker sends this prompt itself once the waiting bytes are read: no wake needed.
-  return AwaitWalks() && CommandProc(socket_.Get(), line, *this, walks_, &origin_) && PromptSend(false) == 0;
+  return PromptSend(false, GetAutoSave().Note(changed)) == 0;
 }
 
 bool CNacCmdProtocol::AwaitWalks() {
@@ -219,6 +224,7 @@ bool CNacCmdProtocol::AwaitWalks() {
 }
 
 bool CNacCmdProtocol::SendProc() {
+  if (!AwaitSave()) return false;
   CNacList::Guard guard(sendQueue_);
   CNacNode* head = sendQueue_.GetHead(guard);
   if (head == nullptr) return true;
@@ -231,6 +237,27 @@ bool CNacCmdProtocol::SendProc() {
   return true;
 }
 
+bool CNacCmdProtocol::AwaitSave() {
+  AutoSave::Ticket ticket;
+  {
+    // The worker alone takes blocks off the queue: the head stays while the guard is away.
+    CNacList::Guard guard(sendQueue_);
+    CNacNode* head = sendQueue_.GetHead(guard);
+    if (head == nullptr) return true;
+    ticket = std::exchange(static_cast<CNacCmdProtocolData*>(head->Record())->saveFirst, AutoSave::Ticket{});
+  }
+  if (!ticket) return true;
+  switch (GetAutoSave().Ensure(ticket, stopping_)) {
+    case AutoSave::Outcome::kSaved:
+      return true;
+    case AutoSave::Outcome::kFailed:
+      return SendReply(socket_.Get(), "save error\r\n") == 0;
+    case AutoSave::Outcome::kStopped:
+      break;
+  }
+  return false;
+}
+
 bool CNacCmdProtocol::SendQueued() {
   for (;;) {
     {
@@ -241,7 +268,7 @@ bool CNacCmdProtocol::SendQueued() {
   }
 }
 
-int CNacCmdProtocol::PromptSend(bool wake) {
+int CNacCmdProtocol::PromptSend(bool wake, AutoSave::Ticket saveFirst) {
   CNacCmdProtocolData* block = nullptr;
   try {
     block = new CNacCmdProtocolData();
@@ -255,6 +282,7 @@ int CNacCmdProtocol::PromptSend(bool wake) {
   }
   std::memcpy(block->Buffer(), kPrompt, sizeof kPrompt - 1);
   block->length = sizeof kPrompt - 1;
+  block->saveFirst = saveFirst;
   try {
     sendQueue_.AddTail(block, false);
   } catch (...) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "command/AutoSave.h"
 #include "command/CommandLineReader.h"
 #include "command/PendingWalks.h"
 #include "list/NacList.h"
@@ -68,10 +69,14 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   // output that did not move (stalled).
   void LogLimitClose(bool stalled);
   [[nodiscard]] bool SendProc();
+  // Before the prompt at the head of the queue: the save of the change it follows, with
+  // "save error" when that failed. False when the session must end.
+  [[nodiscard]] bool AwaitSave();
   // SendProc until the queue is empty: the prompts of the lines of one read.
   [[nodiscard]] bool SendQueued();
-  // Queues a prompt; wake sets the send event for a worker that would not send it anyway.
-  [[nodiscard]] int PromptSend(bool wake);
+  // Queues a prompt, sent once the ticket's change is saved; wake sets the send event for a
+  // worker that would not send it anyway.
+  [[nodiscard]] int PromptSend(bool wake, AutoSave::Ticket saveFirst = {});
   // Holds small sends back until the uncork, which sends them together.
   void Cork(bool on);
   void CloseConnection();
@@ -91,6 +96,7 @@ class CNacCmdProtocol final : public OwnerThread, private MessageThread::Handler
   std::uint32_t idleSeconds_ = 0;
   std::uint32_t lastReceiveMs_ = 0;  // worker only: when the last bytes were served
   std::atomic<bool> exitLost_{false};  // set by the worker as its last act
+  std::atomic<bool> stopping_{false};  // set by StopProtocol: a wait for a save ends
   platform::Thread worker_;
   MessageThread thread_;  // last: ended before anything above is destroyed
 };

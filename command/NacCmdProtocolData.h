@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "command/AutoSave.h"
 #include "list/NacListItem.h"
 #include "platform/MappedBlock.h"
 
@@ -32,6 +33,7 @@ class CNacCmdProtocolData final : public CNacListItem {
   }
 
   std::uint32_t length = 0;  // bytes collected, or to be sent
+  AutoSave::Ticket saveFirst;  // a prompt's: the change saved before it goes
 
  private:
   std::vector<char> small_;

@@ -7,6 +7,7 @@
 #include "acl/NacCommandProcess.h"
 #include "command/CommandTable.h"
 #include "command/NacCmdServer.h"
+#include "command/AutoSave.h"
 #include "command/NacPersistence.h"
 #include "command/ServiceData.h"
 #include "control/InstanceFiles.h"
@@ -80,6 +81,7 @@ CNacControl::CNacControl(std::atomic<int>& endFlag) : endFlag_(endFlag), thread_
 CNacControl::~CNacControl() = default;
 
 void CNacControl::OnCreate() {
+  GetAutoSave().Enable(settings::AutoSaveOn());
   LoadRegistries();
   ClearAddedFlags();
   // A stop demanded during the loads starts nothing more; the quit message follows.
@@ -107,8 +109,9 @@ void CNacControl::LoadRegistries() {
   if (GetQuarantineDataList().Load(CQuarantineDataList::kFileName, &endFlag_) == 0) {
     SyslogSend(7, "I succeeded in reading of QUARANTINE data.");
   }
-  // Only when the entries are kept: without the setting the service starts without any.
-  if (settings::NacPersistOn() && GetNacDataList().Load(CNacDataList::kFileName, &endFlag_) == 0) {
+  // Only when the entries are kept: without either setting the service starts without any.
+  const bool nacKept = settings::NacPersistOn() || GetAutoSave().On();
+  if (nacKept && GetNacDataList().Load(CNacDataList::kFileName, &endFlag_) == 0) {
     SyslogSend(7, "I succeeded in reading of NAC data.");
   }
   // The registry loads end early by themselves; a stop leaves the port unread as well.

@@ -127,7 +127,16 @@ char* CsvLineReader::Next() {
   }
 }
 
-CsvFileWriter::CsvFileWriter(const char* path, mode_t mode) : path_(path) {
+namespace {
+
+std::mutex& WriterTurn() {
+  static std::mutex turn;
+  return turn;
+}
+
+}  // namespace
+
+CsvFileWriter::CsvFileWriter(const char* path, mode_t mode) : turn_(WriterTurn()), path_(path) {
   temporary_ = path_ + ".XXXXXX";
   const int fd = mkostemp(temporary_.data(), O_CLOEXEC);
   if (fd < 0) return;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/UniqueFd.h"
@@ -72,6 +73,10 @@ class CsvLineReader {
 // is renamed over it only when everything was written, so a failed save (full disk, a
 // crash) leaves the previous file as it was. When the last load of the file failed, the
 // old file is first kept whole as NAME.bak (see LoadFailures.h).
+//
+// One writer lives at a time in the process, each from its making to its end: two sessions
+// saving one registry then rename in the order they took their records, so an older copy of
+// a registry never lands over a newer one.
 class CsvFileWriter {
  public:
   CsvFileWriter(const char* path, mode_t mode);
@@ -87,6 +92,7 @@ class CsvFileWriter {
   [[nodiscard]] bool Commit();
 
  private:
+  std::unique_lock<std::mutex> turn_;  // first: held until the file is closed and removed
   std::string path_;
   std::string temporary_;
   std::FILE* file_ = nullptr;

@@ -51,6 +51,8 @@ constexpr Severity kSeverities[] = {{"emerg", 0},   {"alert", 1},  {"crit", 2}, 
 
 bool RemoteAccessOn() { return Enabled("SERVICE", "REMOTE"); }
 
+bool AutoSaveOn() { return Enabled("SERVICE", "AUTOSAVE"); }
+
 std::uint32_t IdleLimitSetting::Read() {
   const std::string text = settings::Read("SERVICE", "IDLE", std::to_string(kDefaultSeconds));
   if (const std::optional<std::uint32_t> seconds = ParseIdleSeconds(text)) return *seconds;

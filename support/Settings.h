@@ -8,9 +8,9 @@
 // Every setting of the service: the file, section and key it lives under, its default, how
 // its text is read and what is reported when the text is wrong. Each is read where it is
 // used, from the working directory, so an edit applies the next time it is read: REMOTE and
-// IDLE at every console connection, PERSIST at every NAC change, MODE when the prober starts,
-// the SYSLOG keys when the log opens, PORT at start (and by `service load`), SENDERS when the
-// delivery starts.
+// IDLE at every console connection, PERSIST at every NAC change, MODE when the prober
+// starts, the SYSLOG keys when the log opens, PORT at start (and by `service load`),
+// AUTOSAVE at start, SENDERS when the delivery starts.
 namespace settings {
 
 inline constexpr char kServiceFile[] = "Velnor.ini";
@@ -18,6 +18,9 @@ inline constexpr char kLogFile[] = "syslog.ini";
 
 // [SERVICE] REMOTE: true when it is "enable", in any case (default "disable").
 bool RemoteAccessOn();
+
+// [SERVICE] AUTOSAVE: true when it is "enable", in any case (default "disable").
+bool AutoSaveOn();
 
 // [SERVICE] IDLE: how long a console session may receive nothing before it is closed; 0 is
 // no limit. A value that is not a number of seconds gives the default and is reported, in
