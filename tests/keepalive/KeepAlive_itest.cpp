@@ -165,8 +165,7 @@ TEST_F(KeepAliveTest, ProbedAgainOnlyOnceItsIntervalHasPassedAndNotWhenWithdrawn
 // silent probe fails after its second without holding back the rest, and a stop in the
 // middle of that leaves no gateway with a probe out.
 TEST_F(KeepAliveTest, LiveAndSilentGatewaysAreToldApartAndAStopLeavesNoProbeOut) {
-  std::vector<std::string> live;
-  std::vector<std::string> silent;
+  std::vector<std::string> live, silent;
   for (int host = 20; host < 25; ++host) {
     live.push_back("127.0.0." + std::to_string(host));
     PrivateNetwork::AddAddress(live.back());
@@ -174,10 +173,9 @@ TEST_F(KeepAliveTest, LiveAndSilentGatewaysAreToldApartAndAStopLeavesNoProbeOut)
   const std::string network = PrivateNetwork::SilentNetwork();
   for (int host = 1; host <= 40; ++host) silent.push_back(network + std::to_string(host));
   // Silent ones first: their probes are out while the live ones are sent.
-  for (const std::string& address : silent) Register(address);
-  for (const std::string& address : live) Register(address);
   std::vector<std::string> all = silent;
   all.insert(all.end(), live.begin(), live.end());
+  for (const std::string& address : all) Register(address);
 
   const std::uint64_t sentBefore = GetMetrics().probesSent.load();
   const std::uint64_t answeredBefore = GetMetrics().probesAnswered.load();
