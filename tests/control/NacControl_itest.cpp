@@ -44,9 +44,7 @@ std::size_t ThreadCount() {
 
 class NacControlTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    collector_->TakeTheLog("debug");
-  }
+  void SetUp() override { collector_->TakeTheLog("debug"); }
   void TearDown() override {
     CloseSyslog();
     GetGwDataList().RemoveAll(false);

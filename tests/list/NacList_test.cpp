@@ -89,9 +89,7 @@ TEST_F(NacListTest, AddRemoveAndUnlinkKeepOrderCountAndOwnership) {
 // read, and lines from one socket arrive in order, so no wait decides the outcome.
 class NacListLockTest : public ::testing::Test {
  protected:
-  NacListLockTest() {
-    collector_->TakeTheLog();
-  }
+  NacListLockTest() { collector_->TakeTheLog(); }
   ~NacListLockTest() override { CloseSyslog(); }
   void SetUp() override {
 #if defined(__SANITIZE_THREAD__)
