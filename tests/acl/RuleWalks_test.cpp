@@ -18,9 +18,12 @@
 #include "request/HttpDataList.h"
 #include "support/AddressParse.h"
 #include "tests/command/CommandHarness.h"
+#include "tests/common/RecordDump.h"
 #include "tests/common/RuleModel.h"
 
 namespace {
+
+using testing_support::Records;
 
 // Every rule and log line a walk makes, as text, in order.
 class RecordingEmitter final : public AclEmitter {
@@ -55,9 +58,8 @@ class RuleWalksTest : public CommandTest {
   }
   // The gateway of that address, withdrawn or not; no other thread runs.
   static CGwData& Gateway(const std::string& address) {
-    CGwDataList& gateways = GetGwDataList();
-    for (CNacNode* node = gateways.GetHead(false); node != nullptr; node = gateways.GetNext(node, false)) {
-      if (node->RecordAs<CGwData>()->addressText == address) return *node->RecordAs<CGwData>();
+    for (CGwData* gateway : Records<CGwData>(GetGwDataList())) {
+      if (gateway->addressText == address) return *gateway;
     }
     throw std::logic_error("no gateway " + address);
   }
@@ -91,10 +93,7 @@ class RuleWalksTest : public CommandTest {
     GetPcDataList().SetAllAdded(0);
     GetQuarantineDataList().SetAllAdded(0);
     GetNacDataList().SetAllAdded(0);
-    CNacList::Guard guard(GetGwDataList());
-    for (CNacNode* node = GetGwDataList().GetHead(true); node; node = GetGwDataList().GetNext(node, true)) {
-      node->RecordAs<CGwData>()->Routes().SetAllAdded(0);
-    }
+    for (CGwData* gateway : Records<CGwData>(GetGwDataList())) gateway->Routes().SetAllAdded(0);
   }
 
   std::atomic<int> endFlag_{0};
@@ -153,14 +152,10 @@ TEST_F(RuleWalksTest, AnOnReportAfterAnOffIsResetAfterTheDrop) {
   starts.AddTail(new CKeepAliveData(address), false);
   KeepAliveStartProcess(context_, starts, stops);
   EXPECT_TRUE(starts.IsEmpty(false) && stops.IsEmpty(false));
-  std::vector<std::string> bodies;
-  for (CNacNode* node = GetPendingHttpDataList().GetHead(false); node != nullptr;
-       node = GetPendingHttpDataList().GetNext(node, false)) {
-    bodies.push_back(node->RecordAs<CHttpData>()->body);
-  }
-  ASSERT_EQ(bodies.size(), 4u);
-  EXPECT_EQ(bodies[0], "version=1&class=client&opcode=reset&count=0");
-  EXPECT_EQ(bodies[1], "version=1&class=quarantine&opcode=reset&count=0");
+  const std::vector<CHttpData*> sent = Records<CHttpData>(GetPendingHttpDataList());
+  ASSERT_EQ(sent.size(), 4u);
+  EXPECT_EQ(sent[0]->body, "version=1&class=client&opcode=reset&count=0");
+  EXPECT_EQ(sent[1]->body, "version=1&class=quarantine&opcode=reset&count=0");
   GetPendingHttpDataList().RemoveAll(false);
 }
 
@@ -188,10 +183,7 @@ struct Site {
 template <class Record, class Value>
 std::vector<Seen<Value>> Read(CNacList& list, Value (*value)(Record&)) {
   std::vector<Seen<Value>> seen;
-  for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false)) {
-    Record& record = *node->RecordAs<Record>();
-    seen.push_back({value(record), record.added != 0, record.deleted != 0});
-  }
+  for (Record* r : Records<Record>(list)) seen.push_back({value(*r), r->added != 0, r->deleted != 0});
   return seen;
 }
 

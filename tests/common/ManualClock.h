@@ -8,10 +8,8 @@
 namespace testing_support {
 
 // A clock whose calendar seconds a test moves by hand, installed for its lifetime; the
-// millisecond clocks and sleeps stay real, so 100 ms ticks still tick. The 32-bit
-// millisecond clock may be set to start at any count, so that it wraps when a test wants;
-// the 64-bit monotonic one may be moved on by hand, so that a test need not wait out an
-// interval.
+// millisecond clocks and sleeps stay real, so 100 ms ticks still tick. The 64-bit monotonic
+// one may be moved on by hand, so that a test need not wait out an interval.
 class ManualClock final : public platform::Clock {
  public:
   explicit ManualClock(std::int64_t seconds = 1'000'000) : seconds_(seconds) { platform::InstallClock(this); }
@@ -19,7 +17,7 @@ class ManualClock final : public platform::Clock {
   ManualClock(const ManualClock&) = delete;
   ManualClock& operator=(const ManualClock&) = delete;
 
-  std::uint32_t NowMs() override { return platform::RealClock().NowMs() + tickOffset_.load(); }
+  std::uint32_t NowMs() override { return platform::RealClock().NowMs(); }
   void SleepMs(std::uint32_t ms) override { platform::RealClock().SleepMs(ms); }
   std::int64_t NowSeconds() override { return seconds_.load(); }
   std::int64_t MonotonicMs() override { return platform::RealClock().MonotonicMs() + monotonicOffset_.load(); }
@@ -28,12 +26,9 @@ class ManualClock final : public platform::Clock {
   void Advance(std::int64_t seconds) { seconds_ += seconds; }
   // The monotonic clock, forward only, as time itself would move it.
   void AdvanceMonotonicMs(std::int64_t ms) { monotonicOffset_ += ms; }
-  // The millisecond clock reads first now and runs on in real time.
-  void StartTicksAt(std::uint32_t first) { tickOffset_ = first - platform::RealClock().NowMs(); }
 
  private:
   std::atomic<std::int64_t> seconds_;
-  std::atomic<std::uint32_t> tickOffset_{0};
   std::atomic<std::int64_t> monotonicOffset_{0};
 };
 

@@ -40,10 +40,6 @@ struct Registries {
   void Put(const Pc& p) { pcs.push_back(p); }
   void Put(const Server& s) { servers.push_back(s); }
   void Put(const Entry& e) { entries.push_back(e); }
-  void Erase(const Route& r) { std::erase(routes, r); }
-  void Erase(const Pc& p) { std::erase(pcs, p); }
-  void Erase(const Server& s) { std::erase(servers, s); }
-  void Erase(const Entry& e) { std::erase(entries, e); }
 };
 
 // The console line that adds or deletes the record.

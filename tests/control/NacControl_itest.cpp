@@ -44,9 +44,7 @@ std::size_t ThreadCount() {
 
 class NacControlTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    collector_->TakeTheLog("debug");
-  }
+  void SetUp() override { collector_->TakeTheLog("debug"); }
   void TearDown() override {
     CloseSyslog();
     GetGwDataList().RemoveAll(false);
@@ -95,11 +93,10 @@ TEST_F(NacControlTest, TheStartReadsTheFourFilesAndClearsTheAddedFlags) {
                          "I succeeded in reading of PC data.", "I succeeded in reading of QUARANTINE data.",
                          "I succeeded in reading of SERVICE data."}));
   EXPECT_EQ(Stop(controller), kStopLines);
-  CGwDataList& gateways = GetGwDataList();
-  EXPECT_EQ(Flags<CGwData>(gateways), ";;");
+  EXPECT_EQ(Flags<CGwData>(GetGwDataList()), ";;");
   std::string routes;
-  for (CNacNode* node = gateways.GetHead(false); node != nullptr; node = gateways.GetNext(node, false)) {
-    routes += Flags<CGwrouteData>(node->RecordAs<CGwData>()->Routes());
+  for (CGwData* gateway : testing_support::Records<CGwData>(GetGwDataList())) {
+    routes += Flags<CGwrouteData>(gateway->Routes());
   }
   EXPECT_EQ(routes, ";;");
   EXPECT_EQ(Flags<CPcData>(GetPcDataList()), ";;");

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -155,7 +156,7 @@ inline long StatusKb(const std::string& field) {
 
 // A clock whose sleeps last a hundredth of the time asked, installed for its lifetime: minutes
 // of pauses between tries pass in about a second, while the clocks stay real, so the bounds
-// (a 3 s receive, a 3 s connect) keep their length.
+// (a 3 s receive, a 3 s connect) keep their length. It keeps the length of each pause asked.
 class FastSleepClock final : public platform::Clock {
  public:
   FastSleepClock() { platform::InstallClock(this); }
@@ -164,8 +165,23 @@ class FastSleepClock final : public platform::Clock {
   FastSleepClock& operator=(const FastSleepClock&) = delete;
 
   std::uint32_t NowMs() override { return platform::RealClock().NowMs(); }
-  void SleepMs(std::uint32_t ms) override { std::this_thread::sleep_for(SleepLength(ms)); }
-  std::chrono::microseconds SleepLength(std::uint32_t ms) override { return std::chrono::microseconds(ms * 10ULL); }
+  void SleepMs(std::uint32_t ms) override { std::this_thread::sleep_for(std::chrono::microseconds(ms * 10ULL)); }
+  std::chrono::microseconds SleepLength(std::uint32_t ms) override {
+    std::lock_guard lock(mutex_);
+    asked_.push_back(ms);
+    return std::chrono::microseconds(ms * 10ULL);
+  }
+  // The pauses asked so far, in milliseconds, shortest first.
+  std::vector<std::uint32_t> Asked() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint32_t> asked = asked_;
+    std::sort(asked.begin(), asked.end());
+    return asked;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::uint32_t> asked_;
 };
 
 // A dispatcher with its log going to a collector of the test's own, logging everything. Its

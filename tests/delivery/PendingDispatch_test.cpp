@@ -8,6 +8,7 @@
 
 #include "delivery/PendingDispatch.h"
 #include "list/NacNode.h"
+#include "tests/common/RecordDump.h"
 
 namespace {
 
@@ -23,9 +24,7 @@ class PendingDispatchTest : public ::testing::Test {
   }
   std::vector<std::string> Left() {
     std::vector<std::string> bodies;
-    for (CNacNode* node = pending_.GetHead(false); node != nullptr; node = pending_.GetNext(node, false)) {
-      bodies.push_back(node->RecordAs<CHttpData>()->body);
-    }
+    for (const CHttpData* request : testing_support::Records<CHttpData>(pending_)) bodies.push_back(request->body);
     return bodies;
   }
 

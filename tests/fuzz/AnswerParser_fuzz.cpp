@@ -27,9 +27,7 @@ struct Result {
   bool operator==(const Result&) const = default;
 };
 
-void Require(bool ok) {
-  if (!ok) std::abort();
-}
+void Require(bool ok) { ok ? void() : std::abort(); }
 
 // Feeds the bytes in pieces of the sizes next() gives (at least 1).
 template <class Next>

@@ -1,7 +1,7 @@
 #pragma once
 
-// The file harness of the fuzzers that load registry files. Header-only: each fuzzer is
-// built alone.
+// The file harness of the fuzzers that read files, and a check that aborts naming what broke.
+// Header-only: each fuzzer is built alone.
 
 #include <stdlib.h>
 
@@ -58,7 +58,7 @@ inline bool LinesFitTheReader(const std::string& text) {
 
 inline void Check(bool ok, const char* what) {
   if (!ok) {
-    std::fprintf(stderr, "registry file invariant broken: %s\n", what);
+    std::fprintf(stderr, "invariant broken: %s\n", what);
     abort();
   }
 }

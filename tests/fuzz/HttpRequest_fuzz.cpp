@@ -5,22 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "gwsim/HttpRequest.h"
+#include "tests/fuzz/FuzzFiles.h"
 
 namespace {
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "HTTP request invariant broken: %s\n", what);
-    std::abort();
-  }
-}
+using fuzz_files::Check;
 
 // What a connection made of its bytes: every complete request in order, then how it ended.
 struct Connection {

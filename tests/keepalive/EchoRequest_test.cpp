@@ -19,12 +19,11 @@ namespace {
 TEST(EchoRequestTest, IsTheRequestOfTheWireWithAChecksumThatSumsToZero) {
   const auto request = BuildEchoRequest(0x1234, 0x0102, 0xAABBCCDD);
   std::array<std::uint8_t, 76> expected{8, 0, request[2], request[3]};
-  const std::uint16_t identifier = 0x1234;
-  const std::uint16_t sequence = 0x0102;
-  const std::uint32_t ticks = 0xAABBCCDD;
-  std::memcpy(&expected[4], &identifier, 2);
-  std::memcpy(&expected[6], &sequence, 2);
-  std::memcpy(&expected[8], &ticks, 4);
+  const struct {
+    std::uint16_t identifier = 0x1234, sequence = 0x0102;
+    std::uint32_t ticks = 0xAABBCCDD;
+  } fields;
+  std::memcpy(&expected[4], &fields, 8);
   std::memcpy(&expected[12], "Talvex Networks Inc. Network Access Control System.", 51);
   EXPECT_EQ(request, expected);
   EXPECT_EQ(InternetChecksum(request.data(), request.size()), 0);

@@ -21,6 +21,7 @@
 #include "tests/common/ManualClock.h"
 #include "tests/common/OwnerStandIn.h"
 #include "tests/common/PrivateNetwork.h"
+#include "tests/common/RecordDump.h"
 #include "tests/common/TempDir.h"
 #include "tests/common/UdpCollector.h"
 
@@ -60,8 +61,8 @@ class KeepAliveTest : public ::testing::Test {
   // A copy of the gateway's record as it stands, withdrawn or not.
   static CGwData Record(const std::string& address) {
     CNacList::Guard guard(GetGwDataList());
-    for (CNacNode* node = GetGwDataList().GetHead(true); node != nullptr; node = GetGwDataList().GetNext(node, true)) {
-      if (node->RecordAs<CGwData>()->addressText == address) return *node->RecordAs<CGwData>();
+    for (const CGwData* gateway : testing_support::Records<CGwData>(GetGwDataList())) {
+      if (gateway->addressText == address) return *gateway;
     }
     return CGwData();
   }
@@ -132,8 +133,9 @@ TEST_F(KeepAliveTest, OnOnceWhileAnsweringOffAtTheFourthFailureAndOnceOnly) {
   EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10"), 2);
 }
 
-// A probe is due an interval after the last one was handed over, on the monotonic clock;
-// a withdrawn gateway, and one whose last probe is still out, are passed over.
+// A probe is due an interval after the last one was handed over, on the monotonic clock,
+// however the calendar clock is stepped; a withdrawn gateway, and one whose last probe is
+// still out, are passed over.
 TEST_F(KeepAliveTest, ProbedAgainOnlyOnceItsIntervalHasPassedAndNotWhenWithdrawnOrOutstanding) {
   PrivateNetwork::AddAddress("127.0.0.10");
   for (const char* address : {"127.0.0.10", "127.0.0.12", "127.0.0.13"}) Register(address);
@@ -146,12 +148,14 @@ TEST_F(KeepAliveTest, ProbedAgainOnlyOnceItsIntervalHasPassedAndNotWhenWithdrawn
   ASSERT_TRUE(ProbedAfter("127.0.0.10", 0));  // never probed: due at once
   const std::int64_t first = Record("127.0.0.10").lastProbeTime;
 
+  clock_.Advance(3600);
   clock_.AdvanceMonotonicMs(kIntervalMs - 1000);
   ScheduleCaughtUp("127.0.0.11");
   EXPECT_EQ(Record("127.0.0.10").lastProbeTime, first) << "probed before its interval had passed";
 
+  clock_.Advance(-7200);
   clock_.AdvanceMonotonicMs(1000);
-  ASSERT_TRUE(ProbedAfter("127.0.0.10", first));
+  ASSERT_TRUE(ProbedAfter("127.0.0.10", first)) << "an hour back held the probe";
   EXPECT_GE(Record("127.0.0.10").lastProbeTime - first, kIntervalMs);
   EXPECT_EQ(Record("127.0.0.12").lastProbeTime, 0);
   EXPECT_EQ(Record("127.0.0.13").lastProbeTime, 0);
@@ -161,8 +165,7 @@ TEST_F(KeepAliveTest, ProbedAgainOnlyOnceItsIntervalHasPassedAndNotWhenWithdrawn
 // silent probe fails after its second without holding back the rest, and a stop in the
 // middle of that leaves no gateway with a probe out.
 TEST_F(KeepAliveTest, LiveAndSilentGatewaysAreToldApartAndAStopLeavesNoProbeOut) {
-  std::vector<std::string> live;
-  std::vector<std::string> silent;
+  std::vector<std::string> live, silent;
   for (int host = 20; host < 25; ++host) {
     live.push_back("127.0.0." + std::to_string(host));
     PrivateNetwork::AddAddress(live.back());
@@ -170,10 +173,9 @@ TEST_F(KeepAliveTest, LiveAndSilentGatewaysAreToldApartAndAStopLeavesNoProbeOut)
   const std::string network = PrivateNetwork::SilentNetwork();
   for (int host = 1; host <= 40; ++host) silent.push_back(network + std::to_string(host));
   // Silent ones first: their probes are out while the live ones are sent.
-  for (const std::string& address : silent) Register(address);
-  for (const std::string& address : live) Register(address);
   std::vector<std::string> all = silent;
   all.insert(all.end(), live.begin(), live.end());
+  for (const std::string& address : all) Register(address);
 
   const std::uint64_t sentBefore = GetMetrics().probesSent.load();
   const std::uint64_t answeredBefore = GetMetrics().probesAnswered.load();
@@ -203,28 +205,6 @@ TEST_F(KeepAliveTest, LiveAndSilentGatewaysAreToldApartAndAStopLeavesNoProbeOut)
   }, 10s));
   keepAlive_.reset();
   for (const std::string& address : all) EXPECT_EQ(Record(address).probeOutstanding, 0) << address;
-}
-
-TEST_F(KeepAliveTest, TheCalendarClockSteppedAnHourEitherWayMovesNoProbe) {
-  PrivateNetwork::AddAddress("127.0.0.10");
-  Register("127.0.0.10");
-  Start();
-  ASSERT_TRUE(ProbedAfter("127.0.0.10", 0));
-  const std::int64_t first = Record("127.0.0.10").lastProbeTime;
-
-  clock_.Advance(3600);
-  clock_.AdvanceMonotonicMs(kIntervalMs / 2);
-  ScheduleCaughtUp("127.0.0.11");
-  EXPECT_EQ(Record("127.0.0.10").lastProbeTime, first) << "an hour ahead made the probe due early";
-
-  clock_.Advance(-7200);
-  clock_.AdvanceMonotonicMs(kIntervalMs / 2);
-  ASSERT_TRUE(ProbedAfter("127.0.0.10", first)) << "an hour back held the probe";
-  const std::int64_t second = Record("127.0.0.10").lastProbeTime;
-  EXPECT_GE(second - first, kIntervalMs);
-  ProbeRound({"127.0.0.10"});
-  EXPECT_GE(Record("127.0.0.10").lastProbeTime - second, kIntervalMs);
-  EXPECT_EQ(Reports(msg::keepalive::WM_KEEPALIVE_START, "127.0.0.10"), 1);
 }
 
 // The trace of each mode: the raw socket's lines, then the datagram socket's, which says

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/common/Eventually.h"
+#include "tests/common/OwnerStandIn.h"
 
 namespace {
 
@@ -60,24 +62,17 @@ TEST(ThreadMessagesTest, GetMessageReturnsFalseOnlyForQuitAndKeepsParameters) {
 
 TEST(ThreadMessagesTest, EachSendersOrderIsKeptAcrossThreads) {
   constexpr uint32_t kPerSender = 4000;
-  std::promise<uint32_t> idPromise;
-  std::vector<std::vector<uint32_t>> bySender(2);
-  std::thread receiver([&] {
-    MessageQueue queue;
-    idPromise.set_value(CurrentThreadId());
-    ThreadMessage message;
-    while (queue.TakeMessage(message)) bySender.at(message.wParam).push_back(message.lParam);
-  });
-  const uint32_t receiverId = idPromise.get_future().get();
+  testing_support::OwnerStandIn receiver;
   std::vector<std::thread> senders;
   for (uint32_t s = 0; s < 2; ++s) {
     senders.emplace_back([&, s] {
-      for (uint32_t i = 0; i < kPerSender; ++i) EXPECT_TRUE(PostToThread(receiverId, 0xC0DE, s, i));
+      for (uint32_t i = 0; i < kPerSender; ++i) EXPECT_TRUE(PostToThread(receiver.Id(), 0xC0DE, s, i));
     });
   }
   for (std::thread& sender : senders) sender.join();
-  ASSERT_TRUE(PostToThread(receiverId, kQuitMessage, 0, 0));
-  receiver.join();
+  ASSERT_TRUE(testing_support::Eventually([&] { return receiver.Received().size() == 2 * kPerSender; }));
+  std::vector<std::vector<uint32_t>> bySender(2);
+  for (const ThreadMessage& message : receiver.Received()) bySender.at(message.wParam).push_back(message.lParam);
   std::vector<uint32_t> expected(kPerSender);
   std::iota(expected.begin(), expected.end(), 0u);
   EXPECT_EQ(bySender, (std::vector<std::vector<uint32_t>>{expected, expected}));

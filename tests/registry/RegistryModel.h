@@ -21,8 +21,11 @@
 #include "registry/PcDataList.h"
 #include "registry/QuarantineDataList.h"
 #include "support/AddressParse.h"
+#include "tests/common/RecordDump.h"
 
 namespace registry_model {
+
+using testing_support::Records;
 
 inline const char* Pick(std::mt19937& random, std::initializer_list<const char*> choices) {
   return choices.begin()[random() % choices.size()];
@@ -151,15 +154,6 @@ std::pair<int, bool> JoinAndFind(std::unique_ptr<Record> stored, std::unique_ptr
   CNacList::Guard guard(list);
   const bool found = list.FindLive(*other, guard) == kept;
   return {Own(list, std::move(other)), found};
-}
-
-template <class Record>
-std::vector<Record*> Records(CNacList& list) {
-  std::vector<Record*> records;
-  for (CNacNode* node = list.GetHead(false); node != nullptr; node = list.GetNext(node, false)) {
-    records.push_back(node->RecordAs<Record>());
-  }
-  return records;
 }
 
 // The first record that matches key and passes, found by walking the list.

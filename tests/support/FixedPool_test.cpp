@@ -14,34 +14,29 @@ namespace {
 constexpr std::size_t kBlockSize = 40;
 constexpr int kBlocks = 5000;
 
-TEST(FixedPoolTest, BlocksAreDistinctAlignedAndKeepTheirBytes) {
+// Blocks are distinct, aligned and keep their bytes. Freed blocks are handed out again, and
+// slabs whose blocks are all free go back to the heap but one, whichever order the blocks
+// come back in.
+TEST(FixedPoolTest, BlocksAreDistinctAndSlabsGoBackWhenEmpty) {
   FixedPool pool(kBlockSize);
-  std::vector<unsigned char*> blocks;
+  std::vector<void*> blocks;
   for (int i = 0; i < kBlocks; ++i) {
-    blocks.push_back(static_cast<unsigned char*>(pool.Allocate()));
+    blocks.push_back(pool.Allocate());
     std::memset(blocks.back(), i & 0xff, kBlockSize);
   }
-  std::vector<unsigned char*> sorted = blocks;
+  std::vector<void*> sorted = blocks;
   std::sort(sorted.begin(), sorted.end());
   for (std::size_t i = 0; i < sorted.size(); ++i) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(sorted[i]) % alignof(void*), 0u);
     if (i > 0) {
-      EXPECT_GE(sorted[i] - sorted[i - 1], static_cast<std::ptrdiff_t>(kBlockSize)) << "overlap";
+      EXPECT_GE(static_cast<char*>(sorted[i]) - static_cast<char*>(sorted[i - 1]),
+                static_cast<std::ptrdiff_t>(kBlockSize)) << "overlap";
     }
   }
   for (int i = 0; i < kBlocks; ++i) {
-    for (std::size_t b = 0; b < kBlockSize; ++b) ASSERT_EQ(blocks[i][b], i & 0xff) << "block " << i;
+    for (std::size_t b = 0; b < kBlockSize; ++b) ASSERT_EQ(static_cast<unsigned char*>(blocks[i])[b], i & 0xff) << i;
   }
-  for (unsigned char* block : blocks) pool.Free(block);
   pool.Free(nullptr);
-}
-
-// Freed blocks are handed out again, and slabs whose blocks are all free go back to the
-// heap but one, whichever order the blocks come back in.
-TEST(FixedPoolTest, SlabsGoBackWhenEmpty) {
-  FixedPool pool(kBlockSize);
-  std::vector<void*> blocks;
-  for (int i = 0; i < kBlocks; ++i) blocks.push_back(pool.Allocate());
   const std::size_t full = pool.SlabCount();
   if (full == 0) {
     for (void* block : blocks) pool.Free(block);

@@ -43,9 +43,7 @@ bool WaitReadable(int socket) {
 
 class SocketIoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    collector_->TakeTheLog("debug");
-  }
+  void SetUp() override { collector_->TakeTheLog("debug"); }
   void TearDown() override { CloseSyslog(); }
 
   // The one line a failure logs, checked to come at priority 3 of the user facility.
