@@ -166,5 +166,14 @@ bool CsvFileWriter::Commit() {
     unlink(temporary_.c_str());
     return false;
   }
+  // The rename must reach the disk too, or a power cut may bring the old file back after
+  // its change was acknowledged. A failure here still leaves one whole file.
+  const std::size_t slash = path_.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+  const int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)fsync(dir);
+    close(dir);
+  }
   return true;
 }
