@@ -195,6 +195,11 @@ TEST_F(InsightTest, TheStatusPageShowsEachGatewayWithWhatCameFromOutsideEscaped)
             std::string::npos)
       << "newest first, escaped";
 
+  // The console shows the same answer escaped: no NUL cuts its line, no ESC reaches a terminal.
+  const std::string status = RunCommandLine("acl status").reply;
+  EXPECT_NE(status.find("last \"<script>x</script>\\x00\\x1b[2J\" "), std::string::npos) << status;
+  EXPECT_TRUE(status.ends_with(" missing 1 extra 0\r\n")) << status;
+
   const std::string head = Fetch(port, "HEAD / HTTP/1.1\r\n\r\n");
   EXPECT_TRUE(head.starts_with("HTTP/1.1 200 OK\r\nContent-Type: text/html")) << head;
   EXPECT_TRUE(head.ends_with("\r\n\r\n")) << "HEAD has no body";
