@@ -10,6 +10,7 @@
 #include "command/CommandSplit.h"
 #include "command/CommandTable.h"
 #include "command/PendingWalks.h"
+#include "command/RegistryGeneration.h"
 #include "msgthread/OwnerThread.h"
 #include "msgthread/RegisteredMessages.h"
 #include "support/Syslog.h"
@@ -53,6 +54,8 @@ bool CommandProc(int socket, char* line, OwnerThread& owner, PendingWalks& walks
     SyslogSend(5, "%s", text.c_str());
     GetAuditTrail().Keep(std::move(text));
   }
+  // A family's handler that ended the session may have changed its registry before its reply failed.
+  if (result != 0 && PendingWalks::Walks(command->id)) RegistriesChanged();
   if (result < 0) return false;
   if (result > 0) {
     // Every positive result of a registry's family is a change of it.

@@ -6,6 +6,7 @@
 #include "acl/KeepAliveReset.h"
 #include "acl/NacCommandProcess.h"
 #include "command/CommandTable.h"
+#include "command/RegistryGeneration.h"
 #include "command/NacCmdServer.h"
 #include "command/AutoSave.h"
 #include "command/NacPersistence.h"
@@ -84,6 +85,7 @@ void CNacControl::OnCreate() {
   GetAutoSave().Enable(settings::AutoSaveOn());
   LoadRegistries();
   ClearAddedFlags();
+  RegistriesChanged();
   // A stop demanded during the loads starts nothing more; the quit message follows.
   // Not one of the console's own commands: sessions find it once the console opens.
   AddExtensionCommand("acl", AclCommand);
