@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,15 +106,26 @@ TEST_F(ProcessTest, WithoutAFreeDescriptorItWaitsQuietlyAndServesOnceOneIsFree) 
   const rlimit exhausted{LowestFree(velnor->Pid()), before.rlim_max};
   ASSERT_EQ(::prlimit(velnor->Pid(), RLIMIT_NOFILE, &exhausted, nullptr), 0);
 
-  ConsoleClient console(8000);
-  ConsoleClient scraper(9100);
-  ASSERT_TRUE(scraper.Send(kScrape));
-  // The two listeners say it in either order.
-  const auto seen = collector_->Until("I could not accept a command connection: no descriptor is free.", 10s);
-  ASSERT_TRUE(seen);
-  bool metricsSaid = false;
-  for (const std::string& line : *seen) metricsSaid |= line.find("a metrics connection") != std::string::npos;
-  ASSERT_TRUE(metricsSaid || collector_->Until("I could not accept a metrics connection: no descriptor is free.", 10s));
+  // A descriptor the service had open only for a moment when the lowest free one was read
+  // (the sanitizer runtime reads files of its own) lets one more connection in: connect
+  // again until each listener has said it.
+  const std::string consoleLine = "I could not accept a command connection: no descriptor is free.";
+  const std::string metricsLine = "I could not accept a metrics connection: no descriptor is free.";
+  std::vector<std::string> seen;
+  const auto said = [&](const std::string& text) { return std::find(seen.begin(), seen.end(), text) != seen.end(); };
+  std::vector<std::unique_ptr<ConsoleClient>> consoles, scrapers;
+  for (int attempt = 0; attempt < 5 && !(said(consoleLine) && said(metricsLine)); ++attempt) {
+    if (!said(consoleLine)) consoles.push_back(std::make_unique<ConsoleClient>(8000));
+    if (!said(metricsLine)) {
+      scrapers.push_back(std::make_unique<ConsoleClient>(9100));
+      ASSERT_TRUE(scrapers.back()->Send(kScrape));
+    }
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         std::chrono::steady_clock::now() < until && !(said(consoleLine) && said(metricsLine));) {
+      if (const auto datagram = collector_->Next(100ms)) seen.push_back(LogText(*datagram));
+    }
+  }
+  ASSERT_TRUE(said(consoleLine) && said(metricsLine));
   const unsigned long ticks = CpuTicks(velnor->Pid());
   std::this_thread::sleep_for(1s);
   EXPECT_LT(CpuTicks(velnor->Pid()) - ticks, static_cast<unsigned long>(::sysconf(_SC_CLK_TCK) / 4)) << "it spins";
@@ -121,8 +134,8 @@ TEST_F(ProcessTest, WithoutAFreeDescriptorItWaitsQuietlyAndServesOnceOneIsFree) 
   }
 
   ASSERT_EQ(::prlimit(velnor->Pid(), RLIMIT_NOFILE, &before, nullptr), 0);
-  EXPECT_EQ(console.ReadPrompt(10s), "$ ");
-  EXPECT_TRUE(Answered(scraper));
+  for (const auto& console : consoles) EXPECT_EQ(console->ReadPrompt(10s), "$ ");
+  for (const auto& scraper : scrapers) EXPECT_TRUE(Answered(*scraper));
   velnor->Signal(SIGTERM);
   EXPECT_EQ(velnor->Wait(30s), 0);
 }
