@@ -62,11 +62,12 @@ void VisitFleetStatus(const std::function<void(const GatewayStatus&)>& visit) {
   // Read before the registries: a change that lands meanwhile moves it past what is kept.
   const std::uint64_t generation = RegistryGeneration();
   if (!cache.filled || cache.generation != generation) {
-    cache.gateways.clear();
+    std::vector<ShouldHold> fresh;
     VisitGatewayRuleLines([&](const GatewayRuleLines& gateway) {
-      cache.gateways.push_back({gateway.address, gateway.port, gateway.addressText,
-                                std::vector<std::string>(gateway.rules.begin(), gateway.rules.end()), gateway.digest});
+      fresh.push_back({gateway.address, gateway.port, gateway.addressText,
+                       std::vector<std::string>(gateway.rules.begin(), gateway.rules.end()), gateway.digest});
     });
+    cache.gateways = std::move(fresh);
     cache.filled = true;
     cache.generation = generation;
   }
